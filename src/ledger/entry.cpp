@@ -1,0 +1,282 @@
+#include "ledger/entry.h"
+
+#include <openssl/evp.h>
+
+#include <bit>
+#include <cassert>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace ledger {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// Writes `value` as exactly `width` decimal digits, zero-padded; returns the end.
+char* put_digits(char* out, std::uint64_t value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return out + width;
+}
+
+struct CivilDate {
+  std::int64_t year;
+  unsigned month;  // 1..12
+  unsigned day;    // 1..31
+};
+
+// Proleptic Gregorian date of a day count since 1970-01-01 (valid for every
+// day count derived from a signed 64-bit second count).
+CivilDate civil_from_days(std::int64_t days) {
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<std::uint64_t>(z - era * 146097);           // [0, 146096]
+  const std::uint64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
+  const std::uint64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);       // [0, 365]
+  const std::uint64_t mp = (5 * doy + 2) / 153;                            // [0, 11]
+  const auto day = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
+  const auto month = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
+  const std::int64_t year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0);
+  return {year, month, day};
+}
+
+// Bytes that JSON strings must escape: control characters, '"' and '\'.
+constexpr std::array<bool, 256> kNeedsEscape = [] {
+  std::array<bool, 256> table{};
+  for (std::size_t c = 0; c < 0x20; ++c) table[c] = true;
+  table['"'] = true;
+  table['\\'] = true;
+  return table;
+}();
+
+void append_json_string(std::string& out, std::string_view text) {
+  out.push_back('"');
+  const char* run = text.data();
+  const char* const end = text.data() + text.size();
+  for (const char* p = run; p != end; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (!kNeedsEscape[byte]) continue;
+    out.append(run, p);
+    run = p + 1;
+    switch (byte) {
+      case '\b': out.append("\\b"); break;
+      case '\t': out.append("\\t"); break;
+      case '\n': out.append("\\n"); break;
+      case '\f': out.append("\\f"); break;
+      case '\r': out.append("\\r"); break;
+      case '"': out.append("\\\""); break;
+      case '\\': out.append("\\\\"); break;
+      default: {
+        const char escape[6] = {'\\', 'u', '0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
+        out.append(escape, sizeof escape);
+      }
+    }
+  }
+  out.append(run, end);
+  out.push_back('"');
+}
+
+void append_member_name(std::string& out, std::string_view name, bool first) {
+  if (!first) out.push_back(',');
+  out.push_back('"');
+  out.append(name);
+  out.append("\":");
+}
+
+}  // namespace
+
+std::size_t write_ledger_timestamp(char* out, std::int64_t seconds, std::uint32_t nanos) {
+  assert(nanos < 1'000'000'000);
+  std::int64_t days = seconds / 86400;
+  std::int64_t rem = seconds % 86400;
+  if (rem < 0) {
+    rem += 86400;
+    days -= 1;
+  }
+  const CivilDate date = civil_from_days(days);
+  char* p = out;
+  if (date.year >= 0 && date.year <= 9999) {
+    p = put_digits(p, static_cast<std::uint64_t>(date.year), 4);
+  } else {
+    *p++ = date.year < 0 ? '-' : '+';
+    const std::uint64_t magnitude =
+        date.year < 0 ? 0 - static_cast<std::uint64_t>(date.year) : static_cast<std::uint64_t>(date.year);
+    char digits[24];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, magnitude);
+    const auto count = static_cast<int>(end - digits);
+    for (int pad = count; pad < 4; ++pad) *p++ = '0';
+    std::memcpy(p, digits, static_cast<std::size_t>(count));
+    p += count;
+  }
+  *p++ = '-';
+  p = put_digits(p, date.month, 2);
+  *p++ = '-';
+  p = put_digits(p, date.day, 2);
+  *p++ = 'T';
+  const auto secs = static_cast<std::uint64_t>(rem);
+  p = put_digits(p, secs / 3600, 2);
+  *p++ = ':';
+  p = put_digits(p, secs / 60 % 60, 2);
+  *p++ = ':';
+  p = put_digits(p, secs % 60, 2);
+  if (nanos != 0) {
+    *p++ = '.';
+    if (nanos % 1'000'000 == 0) {
+      p = put_digits(p, nanos / 1'000'000, 3);
+    } else if (nanos % 1'000 == 0) {
+      p = put_digits(p, nanos / 1'000, 6);
+    } else {
+      p = put_digits(p, nanos, 9);
+    }
+  }
+  std::memcpy(p, "+00:00", 6);
+  p += 6;
+  assert(static_cast<std::size_t>(p - out) <= kMaxTimestampLength);
+  return static_cast<std::size_t>(p - out);
+}
+
+std::string format_ledger_timestamp(std::int64_t seconds, std::uint32_t nanos) {
+  char buffer[kMaxTimestampLength];
+  return std::string(buffer, write_ledger_timestamp(buffer, seconds, nanos));
+}
+
+std::size_t write_delta(char* out, double value) {
+  if (!std::isfinite(value)) {
+    std::memcpy(out, "null", 4);
+    return 4;
+  }
+  char* p = out;
+  if (std::signbit(value)) {
+    *p++ = '-';
+    value = -value;
+  }
+  if (value == 0.0) {
+    std::memcpy(p, "0.0", 3);
+    return static_cast<std::size_t>(p + 3 - out);
+  }
+  // Shortest round-trip digits, nearest to the exact value among equals:
+  // "d[.ddd]e[+-]x".
+  char sci[kMaxDeltaLength];
+  const auto [sci_end, ec] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+  assert(ec == std::errc());
+  char digits[20];
+  int k = 0;
+  const char* q = sci;
+  for (; *q != 'e'; ++q) {
+    if (*q != '.') digits[k++] = *q;
+  }
+  int exponent = 0;
+  ++q;  // 'e'
+  const bool negative_exponent = *q++ == '-';
+  std::from_chars(q, sci_end, exponent);
+  if (negative_exponent) exponent = -exponent;
+
+  if (exponent >= -5 && exponent <= -1) {
+    *p++ = '0';
+    *p++ = '.';
+    for (int i = 0; i < -exponent - 1; ++i) *p++ = '0';
+    std::memcpy(p, digits, static_cast<std::size_t>(k));
+    p += k;
+  } else if (exponent >= 0 && exponent <= 15) {
+    if (exponent < k - 1) {
+      std::memcpy(p, digits, static_cast<std::size_t>(exponent + 1));
+      p += exponent + 1;
+      *p++ = '.';
+      std::memcpy(p, digits + exponent + 1, static_cast<std::size_t>(k - exponent - 1));
+      p += k - exponent - 1;
+    } else {
+      std::memcpy(p, digits, static_cast<std::size_t>(k));
+      p += k;
+      for (int i = 0; i < exponent - k + 1; ++i) *p++ = '0';
+      *p++ = '.';
+      *p++ = '0';
+    }
+  } else {
+    *p++ = digits[0];
+    if (k > 1) {
+      *p++ = '.';
+      std::memcpy(p, digits + 1, static_cast<std::size_t>(k - 1));
+      p += k - 1;
+    }
+    *p++ = 'e';
+    *p++ = exponent < 0 ? '-' : '+';
+    p = std::to_chars(p, out + kMaxDeltaLength, exponent < 0 ? -exponent : exponent).ptr;
+  }
+  return static_cast<std::size_t>(p - out);
+}
+
+void append_entry_json(std::string& out, const EntryView& entry) {
+  char number[kMaxDeltaLength];
+  out.push_back('{');
+  append_member_name(out, kFieldNames[0], true);
+  out.append(number, std::to_chars(number, number + sizeof number, entry.index).ptr);
+  append_member_name(out, kFieldNames[1], false);
+  append_json_string(out, entry.timestamp);
+  append_member_name(out, kFieldNames[2], false);
+  append_json_string(out, entry.prev_hash);
+  append_member_name(out, kFieldNames[3], false);
+  append_json_string(out, entry.actor);
+  append_member_name(out, kFieldNames[4], false);
+  out.append(number, write_delta(number, entry.delta_i));
+  append_member_name(out, kFieldNames[5], false);
+  append_json_string(out, entry.payload);
+  append_member_name(out, kFieldNames[6], false);
+  append_json_string(out, entry.signature);
+  out.push_back('}');
+}
+
+std::string entry_to_json(const LogEntry& entry) {
+  std::string out;
+  append_entry_json(out, view_of(entry));
+  return out;
+}
+
+EntryHasher::EntryHasher()
+    : ctx_(EVP_MD_CTX_new()), md_(EVP_MD_fetch(nullptr, "SHA256", nullptr)) {}
+
+EntryHasher::~EntryHasher() {
+  EVP_MD_CTX_free(ctx_);
+  EVP_MD_free(md_);
+}
+
+Result<DigestHex> EntryHasher::digest(std::string_view prev_hash, std::string_view timestamp,
+                                      std::string_view actor, double delta,
+                                      std::string_view payload) {
+  std::uint64_t bits = std::bit_cast<std::uint64_t>(delta);
+  unsigned char delta_bytes[8];
+  for (int i = 7; i >= 0; --i) {
+    delta_bytes[i] = static_cast<unsigned char>(bits & 0xFF);
+    bits >>= 8;
+  }
+  unsigned char raw[EVP_MAX_MD_SIZE];
+  unsigned int raw_length = 0;
+  const bool ok = ctx_ != nullptr && md_ != nullptr &&
+                  EVP_DigestInit_ex2(ctx_, md_, nullptr) == 1 &&
+                  EVP_DigestUpdate(ctx_, prev_hash.data(), prev_hash.size()) == 1 &&
+                  EVP_DigestUpdate(ctx_, timestamp.data(), timestamp.size()) == 1 &&
+                  EVP_DigestUpdate(ctx_, actor.data(), actor.size()) == 1 &&
+                  EVP_DigestUpdate(ctx_, delta_bytes, sizeof delta_bytes) == 1 &&
+                  EVP_DigestUpdate(ctx_, payload.data(), payload.size()) == 1 &&
+                  EVP_DigestFinal_ex(ctx_, raw, &raw_length) == 1 && raw_length == 32;
+  if (!ok) return fail(Failure::internal("SHA-256 computation failed"));
+  DigestHex hex;
+  for (std::size_t i = 0; i < 32; ++i) {
+    hex[2 * i] = kHexDigits[raw[i] >> 4];
+    hex[2 * i + 1] = kHexDigits[raw[i] & 0xF];
+  }
+  return hex;
+}
+
+Result<std::string> compute_entry_digest(std::string_view prev_hash, std::string_view timestamp,
+                                         std::string_view actor, double delta,
+                                         std::string_view payload) {
+  EntryHasher hasher;
+  auto hex = hasher.digest(prev_hash, timestamp, actor, delta, payload);
+  if (!hex) return fail(std::move(hex).error());
+  return std::string(hex->data(), hex->size());
+}
+
+}  // namespace ledger

@@ -1,0 +1,33 @@
+// Opening a recorder on a ledger path: settle the path, recover the chain head.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "ledger/failure.h"
+#include "ledger/recorder.h"
+
+namespace ledger {
+
+struct ChainHead {
+  std::string head;         // signature of the last entry that parses
+  std::uint64_t count = 0;  // that entry's index plus one, wrapping at 2^64
+
+  bool operator==(const ChainHead&) const = default;
+};
+
+// Reads the ledger at `path` and returns the head of its chain: the signature
+// and index + 1 of the LAST line that parses as an entry, wherever it stands;
+// (GENESIS_BLOCK_HASH, 0) when the file does not exist or no line parses.
+// Links and signatures are not checked. Fails when the file exists but cannot
+// be opened or read, or a line is not valid UTF-8.
+Result<ChainHead> load_chain_head(std::string_view path);
+
+// Makes the state of a new recorder for `log_path`. Never fails: a path that
+// fails validation is kept as given, and a ledger that cannot be read starts a
+// fresh chain.
+RecorderState open_recorder(std::string_view log_path);
+
+}  // namespace ledger

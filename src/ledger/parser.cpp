@@ -1,0 +1,490 @@
+#include "ledger/parser.h"
+
+#include <array>
+#include <charconv>
+#include <string>
+
+namespace ledger {
+namespace {
+
+constexpr std::array<std::string_view, static_cast<std::size_t>(ParseError::kCount_)> kMessages = {
+    "the line holds no JSON value",
+    "the value is neither an object nor an array",
+    "the line ends inside the value",
+    "expected a member name",
+    "expected ':' after the member name",
+    "expected ',' or the closing bracket",
+    "',' before the closing bracket",
+    "a field occurs twice",
+    "a field is missing",
+    "the array does not hold exactly seven values",
+    "a field's value has the wrong JSON type",
+    "a value is not well-formed JSON",
+    "a number is not well-formed",
+    "index is not an unsigned integer",
+    "index exceeds 18446744073709551615",
+    "delta_i is too large for a double",
+    "a raw control character inside a string",
+    "an invalid escape sequence",
+    "an unpaired UTF-16 surrogate escape",
+    "characters after the value",
+};
+
+enum Field : int { kIndex, kTimestamp, kPrevHash, kActor, kDelta, kPayload, kSignature, kNoField };
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void append_utf8(std::string& out, std::uint32_t code_point) {
+  if (code_point < 0x80) {
+    out.push_back(static_cast<char>(code_point));
+  } else if (code_point < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else if (code_point < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  }
+}
+
+// Where a scanned number's parts stand, for the conversions that follow.
+struct NumberText {
+  const char* begin;      // first character ('-' or a digit)
+  const char* int_begin;  // first integer digit
+  const char* int_end;    // one past the last integer digit
+  const char* end;        // one past the number
+  bool has_fraction;
+  bool has_exponent;
+};
+
+// Cursor over one line. Each step returns false at the first violation, after
+// recording the error and leaving `p_` where it stopped.
+class Parser {
+ public:
+  Parser(std::string_view line, LogEntry& entry)
+      : begin_(line.data()), p_(line.data()), end_(line.data() + line.size()), entry_(entry) {}
+
+  std::expected<void, ParseFailure> run() {
+    skip_ws();
+    if (p_ == end_) return failure(ParseError::kNoValue);
+    bool ok;
+    if (*p_ == '{') {
+      ok = parse_object();
+    } else if (*p_ == '[') {
+      ok = parse_array();
+    } else {
+      return failure(ParseError::kNotEntry);
+    }
+    if (!ok) return std::unexpected(error_);
+    skip_ws();
+    if (p_ != end_) return failure(ParseError::kTrailingCharacters);
+    return {};
+  }
+
+ private:
+  std::unexpected<ParseFailure> failure(ParseError code) {
+    set_error(code);
+    return std::unexpected(error_);
+  }
+
+  bool set_error(ParseError code) {
+    error_ = {code, static_cast<std::size_t>(p_ - begin_)};
+    return false;
+  }
+
+  void skip_ws() {
+    while (p_ != end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
+  }
+
+  // Consumes `c` after optional white space.
+  bool expect(char c, ParseError code) {
+    skip_ws();
+    if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
+    if (*p_ != c) return set_error(code);
+    ++p_;
+    return true;
+  }
+
+  bool parse_object() {
+    ++p_;  // '{'
+    bool seen[7] = {};
+    skip_ws();
+    if (p_ != end_ && *p_ == '}') {
+      ++p_;
+      return set_error(ParseError::kMissingField);
+    }
+    for (;;) {
+      skip_ws();
+      if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
+      if (*p_ == '}') return set_error(ParseError::kTrailingComma);
+      if (*p_ != '"') return set_error(ParseError::kExpectedName);
+      const char* name_start = p_;
+      name_.clear();
+      if (!parse_string(name_, /*strict=*/true)) return false;
+      const Field field = field_of(name_);
+      if (!expect(':', ParseError::kExpectedColon)) return false;
+      skip_ws();
+      if (field == kNoField) {
+        if (!skip_value()) return false;
+      } else {
+        if (seen[field]) {
+          p_ = name_start;
+          return set_error(ParseError::kDuplicateField);
+        }
+        seen[field] = true;
+        if (!parse_field(field)) return false;
+      }
+      skip_ws();
+      if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
+      if (*p_ == ',') {
+        ++p_;
+        continue;
+      }
+      if (*p_ != '}') return set_error(ParseError::kExpectedSeparator);
+      ++p_;
+      break;
+    }
+    for (bool s : seen) {
+      if (!s) return set_error(ParseError::kMissingField);
+    }
+    return true;
+  }
+
+  bool parse_array() {
+    ++p_;  // '['
+    for (int field = kIndex; field <= kSignature; ++field) {
+      skip_ws();
+      if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
+      if (*p_ == ']') {
+        return set_error(field == kIndex ? ParseError::kWrongArrayLength
+                                         : ParseError::kTrailingComma);
+      }
+      if (!parse_field(static_cast<Field>(field))) return false;
+      skip_ws();
+      if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
+      if (*p_ == ']') {
+        if (field != kSignature) return set_error(ParseError::kWrongArrayLength);
+        ++p_;
+        return true;
+      }
+      if (*p_ != ',') return set_error(ParseError::kExpectedSeparator);
+      if (field == kSignature) return set_error(ParseError::kWrongArrayLength);
+      ++p_;
+    }
+    return true;  // not reached: the loop returns at the seventh value
+  }
+
+  static Field field_of(std::string_view name) {
+    for (int i = 0; i < 7; ++i) {
+      if (name == kFieldNames[static_cast<std::size_t>(i)]) return static_cast<Field>(i);
+    }
+    return kNoField;
+  }
+
+  std::string* text_field(Field field) {
+    switch (field) {
+      case kTimestamp: return &entry_.timestamp;
+      case kPrevHash: return &entry_.prev_hash;
+      case kActor: return &entry_.actor;
+      case kPayload: return &entry_.payload;
+      case kSignature: return &entry_.signature;
+      default: return nullptr;
+    }
+  }
+
+  // Parses the value of `field` at p_ (no leading white space).
+  bool parse_field(Field field) {
+    if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
+    if (field == kIndex) return parse_index();
+    if (field == kDelta) return parse_delta();
+    if (*p_ != '"') return set_error(ParseError::kWrongType);
+    std::string& target = *text_field(field);
+    target.clear();
+    return parse_string(target, /*strict=*/true);
+  }
+
+  bool parse_index() {
+    if (*p_ != '-' && !is_digit(*p_)) return set_error(ParseError::kWrongType);
+    const char* start = p_;
+    NumberText number;
+    if (!scan_number(number)) return false;
+    if (number.begin != number.int_begin || number.has_fraction || number.has_exponent) {
+      p_ = start;
+      return set_error(ParseError::kIndexNotInteger);
+    }
+    const auto [ptr, ec] = std::from_chars(number.int_begin, number.int_end, entry_.index);
+    if (ec != std::errc() || ptr != number.int_end) {
+      p_ = start;
+      return set_error(ParseError::kIndexTooLarge);
+    }
+    return true;
+  }
+
+  bool parse_delta() {
+    if (*p_ != '-' && !is_digit(*p_)) return set_error(ParseError::kWrongType);
+    const char* start = p_;
+    NumberText number;
+    if (!scan_number(number)) return false;
+    const auto [ptr, ec] = std::from_chars(number.begin, number.end, entry_.delta_i);
+    if (ec == std::errc() && ptr == number.end) return true;
+    // Out of range: too large fails; too small is zero with the number's sign.
+    if (ec == std::errc::result_out_of_range && !magnitude_at_least_one(number)) {
+      entry_.delta_i = number.begin != number.int_begin ? -0.0 : 0.0;
+      return true;
+    }
+    p_ = start;
+    return set_error(ParseError::kDeltaTooLarge);
+  }
+
+  // Whether a nonzero number's magnitude is at least 1, judged from the
+  // decimal position of its first significant digit.
+  static bool magnitude_at_least_one(const NumberText& number) {
+    long long position;  // decimal exponent of the first significant digit
+    if (*number.int_begin != '0') {
+      position = number.int_end - number.int_begin - 1;
+    } else {
+      position = -1;
+      const char* q = number.int_end + 1;  // after '.'
+      while (q != number.end && *q == '0') {
+        --position;
+        ++q;
+      }
+    }
+    long long exponent = 0;
+    if (number.has_exponent) {
+      const char* q = number.end;
+      while (is_digit(q[-1])) --q;  // start of the exponent digits
+      const bool negative = q[-1] == '-';
+      for (; q != number.end && exponent < 1'000'000'000LL; ++q) exponent = exponent * 10 + (*q - '0');
+      if (negative) exponent = -exponent;
+    }
+    return position + exponent >= 0;
+  }
+
+  // Scans a JSON number at p_ and checks its form only.
+  bool scan_number(NumberText& number) {
+    number.begin = p_;
+    if (*p_ == '-') ++p_;
+    number.int_begin = p_;
+    if (p_ == end_) return set_error(ParseError::kBadNumber);
+    if (*p_ == '0') {
+      ++p_;
+      if (p_ != end_ && is_digit(*p_)) return set_error(ParseError::kBadNumber);
+    } else if (is_digit(*p_)) {
+      while (p_ != end_ && is_digit(*p_)) ++p_;
+    } else {
+      return set_error(ParseError::kBadNumber);
+    }
+    number.int_end = p_;
+    number.has_fraction = p_ != end_ && *p_ == '.';
+    if (number.has_fraction) {
+      ++p_;
+      if (p_ == end_ || !is_digit(*p_)) return set_error(ParseError::kBadNumber);
+      while (p_ != end_ && is_digit(*p_)) ++p_;
+    }
+    number.has_exponent = p_ != end_ && (*p_ == 'e' || *p_ == 'E');
+    if (number.has_exponent) {
+      ++p_;
+      if (p_ != end_ && (*p_ == '+' || *p_ == '-')) ++p_;
+      if (p_ == end_ || !is_digit(*p_)) return set_error(ParseError::kBadNumber);
+      while (p_ != end_ && is_digit(*p_)) ++p_;
+    }
+    number.end = p_;
+    return true;
+  }
+
+  // Reads four hex digits at p_ into `unit`.
+  bool read_hex4(std::uint32_t& unit) {
+    if (end_ - p_ < 4) return set_error(p_ == end_ ? ParseError::kUnexpectedEnd : ParseError::kBadEscape);
+    unit = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int digit = hex_value(p_[i]);
+      if (digit < 0) return set_error(ParseError::kBadEscape);
+      unit = unit << 4 | static_cast<std::uint32_t>(digit);
+    }
+    p_ += 4;
+    return true;
+  }
+
+  // Parses the string at p_ ('"'), appending its decoded text to `out` unless
+  // `out` is null. `strict` pairs surrogate escapes; skipped values are not
+  // strict: their \u escapes need only four hex digits.
+  bool parse_string(std::string& out, bool strict) { return scan_string(&out, strict); }
+  bool skip_string() { return scan_string(nullptr, false); }
+
+  bool scan_string(std::string* out, bool strict) {
+    ++p_;  // opening quote
+    for (;;) {
+      const char* run = p_;
+      while (p_ != end_ && *p_ != '"' && *p_ != '\\' && static_cast<unsigned char>(*p_) >= 0x20) ++p_;
+      if (out != nullptr) out->append(run, p_);
+      if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
+      if (*p_ == '"') {
+        ++p_;
+        return true;
+      }
+      if (*p_ != '\\') return set_error(ParseError::kControlCharacter);
+      const char* escape_start = p_;
+      ++p_;
+      if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
+      char decoded;
+      switch (*p_) {
+        case '"': decoded = '"'; break;
+        case '\\': decoded = '\\'; break;
+        case '/': decoded = '/'; break;
+        case 'b': decoded = '\b'; break;
+        case 'f': decoded = '\f'; break;
+        case 'n': decoded = '\n'; break;
+        case 'r': decoded = '\r'; break;
+        case 't': decoded = '\t'; break;
+        case 'u': {
+          ++p_;
+          std::uint32_t unit;
+          if (!read_hex4(unit)) return false;
+          if (!strict) continue;
+          if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            p_ = escape_start;
+            return set_error(ParseError::kLoneSurrogate);
+          }
+          if (unit >= 0xD800 && unit <= 0xDBFF) {
+            std::uint32_t low;
+            if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') {
+              p_ = escape_start;
+              return set_error(ParseError::kLoneSurrogate);
+            }
+            p_ += 2;
+            if (!read_hex4(low)) return false;
+            if (low < 0xDC00 || low > 0xDFFF) {
+              p_ = escape_start;
+              return set_error(ParseError::kLoneSurrogate);
+            }
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+          }
+          if (out != nullptr) append_utf8(*out, unit);
+          continue;
+        }
+        default:
+          p_ = escape_start;
+          return set_error(ParseError::kBadEscape);
+      }
+      ++p_;
+      if (out != nullptr) out->push_back(decoded);
+    }
+  }
+
+  bool skip_literal(std::string_view word) {
+    if (static_cast<std::size_t>(end_ - p_) < word.size() ||
+        std::string_view(p_, word.size()) != word) {
+      return set_error(ParseError::kBadValue);
+    }
+    p_ += word.size();
+    return true;
+  }
+
+  // Skips one scalar value at p_, or opens a container by pushing its bracket.
+  // Returns false on a violation; sets `opened` when a container was entered.
+  bool skip_scalar_or_open(bool& opened) {
+    opened = false;
+    if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
+    switch (*p_) {
+      case '"': return skip_string();
+      case '{':
+      case '[':
+        nesting_.push_back(*p_);
+        ++p_;
+        opened = true;
+        return true;
+      case 't': return skip_literal("true");
+      case 'f': return skip_literal("false");
+      case 'n': return skip_literal("null");
+      default:
+        if (*p_ == '-' || is_digit(*p_)) {
+          NumberText ignored;
+          return scan_number(ignored);
+        }
+        return set_error(ParseError::kBadValue);
+    }
+  }
+
+  // Skips a member name and its ':' inside a skipped object, at p_.
+  bool skip_member_name() {
+    skip_ws();
+    if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
+    if (*p_ != '"') return set_error(*p_ == '}' ? ParseError::kTrailingComma : ParseError::kExpectedName);
+    if (!skip_string()) return false;
+    if (!expect(':', ParseError::kExpectedColon)) return false;
+    skip_ws();
+    return true;
+  }
+
+  // Skips any well-formed JSON value at p_, nested to any depth, with an
+  // explicit stack of open brackets instead of recursion.
+  bool skip_value() {
+    nesting_.clear();
+    bool opened;
+    if (!skip_scalar_or_open(opened)) return false;
+    bool just_opened = opened;
+    while (!nesting_.empty()) {
+      skip_ws();
+      if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
+      const char close = nesting_.back() == '{' ? '}' : ']';
+      if (*p_ == close) {
+        ++p_;
+        nesting_.pop_back();
+        just_opened = false;
+        continue;
+      }
+      if (!just_opened) {
+        if (*p_ != ',') return set_error(ParseError::kExpectedSeparator);
+        ++p_;
+        skip_ws();
+        if (p_ != end_ && *p_ == close) return set_error(ParseError::kTrailingComma);
+      }
+      if (nesting_.back() == '{' && !skip_member_name()) return false;
+      skip_ws();
+      if (!skip_scalar_or_open(opened)) return false;
+      just_opened = opened;
+    }
+    return true;
+  }
+
+  const char* begin_;
+  const char* p_;
+  const char* end_;
+  LogEntry& entry_;
+  std::string name_;     // decoded member name, reused
+  std::string nesting_;  // open brackets of a skipped value
+  ParseFailure error_{ParseError::kNoValue, 0};
+};
+
+}  // namespace
+
+std::string_view describe(ParseError code) {
+  const auto i = static_cast<std::size_t>(code);
+  return i < kMessages.size() ? kMessages[i] : "unknown parse error";
+}
+
+std::expected<void, ParseFailure> parse_log_entry_into(std::string_view line, LogEntry& entry) {
+  return Parser(line, entry).run();
+}
+
+std::expected<LogEntry, ParseFailure> parse_log_entry(std::string_view line) {
+  LogEntry entry;
+  auto parsed = parse_log_entry_into(line, entry);
+  if (!parsed) return std::unexpected(parsed.error());
+  return entry;
+}
+
+}  // namespace ledger

@@ -1,0 +1,61 @@
+// Parsing one ledger line into a LogEntry.
+//
+// A line is one JSON text (RFC 8259) holding the seven fields of a LogEntry,
+// either as an object (members in any order, members of other names skipped)
+// or as an array of the seven values in field order. White space may stand
+// between tokens. index must be an unsigned 64-bit integer written as plain
+// digits, delta_i any JSON number within the range of a double, and the other
+// fields strings. Skipped values may nest to any depth; they are walked
+// without recursion.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string_view>
+
+#include "ledger/entry.h"
+
+namespace ledger {
+
+enum class ParseError : std::uint8_t {
+  kNoValue,               // the line holds nothing but JSON white space
+  kNotEntry,              // the value is neither an object nor an array
+  kUnexpectedEnd,         // the line ends inside the value
+  kExpectedName,          // a member name is not a string
+  kExpectedColon,         // no ':' after a member name
+  kExpectedSeparator,     // neither ',' nor the closing bracket after a value
+  kTrailingComma,         // ',' directly before '}' or ']'
+  kDuplicateField,        // one of the seven names occurs twice
+  kMissingField,          // one of the seven names never occurs
+  kWrongArrayLength,      // the array form holds other than seven values
+  kWrongType,             // a field's value is of another JSON type
+  kBadValue,              // a skipped value is not well-formed JSON
+  kBadNumber,             // a number breaks the JSON number grammar
+  kIndexNotInteger,       // index has a sign, fraction or exponent
+  kIndexTooLarge,         // index exceeds 2^64 - 1
+  kDeltaTooLarge,         // delta_i's magnitude exceeds the largest double
+  kControlCharacter,      // a raw character below U+0020 inside a string
+  kBadEscape,             // a backslash followed by anything but a JSON escape
+  kLoneSurrogate,         // a \u escape of an unpaired UTF-16 surrogate
+  kTrailingCharacters,    // something other than white space after the value
+  kCount_,                // number of codes; not an error
+};
+
+// One-line description of `code`.
+std::string_view describe(ParseError code);
+
+struct ParseFailure {
+  ParseError code;
+  std::size_t offset;  // byte offset in the line where the parse stopped
+};
+
+// Parses `line`, exactly as the line reader delivered it (not trimmed), into
+// `entry`, reusing its strings' storage. On failure `entry` holds no
+// meaningful values.
+std::expected<void, ParseFailure> parse_log_entry_into(std::string_view line, LogEntry& entry);
+
+// Parses `line` into a fresh LogEntry.
+std::expected<LogEntry, ParseFailure> parse_log_entry(std::string_view line);
+
+}  // namespace ledger

@@ -1,0 +1,87 @@
+// The operating-system seam of the ledger core.
+//
+// Everything the core needs from the system (files, path metadata, the current
+// directory and the wall clock) goes through these few calls. platform_posix.cpp
+// implements them for POSIX systems; another platform is another such file.
+//
+// Failures come back as Failure values of kind kIo whose message is the error
+// text alone ("No such file or directory (os error 2)"); callers add their own
+// prefix.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "ledger/failure.h"
+
+namespace ledger::platform {
+
+// Message for a path that holds a NUL byte: no system call ever sees such a
+// path, because the system would read it cut short at the NUL.
+inline constexpr std::string_view kNulInPath = "path contains a NUL byte";
+
+// The system's text for an error code, trailing white space removed, followed
+// by " (os error N)".
+std::string os_error_text(int code);
+
+// An open file; closed when destroyed. Move-only.
+class File {
+ public:
+  File() = default;
+  explicit File(std::intptr_t handle) : handle_(handle) {}
+  File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File() { (void)close(); }
+
+  bool is_open() const { return handle_ != kClosed; }
+  std::intptr_t handle() const { return handle_; }
+
+  // Closes the file (a no-op when already closed); reports a close error.
+  Result<void> close();
+
+ private:
+  static constexpr std::intptr_t kClosed = -1;
+  std::intptr_t handle_ = kClosed;
+};
+
+// Opens `path` for appending only, creating it if absent (permissions 0666 less
+// the umask), never truncating, not inherited by child processes.
+Result<File> open_for_append(std::string_view path);
+
+// Writes all of `data`, repeating partial and interrupted writes. A write that
+// accepts nothing fails with "failed to write whole buffer".
+Result<void> write_all(const File& file, std::string_view data);
+
+// Opens an existing regular file for reading only. Anything else (a directory,
+// a device, a FIFO, a socket) fails without being opened for reading, so the
+// call neither blocks nor reads without end.
+Result<File> open_regular_for_read(std::string_view path);
+
+// Reads up to `size` bytes; 0 means end of file. Interrupted reads are repeated.
+Result<std::size_t> read_some(const File& file, char* buffer, std::size_t size);
+
+// True when the system reports metadata for `path`, following symbolic links;
+// false on every error.
+bool exists(std::string_view path);
+
+// Absolute path of the existing object at `path`, every symbolic link resolved
+// and no "." or ".." left. The empty path fails.
+Result<std::string> canonicalise(std::string_view path);
+
+// The process's working directory as the system reports it.
+Result<std::string> current_directory();
+
+// The UTC wall clock, truncated to whole 100-nanosecond units. `seconds` is
+// negative when the clock reads before 1970-01-01T00:00:00Z; `nanos` is always
+// in [0, 1e9) and a multiple of 100.
+struct UtcTime {
+  std::int64_t seconds;
+  std::uint32_t nanos;
+};
+UtcTime utc_now();
+
+}  // namespace ledger::platform

@@ -1,0 +1,162 @@
+// POSIX implementation of the platform seam.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "ledger/platform.h"
+
+namespace ledger::platform {
+namespace {
+
+Failure error_from_errno(int code) { return Failure::io(os_error_text(code)); }
+
+// A NUL-terminated copy of `path`, or a failure when the path holds a NUL (the
+// system would silently read it cut short).
+Result<std::string> to_c_path(std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) {
+    return fail(Failure::io(std::string(kNulInPath)));
+  }
+  return std::string(path);
+}
+
+int fd_of(const File& file) { return static_cast<int>(file.handle()); }
+
+}  // namespace
+
+std::string os_error_text(int code) {
+  char buffer[256];
+  // GNU strerror_r returns the message, which may or may not live in `buffer`.
+  const char* message = strerror_r(code, buffer, sizeof buffer);
+  std::string text(message);
+  while (!text.empty() && (text.back() == ' ' || (text.back() >= '\t' && text.back() <= '\r'))) {
+    text.pop_back();
+  }
+  text += " (os error ";
+  text += std::to_string(code);
+  text += ')';
+  return text;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    (void)close();
+    handle_ = other.handle_;
+    other.handle_ = kClosed;
+  }
+  return *this;
+}
+
+Result<void> File::close() {
+  if (handle_ == kClosed) return {};
+  const int fd = static_cast<int>(handle_);
+  handle_ = kClosed;
+  // Linux releases the descriptor even when close reports EINTR: never retry.
+  if (::close(fd) != 0 && errno != EINTR) return fail(error_from_errno(errno));
+  return {};
+}
+
+Result<File> open_for_append(std::string_view path) {
+  auto c_path = to_c_path(path);
+  if (!c_path) return fail(std::move(c_path).error());
+  int fd;
+  do {
+    fd = ::open(c_path->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return fail(error_from_errno(errno));
+  return File(fd);
+}
+
+Result<void> write_all(const File& file, std::string_view data) {
+  const char* p = data.data();
+  std::size_t left = data.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd_of(file), p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(error_from_errno(errno));
+    }
+    if (n == 0) return fail(Failure::io("failed to write whole buffer"));
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+Result<File> open_regular_for_read(std::string_view path) {
+  auto c_path = to_c_path(path);
+  if (!c_path) return fail(std::move(c_path).error());
+  // Look before opening: opening a FIFO would block and opening some devices
+  // has side effects. The descriptor is checked again below, since the path may
+  // be replaced in between.
+  struct stat info;
+  if (::stat(c_path->c_str(), &info) != 0) return fail(error_from_errno(errno));
+  if (S_ISDIR(info.st_mode)) return fail(error_from_errno(EISDIR));
+  if (!S_ISREG(info.st_mode)) return fail(Failure::io("not a regular file"));
+  int fd;
+  do {
+    fd = ::open(c_path->c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return fail(error_from_errno(errno));
+  File file(fd);
+  if (::fstat(fd, &info) != 0) return fail(error_from_errno(errno));
+  if (!S_ISREG(info.st_mode)) return fail(Failure::io("not a regular file"));
+  // Regular files ignore O_NONBLOCK; clear it so reads behave plainly anyway.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return fail(error_from_errno(errno));
+  }
+  return file;
+}
+
+Result<std::size_t> read_some(const File& file, char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(fd_of(file), buffer, size);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return fail(error_from_errno(errno));
+  }
+}
+
+bool exists(std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) return false;
+  struct stat info;
+  return ::stat(std::string(path).c_str(), &info) == 0;
+}
+
+Result<std::string> canonicalise(std::string_view path) {
+  auto c_path = to_c_path(path);
+  if (!c_path) return fail(std::move(c_path).error());
+  char* resolved = ::realpath(c_path->c_str(), nullptr);
+  if (resolved == nullptr) return fail(error_from_errno(errno));
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
+}
+
+Result<std::string> current_directory() {
+  std::string buffer(PATH_MAX, '\0');
+  for (;;) {
+    if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
+      buffer.resize(std::strlen(buffer.c_str()));
+      return buffer;
+    }
+    if (errno != ERANGE) return fail(error_from_errno(errno));
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+UtcTime utc_now() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  // Floor to whole 100 ns units; tv_nsec is always in [0, 1e9).
+  const auto nanos = static_cast<std::uint32_t>(now.tv_nsec / 100 * 100);
+  return {static_cast<std::int64_t>(now.tv_sec), nanos};
+}
+
+}  // namespace ledger::platform

@@ -1,0 +1,158 @@
+#include "ledger/reader.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace ledger {
+namespace {
+
+constexpr std::size_t kBufferAlignment = 4096;
+
+bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+}  // namespace
+
+void LedgerLineReader::AlignedFree::operator()(char* p) const {
+  ::operator delete[](p, std::align_val_t{kBufferAlignment});
+}
+
+LedgerLineReader::LedgerLineReader(platform::File file)
+    : file_(std::move(file)),
+      buffer_(static_cast<char*>(::operator new[](kBufferSize, std::align_val_t{kBufferAlignment}))) {}
+
+Result<LedgerLineReader> LedgerLineReader::open(std::string_view path) {
+  auto file = platform::open_regular_for_read(path);
+  if (!file) return fail(std::move(file).error());
+  return LedgerLineReader(std::move(*file));
+}
+
+Result<bool> LedgerLineReader::refill() {
+  buffer_offset_ += fill_;
+  position_ = 0;
+  fill_ = 0;
+  if (at_end_) return false;
+  auto count = platform::read_some(file_, buffer_.get(), kBufferSize);
+  if (!count) return fail(std::move(count).error());
+  fill_ = *count;
+  if (fill_ == 0) at_end_ = true;
+  return fill_ != 0;
+}
+
+Result<std::optional<std::string_view>> LedgerLineReader::next_line() {
+  spill_.clear();
+  line_offset_ = buffer_offset_ + position_;
+  std::string_view line;
+  for (;;) {
+    if (position_ == fill_) {
+      auto more = refill();
+      if (!more) return fail(std::move(more).error());
+      if (!*more) {
+        if (spill_.empty()) return std::nullopt;  // nothing left at all
+        line = spill_;                            // last line, no line feed
+        break;
+      }
+    }
+    const char* start = buffer_.get() + position_;
+    const std::size_t available = fill_ - position_;
+    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
+    if (newline == nullptr) {
+      spill_.append(start, available);
+      position_ = fill_;
+      continue;
+    }
+    const auto length = static_cast<std::size_t>(newline - start) + 1;
+    position_ += length;
+    if (spill_.empty()) {
+      line = std::string_view(start, length);
+    } else {
+      spill_.append(start, length);
+      line = spill_;
+    }
+    break;
+  }
+  if (!is_valid_utf8(line)) return fail(Failure::io(std::string(kInvalidUtf8)));
+  if (line.ends_with('\n')) {
+    line.remove_suffix(1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+  }
+  return line;
+}
+
+bool is_valid_utf8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const unsigned char* const end = p + bytes.size();
+  while (p != end) {
+    // ASCII runs are the common case: test eight bytes at a time.
+    while (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      if ((word & 0x8080808080808080ULL) != 0) break;
+      p += 8;
+    }
+    if (p == end) break;
+    const unsigned char lead = *p;
+    if (lead < 0x80) {
+      ++p;
+      continue;
+    }
+    std::size_t length;
+    unsigned char low = 0x80;  // bounds of the second byte
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;   // no overlong forms
+      if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;   // no overlong forms
+      if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+      return false;
+    }
+    if (static_cast<std::size_t>(end - p) < length) return false;
+    if (p[1] < low || p[1] > high) return false;
+    for (std::size_t i = 2; i < length; ++i) {
+      if (!is_continuation(p[i])) return false;
+    }
+    p += length;
+  }
+  return true;
+}
+
+bool is_blank_line(std::string_view line) {
+  const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+  const unsigned char* const end = p + line.size();
+  while (p != end) {
+    const unsigned char b0 = p[0];
+    if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) {
+      p += 1;
+      continue;
+    }
+    const std::size_t left = static_cast<std::size_t>(end - p);
+    if (b0 == 0xC2 && left >= 2 && (p[1] == 0x85 || p[1] == 0xA0)) {  // U+0085, U+00A0
+      p += 2;
+      continue;
+    }
+    if (left >= 3) {
+      const unsigned char b1 = p[1];
+      const unsigned char b2 = p[2];
+      const bool white =
+          (b0 == 0xE1 && b1 == 0x9A && b2 == 0x80) ||                  // U+1680
+          (b0 == 0xE2 && b1 == 0x80 &&
+           (b2 <= 0x8A || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF)) ||  // U+2000..200A, 2028, 2029, 202F
+          (b0 == 0xE2 && b1 == 0x81 && b2 == 0x9F) ||                  // U+205F
+          (b0 == 0xE3 && b1 == 0x80 && b2 == 0x80);                    // U+3000
+      if (white) {
+        p += 3;
+        continue;
+      }
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace ledger

@@ -1,0 +1,75 @@
+// Reading a ledger file back, line by line.
+//
+// Both readers of a ledger (reopening a recorder and verifying its chain) do
+// the same: open with LedgerLineReader::open, call next_line until end of file
+// or a read failure, skip lines for which is_blank_line holds, and hand every
+// other line, untrimmed, to parse_log_entry (parser.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ledger/failure.h"
+#include "ledger/platform.h"
+
+namespace ledger {
+
+// Message of the read failure for a line whose bytes are not valid UTF-8.
+inline constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
+
+// Reads one regular file sequentially through one fixed buffer. A line ends at
+// a line feed, which is removed together with one carriage return right before
+// it; the last line of a file may lack the line feed. Each line's bytes,
+// terminator included, must be valid UTF-8. Lines have no length limit.
+//
+// Owned by one operation on one thread; closing (or destroying) it closes the
+// file.
+class LedgerLineReader {
+ public:
+  static constexpr std::size_t kBufferSize = 8192;
+
+  // Opens the existing regular file at `path` for reading; any other kind of
+  // object, a missing file or a refused open is an open failure.
+  static Result<LedgerLineReader> open(std::string_view path);
+
+  // The next line without its terminator, std::nullopt at end of file, or a
+  // read failure (kInvalidUtf8 or the system's error text). The returned view
+  // stays valid until the next call or until the reader is closed.
+  Result<std::optional<std::string_view>> next_line();
+
+  // Byte offset in the file at which the line last returned by next_line starts.
+  std::uint64_t line_offset() const { return line_offset_; }
+
+  void close() { (void)file_.close(); }
+
+ private:
+  struct AlignedFree {
+    void operator()(char* p) const;
+  };
+
+  explicit LedgerLineReader(platform::File file);
+  Result<bool> refill();  // false at end of file
+
+  platform::File file_;                          // the open file
+  std::unique_ptr<char[], AlignedFree> buffer_;  // kBufferSize bytes, page-aligned
+  std::size_t position_ = 0;                     // next unread byte in buffer_
+  std::size_t fill_ = 0;                         // bytes of buffer_ that hold data
+  std::uint64_t buffer_offset_ = 0;              // file offset of buffer_[0]
+  std::uint64_t line_offset_ = 0;                // file offset of the last line returned
+  bool at_end_ = false;                          // the file has reported end of file
+  std::string spill_;                            // a line that spans refills
+};
+
+// True when every byte sequence of `bytes` is well-formed UTF-8 (no overlong
+// forms, no surrogates, nothing above U+10FFFF).
+bool is_valid_utf8(std::string_view bytes);
+
+// True when `line` is empty or holds only Unicode White_Space characters.
+// `line` must be valid UTF-8.
+bool is_blank_line(std::string_view line);
+
+}  // namespace ledger

@@ -1,0 +1,123 @@
+#include "ledger/recorder.h"
+
+#include <cmath>
+#include <exception>
+
+#include "ledger/verify.h"
+
+namespace ledger {
+namespace {
+
+// A line buffer that grew past this for a large entry is released afterwards.
+constexpr std::size_t kMaxKeptLineCapacity = 1 << 20;
+
+Failure poisoned_failure() { return Failure::internal(std::string(kPoisonedMessage)); }
+
+// How Python shows a float that is not finite, for the refusal message.
+std::string_view non_finite_text(double value) {
+  if (std::isnan(value)) return "nan";
+  return value > 0 ? "inf" : "-inf";
+}
+
+}  // namespace
+
+// Holds the recorder lock for one operation. On the way out it sets the
+// poisoned mark if the operation asked for it (an internal fault returned as a
+// value) or if an exception is propagating through it.
+class Recorder::Guard {
+ public:
+  explicit Guard(Recorder& recorder)
+      : recorder_(recorder), exceptions_(std::uncaught_exceptions()) {
+    recorder_.mutex_.lock();
+  }
+  ~Guard() {
+    if (poison_ || std::uncaught_exceptions() > exceptions_) recorder_.poisoned_ = true;
+    recorder_.mutex_.unlock();
+  }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+  // Poisons the lock on release when `result` carries an internal fault.
+  template <typename T>
+  Result<T> finish(Result<T> result) {
+    if (!result && result.error().kind() == FailureKind::kInternal) poison_ = true;
+    return result;
+  }
+
+ private:
+  Recorder& recorder_;
+  int exceptions_;  // uncaught exceptions when the lock was taken
+  bool poison_ = false;
+};
+
+RecorderState create_recorder_state(std::string log_path, std::string chain_head,
+                                    std::uint64_t entry_count) {
+  return RecorderState{std::move(log_path), std::move(chain_head), entry_count};
+}
+
+Result<std::string> Recorder::commit_truth(std::string_view actor, double delta,
+                                           std::string_view payload) {
+  // The line could not carry such a value (it would hold null while the
+  // signature covers the number), so it is refused before anything happens.
+  if (!std::isfinite(delta)) {
+    return fail(Failure::invalid_argument(std::string("argument 'delta': must be a finite number, got ") +
+                                          std::string(non_finite_text(delta))));
+  }
+  Guard guard(*this);
+  if (poisoned_) return fail(poisoned_failure());
+  return guard.finish(commit_locked(actor, delta, payload));
+}
+
+Result<std::string> Recorder::commit_locked(std::string_view actor, double delta,
+                                            std::string_view payload) {
+  const platform::UtcTime now = clock_();
+  char timestamp[kMaxTimestampLength];
+  const std::string_view timestamp_text(timestamp,
+                                        write_ledger_timestamp(timestamp, now.seconds, now.nanos));
+  if (now.seconds < 0) {
+    return fail(Failure::internal(std::string(kClockBeforeEpoch) + ": the clock reads " +
+                                  std::string(timestamp_text)));
+  }
+  auto digest = hasher_.digest(state_.chain_head, timestamp_text, actor, delta, payload);
+  if (!digest) return fail(std::move(digest).error());
+  const std::string_view signature(digest->data(), digest->size());
+
+  line_.clear();
+  append_entry_json(line_, EntryView{state_.entry_count, timestamp_text, state_.chain_head, actor,
+                                     delta, payload, signature});
+  line_.push_back('\n');
+
+  auto file = platform::open_for_append(state_.log_path);
+  if (!file) return fail(Failure::io("File Open Failed: " + file.error().message()));
+  auto written = platform::write_all(*file, line_);
+  (void)file->close();
+  if (line_.capacity() > kMaxKeptLineCapacity) line_ = std::string();
+  if (!written) return fail(Failure::io("Disk Write Failed: " + written.error().message()));
+
+  state_.chain_head.assign(signature);
+  state_.entry_count += 1;
+  return std::string(signature);
+}
+
+Result<bool> Recorder::verify_integrity() {
+  Guard guard(*this);
+  if (poisoned_) return fail(poisoned_failure());
+  return guard.finish(verify_ledger_file(state_.log_path));
+}
+
+void Recorder::poison() {
+  std::lock_guard lock(mutex_);
+  poisoned_ = true;
+}
+
+RecorderState Recorder::snapshot() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+bool Recorder::is_poisoned() const {
+  std::lock_guard lock(mutex_);
+  return poisoned_;
+}
+
+}  // namespace ledger

@@ -1,0 +1,79 @@
+// A recorder: the state of one ledger writer behind its lock, and the append path.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "ledger/entry.h"
+#include "ledger/failure.h"
+#include "ledger/platform.h"
+
+namespace ledger {
+
+// Message of the internal fault for a recorder whose lock is poisoned.
+inline constexpr std::string_view kPoisonedMessage =
+    "called `Result::unwrap()` on an `Err` value: PoisonError { .. }";
+
+// Start of the message of the internal fault for a clock before 1970.
+inline constexpr std::string_view kClockBeforeEpoch = "system time before Unix epoch";
+
+struct RecorderState {
+  std::string log_path;            // path of the ledger file; never changes
+  std::string chain_head;          // prev_hash of the next entry
+  std::uint64_t entry_count = 0;   // index of the next entry
+};
+
+RecorderState create_recorder_state(std::string log_path, std::string chain_head,
+                                    std::uint64_t entry_count);
+
+// The source of commit timestamps; replaceable so tests can set the time.
+using ClockFn = platform::UtcTime (*)();
+
+// One recorder: its state, the lock that guards it, and the lock's poisoned
+// mark. The mark is set when an internal fault abandons an operation while the
+// lock is held, and never cleared; from then on every operation fails.
+//
+// Thread-safe: commit_truth and verify_integrity take the lock for their whole run.
+class Recorder {
+ public:
+  explicit Recorder(RecorderState state, ClockFn clock = &platform::utc_now)
+      : state_(std::move(state)), clock_(clock) {}
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  // Appends one entry for (actor, delta, payload) and returns its signature.
+  //
+  // The entry's line and its line feed reach the file in one write, so
+  // processes appending to one file never interleave bytes inside a line. On
+  // success the chain head becomes the signature and the count grows by one;
+  // on any failure both stay as they were, and bytes already written stay in
+  // the file. A delta that is not finite is refused before anything happens.
+  Result<std::string> commit_truth(std::string_view actor, double delta, std::string_view payload);
+
+  // Walks the ledger file and reports whether its chain is intact (see verify.h).
+  Result<bool> verify_integrity();
+
+  // Sets the poisoned mark. For a fault raised while the lock is held, which
+  // the holder's guard records by itself; this is for faults it cannot see.
+  void poison();
+
+  // A copy of the state, taken under the lock (for tests and diagnostics).
+  RecorderState snapshot() const;
+  bool is_poisoned() const;
+
+ private:
+  class Guard;
+
+  Result<std::string> commit_locked(std::string_view actor, double delta, std::string_view payload);
+
+  mutable std::mutex mutex_;  // the recorder lock
+  bool poisoned_ = false;     // guarded by mutex_
+  RecorderState state_;       // guarded by mutex_
+  ClockFn clock_;             // read-only after construction
+  EntryHasher hasher_;        // guarded by mutex_; reused for every commit
+  std::string line_;          // guarded by mutex_; reused line buffer
+};
+
+}  // namespace ledger
