@@ -1,0 +1,175 @@
+#include "ledger/entry.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+namespace ledger {
+namespace {
+
+constexpr std::int64_t kWorkedExampleSeconds = 1767323045;  // 2026-01-02T03:04:05Z
+constexpr char kWorkedExampleLine[] =
+    R"({"index":0,"timestamp":"2026-01-02T03:04:05.123+00:00","prev_hash":"GENESIS_BLOCK_HASH",)"
+    R"("actor":"alice","delta_i":1.5,"payload":"hello",)"
+    R"("signature":"f1ddf018e131378af13b0196f2b5fa6871def3457b365cb0266748d8fd171d0c"})";
+
+std::string digest(std::string_view prev, std::string_view ts, std::string_view actor, double delta,
+                   std::string_view payload) {
+  auto result = compute_entry_digest(prev, ts, actor, delta, payload);
+  EXPECT_TRUE(result.has_value());
+  return result.value_or("");
+}
+
+std::string delta_text(double value) {
+  char buffer[kMaxDeltaLength];
+  return std::string(buffer, write_delta(buffer, value));
+}
+
+TEST(EntryTest, WorkedExampleIsByteExact) {
+  const std::string timestamp = format_ledger_timestamp(kWorkedExampleSeconds, 123'000'000);
+  ASSERT_EQ(timestamp, "2026-01-02T03:04:05.123+00:00");
+  const std::string signature = digest(GENESIS_BLOCK_HASH, timestamp, "alice", 1.5, "hello");
+  EXPECT_EQ(signature, "f1ddf018e131378af13b0196f2b5fa6871def3457b365cb0266748d8fd171d0c");
+  const LogEntry entry{0, timestamp, std::string(GENESIS_BLOCK_HASH), "alice", 1.5, "hello", signature};
+  EXPECT_EQ(entry_to_json(entry), kWorkedExampleLine);
+}
+
+TEST(EntryTest, TimestampForms) {
+  const struct {
+    std::int64_t seconds;
+    std::uint32_t nanos;
+    const char* expected;
+  } cases[] = {
+      {0, 0, "1970-01-01T00:00:00+00:00"},
+      {1796700374, 0, "2026-12-08T03:26:14+00:00"},
+      {1796700374, 500'000'000, "2026-12-08T03:26:14.500+00:00"},
+      {1796700374, 120'000'000, "2026-12-08T03:26:14.120+00:00"},
+      {1796700374, 123'456'000, "2026-12-08T03:26:14.123456+00:00"},
+      {1796700374, 123'456'700, "2026-12-08T03:26:14.123456700+00:00"},
+      {1796700374, 123'400, "2026-12-08T03:26:14.000123400+00:00"},
+      {1709164800, 0, "2024-02-29T00:00:00+00:00"},
+      {-1, 0, "1969-12-31T23:59:59+00:00"},
+      {253402300799, 0, "9999-12-31T23:59:59+00:00"},
+      {253402300800, 0, "+10000-01-01T00:00:00+00:00"},
+      {-62167219200, 0, "0000-01-01T00:00:00+00:00"},
+      {-62198755200, 0, "-0001-01-01T00:00:00+00:00"},
+      {std::numeric_limits<std::int64_t>::max(), 0, "+292277026596-12-04T15:30:07+00:00"},
+      {std::numeric_limits<std::int64_t>::min(), 0, "-292277022657-01-27T08:29:52+00:00"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(format_ledger_timestamp(c.seconds, c.nanos), c.expected) << c.seconds << " " << c.nanos;
+  }
+}
+
+TEST(EntryTest, DeltaLayouts) {
+  const struct {
+    double value;
+    const char* expected;
+  } cases[] = {
+      {0.0, "0.0"},
+      {-0.0, "-0.0"},
+      {0.1, "0.1"},
+      {0.001234, "0.001234"},
+      {0.00001, "0.00001"},
+      {-2.5, "-2.5"},
+      {12.34, "12.34"},
+      {123456.789, "123456.789"},
+      {1234567890123456.8, "1234567890123456.8"},
+      {1.0, "1.0"},
+      {100.0, "100.0"},
+      {1e15, "1000000000000000.0"},
+      {1e-6, "1e-6"},
+      {1.5e-7, "1.5e-7"},
+      {5e-324, "5e-324"},
+      {1e16, "1e+16"},
+      {1.2345678901234567e19, "1.2345678901234567e+19"},
+      {1.7976931348623157e308, "1.7976931348623157e+308"},
+      {-1.7976931348623157e308, "-1.7976931348623157e+308"},
+      {0.30000000000000004, "0.30000000000000004"},
+      {std::numeric_limits<double>::quiet_NaN(), "null"},
+      {std::numeric_limits<double>::infinity(), "null"},
+      {-std::numeric_limits<double>::infinity(), "null"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(delta_text(c.value), c.expected) << c.expected;
+}
+
+// Whatever the bits, the text reads back as exactly the same double and has
+// no more digits than the shortest round-trip form.
+TEST(EntryTest, DeltaTextRoundTripsForRandomBits) {
+  std::mt19937_64 random(20261210);
+  for (int i = 0; i < 200'000; ++i) {
+    const double value = std::bit_cast<double>(random());
+    if (!std::isfinite(value)) continue;
+    const std::string text = delta_text(value);
+    double back = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), back);
+    ASSERT_EQ(ec, std::errc()) << text;
+    ASSERT_EQ(ptr, text.data() + text.size()) << text;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(back), std::bit_cast<std::uint64_t>(value)) << text;
+  }
+}
+
+TEST(EntryTest, TextEscapes) {
+  LogEntry entry{0, "t", "p", "", 1.0, "", "s"};
+  const struct {
+    std::string actor;
+    std::string written;
+  } cases[] = {
+      {"q\"b\\t\t\x01", R"(q\"b\\t\t\u0001)"},
+      {std::string("\0\x1f\x7f", 3), "\\u0000\\u001f\x7f"},
+      {"\b\f\n\r", R"(\b\f\n\r)"},
+      {"caf\xc3\xa9/x", "caf\xc3\xa9/x"},
+      {"line one\nline two", R"(line one\nline two)"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    entry.actor = c.actor;
+    EXPECT_EQ(entry_to_json(entry),
+              R"({"index":0,"timestamp":"t","prev_hash":"p","actor":")" + c.written +
+                  R"(","delta_i":1.0,"payload":"","signature":"s"})");
+  }
+}
+
+TEST(EntryTest, LargestIndexIsWrittenWithAllDigits) {
+  const LogEntry entry{std::numeric_limits<std::uint64_t>::max(), "t", "p", "a", 1.0, "x", "s"};
+  EXPECT_TRUE(entry_to_json(entry).starts_with(R"({"index":18446744073709551615,)"));
+}
+
+TEST(EntryTest, DigestCoversTheJoinedBytesOnly) {
+  // Moving a character from the end of the timestamp to the start of the actor
+  // changes nothing the digest sees.
+  EXPECT_EQ(digest("h", "2026Z", "bob", 2.0, "p"), digest("h", "2026", "Zbob", 2.0, "p"));
+  // Empty texts add nothing: the input is then prev_hash, timestamp and the delta bytes.
+  EXPECT_EQ(digest("h", "t", "", 2.0, ""), digest("", "ht", "", 2.0, ""));
+  // The delta is hashed by its bits: zero and negative zero differ.
+  EXPECT_NE(digest("h", "t", "a", 0.0, "p"), digest("h", "t", "a", -0.0, "p"));
+  // A NaN's payload bits are covered too.
+  EXPECT_NE(digest("h", "t", "a", std::bit_cast<double>(0x7FF8000000000001ULL), "p"),
+            digest("h", "t", "a", std::bit_cast<double>(0x7FF8000000000002ULL), "p"));
+}
+
+TEST(EntryTest, IndexChangesTheLineButNotTheSignature) {
+  const std::string sig = digest("h", "t", "a", 1.0, "p");
+  LogEntry first{0, "t", "h", "a", 1.0, "p", sig};
+  LogEntry second = first;
+  second.index = 5;
+  EXPECT_NE(entry_to_json(first), entry_to_json(second));
+  EXPECT_EQ(digest(second.prev_hash, second.timestamp, second.actor, second.delta_i, second.payload), sig);
+}
+
+TEST(EntryTest, NonFiniteDeltaIsWrittenAsNullButHashedByItsBits) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::string sig = digest("h", "t", "a", nan, "p");
+  EXPECT_EQ(sig.size(), kSignatureLength);
+  EXPECT_NE(sig, digest("h", "t", "a", std::numeric_limits<double>::infinity(), "p"));
+  const LogEntry entry{0, "t", "h", "a", nan, "p", sig};
+  EXPECT_NE(entry_to_json(entry).find(R"("delta_i":null,)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ledger

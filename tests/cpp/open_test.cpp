@@ -1,0 +1,118 @@
+#include "ledger/open.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <limits>
+
+#include "ledger/parser.h"
+#include "test_support.h"
+
+namespace ledger {
+namespace {
+
+using testing::read_file;
+using testing::split_lines;
+using testing::write_file;
+
+// An entry line with this index and signature (the chain is not checked when
+// reopening, so the other fields can be anything).
+std::string line(std::uint64_t index, std::string signature) {
+  return entry_to_json(LogEntry{index, "t", "p", "a", 1.0, "x", std::move(signature)});
+}
+
+class OpenTest : public testing::ScratchDir {
+ protected:
+  ChainHead head_of(std::string_view contents) {
+    write_file(path("ledger.jsonl"), contents);
+    const RecorderState state = open_recorder(path("ledger.jsonl"));
+    return ChainHead{state.chain_head, state.entry_count};
+  }
+  const ChainHead kFresh{std::string(GENESIS_BLOCK_HASH), 0};
+};
+
+TEST_F(OpenTest, ChainHeadOfFileContents) {
+  const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+  const struct {
+    const char* name;
+    std::string contents;
+    ChainHead expected;
+  } cases[] = {
+      {"empty file", "", kFresh},
+      {"blank lines only", "\n \r\n\r\n\t\n", kFresh},
+      {"three entries", line(0, "s0") + "\n" + line(1, "s1") + "\n" + line(2, "s2") + "\n", {"s2", 3}},
+      {"fourth line cut short",
+       line(0, "s0") + "\n" + line(1, "s1") + "\n" + line(2, "s2") + "\n" + line(3, "s3").substr(0, 40),
+       {"s2", 3}},
+      {"last parsable line wins", line(0, "a") + "\n" + line(1, "b") + "\n" + line(7, "c") + "\n" + line(2, "d"),
+       {"d", 3}},
+      {"largest index wraps", line(max, "m") + "\n", {"m", 0}},
+      {"byte order mark line skipped", "\xEF\xBB\xBF" + line(0, "bom") + "\n" + line(4, "after") + "\n",
+       {"after", 5}},
+      {"only a byte order mark line", "\xEF\xBB\xBF" + line(0, "bom") + "\n", kFresh},
+      {"invalid UTF-8 anywhere", line(0, "a") + "\n\xFF\n" + line(1, "b") + "\n", kFresh},
+      {"carriage returns alone", line(0, "a") + "\r" + line(1, "b") + "\r", kFresh},
+      {"signature not a digest", line(9, "any text at all") + "\n", {"any text at all", 10}},
+      {"garbage lines skipped", line(0, "a") + "\nnot json\n{}\n", {"a", 1}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(head_of(c.contents), c.expected) << c.name;
+}
+
+TEST_F(OpenTest, MissingFileIsAFreshChainAndIsNotCreated) {
+  const RecorderState state = open_recorder("./ledger.jsonl");
+  EXPECT_EQ(state.log_path, path("ledger.jsonl"));
+  EXPECT_EQ(state.chain_head, GENESIS_BLOCK_HASH);
+  EXPECT_EQ(state.entry_count, 0u);
+  EXPECT_FALSE(std::filesystem::exists(path("ledger.jsonl")));
+}
+
+TEST_F(OpenTest, DirectoryAndSpecialFilesAreFreshChains) {
+  for (const std::string& target : {dir_.string(), std::string("/dev/zero")}) {
+    const RecorderState state = open_recorder(target);
+    EXPECT_EQ(state.chain_head, GENESIS_BLOCK_HASH) << target;
+    EXPECT_EQ(state.entry_count, 0u) << target;
+  }
+}
+
+TEST_F(OpenTest, ReopenedRecorderContinuesTheChain) {
+  std::string third;
+  {
+    Recorder recorder(open_recorder("./ledger.jsonl"));
+    for (int i = 0; i < 3; ++i) third = recorder.commit_truth("a", i, "p").value();
+  }
+  Recorder reopened(open_recorder("./ledger.jsonl"));
+  EXPECT_EQ(reopened.snapshot().chain_head, third);
+  EXPECT_EQ(reopened.snapshot().entry_count, 3u);
+  ASSERT_TRUE(reopened.commit_truth("a", 3.0, "p"));
+  const auto lines = split_lines(read_file(path("ledger.jsonl")));
+  ASSERT_EQ(lines.size(), 4u);
+  const LogEntry fourth = parse_log_entry(lines[3]).value();
+  EXPECT_EQ(fourth.index, 3u);
+  EXPECT_EQ(fourth.prev_hash, third);
+  EXPECT_TRUE(reopened.verify_integrity().value());
+}
+
+// A bare name whose file does not exist fails validation (its parent is the
+// empty path) and is kept as given; once the file exists, the same text
+// resolves to the canonical absolute path.
+TEST_F(OpenTest, BareNameStaysRelativeUntilTheFileExists) {
+  RecorderState before = open_recorder("ledger.jsonl");
+  EXPECT_EQ(before.log_path, "ledger.jsonl");
+  Recorder recorder(std::move(before));
+  ASSERT_TRUE(recorder.commit_truth("a", 1.0, "p"));
+  EXPECT_TRUE(std::filesystem::exists(path("ledger.jsonl")));
+  const RecorderState after = open_recorder("ledger.jsonl");
+  EXPECT_EQ(after.log_path, path("ledger.jsonl"));
+  EXPECT_EQ(after.entry_count, 1u);
+}
+
+TEST_F(OpenTest, LoadChainHeadReportsReadFailures) {
+  write_file(path("ledger.jsonl"), line(0, "a") + "\n\xC3\n");
+  auto head = load_chain_head(path("ledger.jsonl"));
+  ASSERT_FALSE(head.has_value());
+  EXPECT_EQ(head.error().message(), "stream did not contain valid UTF-8");
+  EXPECT_EQ(load_chain_head(path("missing")).value(), kFresh);
+}
+
+}  // namespace
+}  // namespace ledger

@@ -1,0 +1,318 @@
+#include "ledger/recorder.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <stdexcept>
+#include <thread>
+
+#include "ledger/open.h"
+#include "ledger/parser.h"
+#include "test_support.h"
+
+namespace ledger {
+namespace {
+
+using testing::read_file;
+using testing::split_lines;
+using testing::write_file;
+
+constexpr std::string_view kGenesis = GENESIS_BLOCK_HASH;
+
+platform::UtcTime worked_example_clock() { return {1767323045, 123'000'000}; }
+platform::UtcTime before_epoch_clock() { return {-1, 500'000'000}; }
+platform::UtcTime throwing_clock() { throw std::runtime_error("clock exploded"); }
+
+// Parses every line of the file; fails the test on a line that does not parse.
+std::vector<LogEntry> entries_in(const std::string& path) {
+  std::vector<LogEntry> entries;
+  for (const auto& line : split_lines(read_file(path))) {
+    auto entry = parse_log_entry(line);
+    EXPECT_TRUE(entry.has_value()) << line;
+    if (entry) entries.push_back(*entry);
+  }
+  return entries;
+}
+
+class RecorderTest : public testing::ScratchDir {
+ protected:
+  Recorder fresh(const std::string& path, ClockFn clock = &platform::utc_now) {
+    return Recorder(create_recorder_state(path, std::string(kGenesis), 0), clock);
+  }
+};
+
+TEST_F(RecorderTest, WorkedExampleIsWrittenExactly) {
+  Recorder recorder = fresh(path("ledger.jsonl"), &worked_example_clock);
+  auto signature = recorder.commit_truth("alice", 1.5, "hello");
+  ASSERT_TRUE(signature.has_value());
+  EXPECT_EQ(*signature, "f1ddf018e131378af13b0196f2b5fa6871def3457b365cb0266748d8fd171d0c");
+  EXPECT_EQ(read_file(path("ledger.jsonl")),
+            R"({"index":0,"timestamp":"2026-01-02T03:04:05.123+00:00","prev_hash":"GENESIS_BLOCK_HASH",)"
+            R"("actor":"alice","delta_i":1.5,"payload":"hello",)"
+            R"("signature":"f1ddf018e131378af13b0196f2b5fa6871def3457b365cb0266748d8fd171d0c"})"
+            "\n");
+}
+
+TEST_F(RecorderTest, EntriesChainAndStateAdvances) {
+  Recorder recorder = fresh(path("ledger.jsonl"));
+  auto first = recorder.commit_truth("alice", 1.5, "one");
+  auto second = recorder.commit_truth("", -0.0, "");
+  ASSERT_TRUE(first && second);
+  const auto entries = entries_in(path("ledger.jsonl"));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].index, 0u);
+  EXPECT_EQ(entries[0].prev_hash, kGenesis);
+  EXPECT_EQ(entries[0].signature, *first);
+  EXPECT_EQ(entries[1].index, 1u);
+  EXPECT_EQ(entries[1].prev_hash, *first);
+  EXPECT_EQ(entries[1].signature, *second);
+  EXPECT_TRUE(std::signbit(entries[1].delta_i));
+  const RecorderState state = recorder.snapshot();
+  EXPECT_EQ(state.chain_head, *second);
+  EXPECT_EQ(state.entry_count, 2u);
+  for (const auto& e : entries) {
+    EXPECT_EQ(compute_entry_digest(e.prev_hash, e.timestamp, e.actor, e.delta_i, e.payload).value(),
+              e.signature);
+  }
+}
+
+TEST_F(RecorderTest, AppendsAfterExistingBytes) {
+  write_file(path("ledger.jsonl"), "kept bytes without a line feed");
+  Recorder recorder = fresh(path("ledger.jsonl"));
+  ASSERT_TRUE(recorder.commit_truth("a", 1.0, "p").has_value());
+  const std::string contents = read_file(path("ledger.jsonl"));
+  EXPECT_TRUE(contents.starts_with("kept bytes without a line feed{\"index\":0,")) << contents;
+  EXPECT_TRUE(contents.ends_with("\"}\n"));
+}
+
+TEST_F(RecorderTest, DeletedFileIsRecreatedAndTheChainContinues) {
+  Recorder recorder = fresh(path("ledger.jsonl"));
+  auto first = recorder.commit_truth("a", 1.0, "p");
+  ASSERT_TRUE(first);
+  std::filesystem::remove(path("ledger.jsonl"));
+  ASSERT_TRUE(recorder.commit_truth("a", 2.0, "p"));
+  const auto entries = entries_in(path("ledger.jsonl"));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].index, 1u);
+  EXPECT_EQ(entries[0].prev_hash, *first);
+}
+
+TEST_F(RecorderTest, FailuresLeaveTheStateAndTheNextCommitTakesTheirPlace) {
+  std::filesystem::create_directory(path("dir"));
+  const std::string ledger = path("dir/ledger.jsonl");
+  Recorder recorder = fresh(ledger);
+  auto first = recorder.commit_truth("a", 1.0, "p");
+  ASSERT_TRUE(first);
+
+  struct Case {
+    const char* name;
+    void (*break_it)(const std::string& dir);
+    void (*mend_it)(const std::string& dir);
+    const char* message;
+  };
+  const Case cases[] = {
+      {"directory gone",
+       [](const std::string& dir) { std::filesystem::rename(dir, dir + ".away"); },
+       [](const std::string& dir) { std::filesystem::rename(dir + ".away", dir); },
+       "File Open Failed: No such file or directory (os error 2)"},
+      {"directory in the file's place",
+       [](const std::string& dir) {
+         std::filesystem::rename(dir + "/ledger.jsonl", dir + "/saved");
+         std::filesystem::create_directory(dir + "/ledger.jsonl");
+       },
+       [](const std::string& dir) {
+         std::filesystem::remove(dir + "/ledger.jsonl");
+         std::filesystem::rename(dir + "/saved", dir + "/ledger.jsonl");
+       },
+       "File Open Failed: Is a directory (os error 21)"},
+  };
+  for (const auto& c : cases) {
+    const std::string before = read_file(ledger);
+    c.break_it(path("dir"));
+    auto failed = recorder.commit_truth("a", 2.0, "p");
+    c.mend_it(path("dir"));
+    ASSERT_FALSE(failed) << c.name;
+    EXPECT_EQ(failed.error().kind(), FailureKind::kIo) << c.name;
+    EXPECT_EQ(failed.error().message(), c.message) << c.name;
+    EXPECT_EQ(read_file(ledger), before) << c.name;
+    EXPECT_EQ(recorder.snapshot().entry_count, 1u) << c.name;
+    EXPECT_EQ(recorder.snapshot().chain_head, *first) << c.name;
+  }
+  auto next = recorder.commit_truth("a", 3.0, "p");
+  ASSERT_TRUE(next);
+  const auto entries = entries_in(ledger);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].index, 1u);
+  EXPECT_EQ(entries[1].prev_hash, *first);
+}
+
+TEST_F(RecorderTest, FullDeviceIsAWriteFailure) {
+  Recorder recorder = fresh("/dev/full");
+  auto result = recorder.commit_truth("a", 1.0, "p");
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().message(), "Disk Write Failed: No space left on device (os error 28)");
+  EXPECT_EQ(recorder.snapshot().entry_count, 0u);
+  EXPECT_EQ(recorder.snapshot().chain_head, kGenesis);
+}
+
+TEST_F(RecorderTest, PathWithNulIsRefusedAndNothingIsCreated) {
+  const std::string with_nul = path("ledger") + std::string(1, '\0') + ".jsonl";
+  Recorder recorder = fresh(with_nul);
+  auto result = recorder.commit_truth("a", 1.0, "p");
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().message(), "File Open Failed: path contains a NUL byte");
+  EXPECT_TRUE(std::filesystem::is_empty(dir_));
+}
+
+// A write that the system accepts only in part: the accepted bytes stay, the
+// commit fails, and the state does not move.
+TEST_F(RecorderTest, PartialWriteKeepsTheAcceptedBytes) {
+  const std::string ledger = path("ledger.jsonl");
+  write_file(ledger, "0123456789\n");
+  constexpr rlim_t kLimit = 100;  // the next line is far longer than 89 bytes
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{kLimit, kLimit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Recorder recorder = fresh(ledger);
+    auto result = recorder.commit_truth("a", 1.0, "p");
+    const std::string report = result ? "committed" : result.error().message() + "|" +
+                                                          std::to_string(recorder.snapshot().entry_count);
+    (void)!write(pipe_fds[1], report.data(), report.size());
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  char buffer[256];
+  const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
+  close(pipe_fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)),
+            "Disk Write Failed: File too large (os error 27)|0");
+  const std::string contents = read_file(ledger);
+  EXPECT_EQ(contents.size(), kLimit);
+  EXPECT_TRUE(contents.starts_with("0123456789\n{\"index\":0,"));
+}
+
+TEST_F(RecorderTest, NonFiniteDeltaIsRefusedBeforeAnythingHappens) {
+  Recorder recorder = fresh(path("ledger.jsonl"));
+  const struct {
+    double value;
+    const char* message;
+  } cases[] = {
+      {std::numeric_limits<double>::quiet_NaN(), "argument 'delta': must be a finite number, got nan"},
+      {-std::numeric_limits<double>::quiet_NaN(), "argument 'delta': must be a finite number, got nan"},
+      {std::numeric_limits<double>::infinity(), "argument 'delta': must be a finite number, got inf"},
+      {-std::numeric_limits<double>::infinity(), "argument 'delta': must be a finite number, got -inf"},
+  };
+  for (const auto& c : cases) {
+    auto result = recorder.commit_truth("a", c.value, "p");
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind(), FailureKind::kInvalidArgument);
+    EXPECT_EQ(result.error().message(), c.message);
+  }
+  EXPECT_FALSE(std::filesystem::exists(path("ledger.jsonl")));
+  EXPECT_FALSE(recorder.is_poisoned());
+  EXPECT_EQ(recorder.snapshot().entry_count, 0u);
+}
+
+TEST_F(RecorderTest, ClockBeforeEpochPoisonsOnlyThisRecorder) {
+  Recorder broken = fresh(path("ledger.jsonl"), &before_epoch_clock);
+  auto result = broken.commit_truth("a", 1.0, "p");
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().kind(), FailureKind::kInternal);
+  EXPECT_TRUE(result.error().message().starts_with("system time before Unix epoch")) << result.error().message();
+  EXPECT_TRUE(broken.is_poisoned());
+  EXPECT_FALSE(std::filesystem::exists(path("ledger.jsonl")));
+
+  auto again = broken.commit_truth("a", 1.0, "p");
+  ASSERT_FALSE(again);
+  EXPECT_EQ(again.error().kind(), FailureKind::kInternal);
+  EXPECT_EQ(again.error().message(), kPoisonedMessage);
+  auto verdict = broken.verify_integrity();
+  ASSERT_FALSE(verdict);
+  EXPECT_EQ(verdict.error().message(), kPoisonedMessage);
+
+  Recorder healthy = fresh(path("ledger.jsonl"));
+  EXPECT_TRUE(healthy.commit_truth("a", 1.0, "p").has_value());
+  EXPECT_TRUE(healthy.verify_integrity().value());
+}
+
+TEST_F(RecorderTest, ExceptionUnderTheLockPoisonsIt) {
+  Recorder recorder = fresh(path("ledger.jsonl"), &throwing_clock);
+  EXPECT_THROW((void)recorder.commit_truth("a", 1.0, "p"), std::runtime_error);
+  EXPECT_TRUE(recorder.is_poisoned());
+  EXPECT_EQ(recorder.commit_truth("a", 1.0, "p").error().message(), kPoisonedMessage);
+}
+
+TEST_F(RecorderTest, TimestampFractionsVary) {
+  Recorder recorder = fresh(path("ledger.jsonl"));
+  for (int i = 0; i < 50; ++i) ASSERT_TRUE(recorder.commit_truth("a", i, "p"));
+  for (const auto& e : entries_in(path("ledger.jsonl"))) {
+    ASSERT_TRUE(e.timestamp.ends_with("+00:00")) << e.timestamp;
+    const std::size_t length = e.timestamp.size();
+    EXPECT_TRUE(length == 25 || length == 29 || length == 32 || length == 35) << e.timestamp;
+  }
+}
+
+// Each line and its line feed go out in one write: processes appending to one
+// file at once never tear or interleave a line.
+TEST_F(RecorderTest, ConcurrentProcessesNeverInterleaveLines) {
+  constexpr int kProcesses = 4;
+  constexpr int kCommits = 1000;
+  const std::string ledger = path("ledger.jsonl");
+  const std::string payload(3000, 'p');
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      Recorder recorder = fresh(ledger);
+      for (int i = 0; i < kCommits; ++i) {
+        if (!recorder.commit_truth("writer" + std::to_string(p), i, payload)) _exit(1);
+      }
+      _exit(0);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  const auto entries = entries_in(ledger);
+  EXPECT_EQ(entries.size(), static_cast<std::size_t>(kProcesses * kCommits));
+  for (const auto& e : entries) {
+    ASSERT_EQ(compute_entry_digest(e.prev_hash, e.timestamp, e.actor, e.delta_i, e.payload).value(),
+              e.signature);
+  }
+}
+
+TEST_F(RecorderTest, ThreadsOnOneRecorderBuildOneChain) {
+  Recorder recorder = fresh(path("ledger.jsonl"));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&recorder, t] {
+      for (int i = 0; i < 200; ++i) ASSERT_TRUE(recorder.commit_truth("t" + std::to_string(t), i, "p"));
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(recorder.snapshot().entry_count, 1600u);
+  EXPECT_TRUE(recorder.verify_integrity().value());
+}
+
+}  // namespace
+}  // namespace ledger
