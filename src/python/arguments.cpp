@@ -1,0 +1,207 @@
+#include "arguments.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace pyext {
+namespace {
+
+constexpr char kUnknownTypeName[] = "<failed to extract type name>";
+
+// The UTF-8 bytes of a str object, or nothing with the encoder's exception set.
+std::optional<std::string> utf8_of(PyObject* text) {
+  PyRef bytes(PyUnicode_AsUTF8String(text));
+  if (!bytes) return std::nullopt;
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) return std::nullopt;
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+bool is_text(PyObject* object) {
+  return (PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_UNICODE_SUBCLASS) != 0;
+}
+
+std::string decimal(std::size_t value) { return std::to_string(value); }
+
+// 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
+std::string quoted_name_list(std::span<const std::string_view> names) {
+  std::string list;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) {
+      if (names.size() == 2) {
+        list += " and ";
+      } else if (i + 1 == names.size()) {
+        list += ", and ";
+      } else {
+        list += ", ";
+      }
+    }
+    list += '\'';
+    list += names[i];
+    list += '\'';
+  }
+  return list;
+}
+
+bool fail_too_many_positional(std::string_view display_name, std::size_t expected,
+                              std::size_t given) {
+  std::string message(display_name);
+  message += " takes " + decimal(expected) + " positional arguments but " + decimal(given) +
+             (given == 1 ? " was" : " were") + " given";
+  PyErr_SetString(PyExc_TypeError, message.c_str());
+  return false;
+}
+
+bool fail_multiple_values(std::string_view display_name, std::string_view name) {
+  std::string message(display_name);
+  message += " got multiple values for argument '";
+  message += name;
+  message += '\'';
+  PyErr_SetString(PyExc_TypeError, message.c_str());
+  return false;
+}
+
+bool fail_unexpected_keyword(std::string_view display_name, PyObject* key) {
+  PyRef key_text(PyObject_Str(key));
+  if (!key_text) return false;
+  const std::string prefix(display_name);
+  PyRef message(PyUnicode_FromFormat("%s got an unexpected keyword argument '%U'", prefix.c_str(),
+                                     key_text.get()));
+  if (!message) return false;
+  PyErr_SetObject(PyExc_TypeError, message.get());
+  return false;
+}
+
+bool fail_missing(std::string_view display_name, std::span<const std::string_view> missing) {
+  std::string message(display_name);
+  message += " missing " + decimal(missing.size()) + " required positional " +
+             (missing.size() == 1 ? "argument" : "arguments") + ": " + quoted_name_list(missing);
+  PyErr_SetString(PyExc_TypeError, message.c_str());
+  return false;
+}
+
+// The index of the parameter named by `key`, or names.size() when none is.
+std::size_t parameter_index(std::span<const std::string_view> names, PyObject* key) {
+  if (!is_text(key)) return names.size();
+  std::optional<std::string> key_text = utf8_of(key);
+  if (!key_text) {
+    // A key without UTF-8 text matches no parameter.
+    PyErr_Clear();
+    return names.size();
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == *key_text) return i;
+  }
+  return names.size();
+}
+
+// The type's __qualname__ as a str, or the fixed text when it cannot be read.
+PyRef type_name_of(PyObject* object) {
+  PyRef name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
+  if (name && is_text(name.get())) return name;
+  PyErr_Clear();
+  return PyRef(PyUnicode_FromString(kUnknownTypeName));
+}
+
+// str() of an exception for a reworded message. If str() fails, that failure
+// is reported as unraisable and "<unprintable T object>" stands in.
+PyRef printable_text(PyObject* exception) {
+  PyRef text(PyObject_Str(exception));
+  if (text) return text;
+  PyErr_WriteUnraisable(exception);
+  PyRef type_name(
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(exception)), "__name__"));
+  if (type_name && is_text(type_name.get())) {
+    return PyRef(PyUnicode_FromFormat("<unprintable %U object>", type_name.get()));
+  }
+  PyErr_Clear();
+  return PyRef(PyUnicode_FromString("<unprintable object>"));
+}
+
+}  // namespace
+
+bool bind_argument_slots(std::string_view display_name, std::span<const std::string_view> names,
+                         PyObject* args, PyObject* kwargs, std::span<PyObject*> slots) {
+  const std::size_t parameter_count = names.size();
+  const Py_ssize_t positional_size = PyTuple_Size(args);
+  if (positional_size < 0) return false;
+  const auto positional = static_cast<std::size_t>(positional_size);
+
+  const std::size_t filled = positional < parameter_count ? positional : parameter_count;
+  for (std::size_t i = 0; i < filled; ++i) {
+    slots[i] = PyTuple_GetItem(args, static_cast<Py_ssize_t>(i));
+    if (slots[i] == nullptr) return false;
+  }
+  if (positional > parameter_count) {
+    return fail_too_many_positional(display_name, parameter_count, positional);
+  }
+
+  if (kwargs != nullptr) {
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(kwargs, &position, &key, &value)) {
+      const std::size_t index = parameter_index(names, key);
+      if (index == parameter_count) return fail_unexpected_keyword(display_name, key);
+      if (slots[index] != nullptr) return fail_multiple_values(display_name, names[index]);
+      slots[index] = value;
+    }
+  }
+
+  if (positional < parameter_count) {
+    std::vector<std::string_view> missing;
+    for (std::size_t i = 0; i < parameter_count; ++i) {
+      if (slots[i] == nullptr) missing.push_back(names[i]);
+    }
+    if (!missing.empty()) return fail_missing(display_name, missing);
+  }
+  return true;
+}
+
+std::optional<std::string> convert_text_argument(PyObject* object, std::string_view name) {
+  if (is_text(object)) {
+    std::optional<std::string> text = utf8_of(object);
+    if (!text) wrap_argument_error(name);
+    return text;
+  }
+  PyRef type_name = type_name_of(object);
+  if (type_name) {
+    PyRef message(
+        PyUnicode_FromFormat("'%U' object cannot be converted to 'PyString'", type_name.get()));
+    if (message) PyErr_SetObject(PyExc_TypeError, message.get());
+  }
+  wrap_argument_error(name);
+  return std::nullopt;
+}
+
+std::optional<double> convert_double_argument(PyObject* object, std::string_view name) {
+  const double value = PyFloat_AsDouble(object);
+  if (value == -1.0 && PyErr_Occurred() != nullptr) {
+    wrap_argument_error(name);
+    return std::nullopt;
+  }
+  return value;
+}
+
+void wrap_argument_error(std::string_view name) {
+  PendingError error = PendingError::take();
+  if (error.type.get() != PyExc_TypeError || !error.value) {
+    error.restore();
+    return;
+  }
+  PyRef text = printable_text(error.value.get());
+  if (!text) return;  // the failure to make even the stand-in text is pending
+  const std::string parameter(name);
+  PyRef message(PyUnicode_FromFormat("argument '%s': %U", parameter.c_str(), text.get()));
+  if (!message) return;
+  PyRef replacement(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
+  if (!replacement) return;
+  if (PyObject* cause = PyException_GetCause(error.value.get()); cause != nullptr) {
+    PyException_SetCause(replacement.get(), cause);  // steals the new reference
+  }
+  PyErr_Restore(new_reference(PyExc_TypeError), replacement.release(), nullptr);
+}
+
+}  // namespace pyext

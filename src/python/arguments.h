@@ -1,0 +1,61 @@
+// Python arguments in: binding positional and keyword arguments to the named
+// parameters of a callable, and converting each to the type the ledger takes.
+//
+// Every function here that fails returns an empty value with a Python
+// exception set, and has run no ledger operation.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "python_api.h"
+
+namespace pyext {
+
+// The parameters of one callable. All are required and may be given by
+// position or by keyword.
+template <std::size_t N>
+struct ParameterList {
+  std::string_view display_name;          // "QuorvelRecorder.commit_truth()", used in messages
+  std::array<std::string_view, N> names;  // in order
+};
+
+// Fills `slots` (one per name, all null on entry) with borrowed references to
+// the arguments, or fails with TypeError. Non-template core of bind_arguments.
+bool bind_argument_slots(std::string_view display_name, std::span<const std::string_view> names,
+                         PyObject* args, PyObject* kwargs, std::span<PyObject*> slots);
+
+// One borrowed argument object per parameter, in parameter order, or nothing
+// with TypeError set. `kwargs` may be null.
+template <std::size_t N>
+std::optional<std::array<PyObject*, N>> bind_arguments(const ParameterList<N>& parameters,
+                                                       PyObject* args, PyObject* kwargs) {
+  std::array<PyObject*, N> slots{};
+  if (!bind_argument_slots(parameters.display_name, parameters.names, args, kwargs, slots)) {
+    return std::nullopt;
+  }
+  return slots;
+}
+
+// The UTF-8 text of a str (or str subclass) argument, as an owned copy that
+// may hold NUL characters. Anything else fails with TypeError "argument
+// '<name>': '<type>' object cannot be converted to 'PyString'"; text that
+// cannot be encoded fails with the encoder's exception (UnicodeEncodeError).
+std::optional<std::string> convert_text_argument(PyObject* object, std::string_view name);
+
+// The double value of an argument, as the interpreter's float conversion gives
+// it (float, int, objects with __float__ or __index__). A TypeError from the
+// conversion is reworded as "argument '<name>': ..."; any other exception
+// passes unchanged. Infinities and NaN pass through.
+std::optional<double> convert_double_argument(PyObject* object, std::string_view name);
+
+// Replaces the pending exception of a failed conversion by the one the caller
+// raises: an exact TypeError becomes TypeError "argument '<name>': <str(e)>"
+// carrying the original's __cause__; any other exception stays as it is.
+void wrap_argument_error(std::string_view name);
+
+}  // namespace pyext
