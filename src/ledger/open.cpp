@@ -1,5 +1,8 @@
 #include "ledger/open.h"
 
+#include <cstring>
+#include <memory>
+
 #include "ledger/entry.h"
 #include "ledger/parser.h"
 #include "ledger/path.h"
@@ -7,21 +10,113 @@
 #include "ledger/reader.h"
 
 namespace ledger {
+namespace {
 
+constexpr std::size_t kChunkSize = LedgerLineReader::kBufferSize;
+
+struct FileScan {
+  std::uint64_t size = 0;  // bytes read before end of file
+  char last_byte = 0;      // the file's last byte, when size > 0
+};
+
+// Reads the whole file once and checks that it is UTF-8. Splitting at line
+// feeds never changes UTF-8 validity (a line feed is never part of a longer
+// sequence), so this equals checking every line on its own.
+Result<FileScan> scan_whole_file(const platform::File& file, char* buffer) {
+  FileScan scan;
+  Utf8StreamValidator utf8;
+  for (;;) {
+    auto count = platform::read_some(file, buffer, kChunkSize);
+    if (!count) return fail(std::move(count).error());
+    if (*count == 0) break;
+    scan.size += *count;
+    scan.last_byte = buffer[*count - 1];
+    if (!utf8.feed(std::string_view(buffer, *count))) break;
+  }
+  if (!utf8.finish()) return fail(Failure::io(std::string(kInvalidUtf8)));
+  return scan;
+}
+
+// Offset of the first byte of the line that ends at `line_end`: one past the
+// last line feed before it, or 0.
+Result<std::uint64_t> line_start(const platform::File& file, std::uint64_t line_end, char* buffer) {
+  std::uint64_t position = line_end;
+  while (position > 0) {
+    const std::uint64_t begin = position > kChunkSize ? position - kChunkSize : 0;
+    const auto length = static_cast<std::size_t>(position - begin);
+    std::size_t got = 0;
+    while (got < length) {
+      auto count = platform::read_at(file, begin + got, buffer + got, length - got);
+      if (!count) return fail(std::move(count).error());
+      if (*count == 0) return fail(Failure::io("the file became shorter while it was read"));
+      got += *count;
+    }
+    if (const void* newline = ::memrchr(buffer, '\n', length)) {
+      return begin + static_cast<std::uint64_t>(static_cast<const char*>(newline) - buffer) + 1;
+    }
+    position = begin;
+  }
+  return 0;
+}
+
+Result<void> read_range(const platform::File& file, std::uint64_t begin, std::uint64_t end,
+                        std::string& out) {
+  out.resize(static_cast<std::size_t>(end - begin));
+  std::size_t got = 0;
+  while (got < out.size()) {
+    auto count = platform::read_at(file, begin + got, out.data() + got, out.size() - got);
+    if (!count) return fail(std::move(count).error());
+    if (*count == 0) return fail(Failure::io("the file became shorter while it was read"));
+    got += *count;
+  }
+  return {};
+}
+
+struct AlignedBuffer {
+  static constexpr std::align_val_t kAlignment{4096};
+  AlignedBuffer() : data(static_cast<char*>(::operator new[](kChunkSize, kAlignment))) {}
+  ~AlignedBuffer() { ::operator delete[](data, kAlignment); }
+  AlignedBuffer(const AlignedBuffer&) = delete;
+  AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+  char* data;
+};
+
+}  // namespace
+
+// The result is that of reading every line in order and keeping the last one
+// that parses; but only the lines after it need parsing. So the file is read
+// once to check its encoding and find its end, and then lines are taken from
+// the end backwards until one parses. Memory stays at one buffer and one line.
 Result<ChainHead> load_chain_head(std::string_view path) {
   ChainHead found{std::string(GENESIS_BLOCK_HASH), 0};
   if (!platform::exists(path)) return found;
-  auto reader = LedgerLineReader::open(path);
-  if (!reader) return fail(std::move(reader).error());
+  auto file = platform::open_regular_for_read(path);
+  if (!file) return fail(std::move(file).error());
+  AlignedBuffer buffer;
+  auto scan = scan_whole_file(*file, buffer.data);
+  if (!scan) return fail(std::move(scan).error());
+
+  // A final line feed ends the last line; without one the last line runs to
+  // the end of the file and keeps a carriage return at its end.
+  bool terminated = scan->size > 0 && scan->last_byte == '\n';
+  std::uint64_t line_end = terminated ? scan->size - 1 : scan->size;
+  std::string line;
   LogEntry entry;
   for (;;) {
-    auto line = reader->next_line();
-    if (!line) return fail(std::move(line).error());
-    if (!line->has_value()) return found;
-    if (is_blank_line(**line)) continue;
-    if (!parse_log_entry_into(**line, entry)) continue;
-    std::swap(found.head, entry.signature);
-    found.count = entry.index + 1;  // wraps from 2^64 - 1 to 0
+    auto start = line_start(*file, line_end, buffer.data);
+    if (!start) return fail(std::move(start).error());
+    auto read = read_range(*file, *start, line_end, line);
+    if (!read) return fail(std::move(read).error());
+    std::string_view text = line;
+    if (terminated && text.ends_with('\r')) text.remove_suffix(1);
+    if (!is_blank_line(text) && parse_log_entry_into(text, entry)) {
+      found.head = std::move(entry.signature);
+      found.count = entry.index + 1;  // wraps from 2^64 - 1 to 0
+      return found;
+    }
+    if (*start == 0) return found;
+    line_end = *start - 1;  // the line feed that ends the line before
+    terminated = true;
   }
 }
 

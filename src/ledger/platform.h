@@ -64,6 +64,10 @@ Result<File> open_regular_for_read(std::string_view path);
 // Reads up to `size` bytes; 0 means end of file. Interrupted reads are repeated.
 Result<std::size_t> read_some(const File& file, char* buffer, std::size_t size);
 
+// Reads up to `size` bytes at `offset` without moving the file position; 0
+// means `offset` is at or past the end. Interrupted reads are repeated.
+Result<std::size_t> read_at(const File& file, std::uint64_t offset, char* buffer, std::size_t size);
+
 // True when the system reports metadata for `path`, following symbolic links;
 // false on every error.
 bool exists(std::string_view path);

@@ -123,6 +123,14 @@ Result<std::size_t> read_some(const File& file, char* buffer, std::size_t size) 
   }
 }
 
+Result<std::size_t> read_at(const File& file, std::uint64_t offset, char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::pread(fd_of(file), buffer, size, static_cast<off_t>(offset));
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return fail(error_from_errno(errno));
+  }
+}
+
 bool exists(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return false;
   struct stat info;

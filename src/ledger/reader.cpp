@@ -1,5 +1,6 @@
 #include "ledger/reader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -10,6 +11,15 @@ namespace {
 constexpr std::size_t kBufferAlignment = 4096;
 
 bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// Length of the sequence that `lead` starts; 1 for a byte that starts none
+// (validation then refuses it).
+std::size_t sequence_length(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 1;
+}
 
 }  // namespace
 
@@ -120,6 +130,33 @@ bool is_valid_utf8(std::string_view bytes) {
     p += length;
   }
   return true;
+}
+
+bool Utf8StreamValidator::feed(std::string_view chunk) {
+  if (!valid_) return false;
+  if (pending_size_ > 0) {
+    const std::size_t needed = sequence_length(static_cast<unsigned char>(pending_[0]));
+    const std::size_t take = std::min(needed - pending_size_, chunk.size());
+    std::memcpy(pending_ + pending_size_, chunk.data(), take);
+    pending_size_ += take;
+    chunk.remove_prefix(take);
+    if (pending_size_ < needed) return true;  // still incomplete: wait for more
+    valid_ = is_valid_utf8(std::string_view(pending_, pending_size_));
+    pending_size_ = 0;
+    if (!valid_) return false;
+  }
+  // Hold back a sequence that the end of the chunk cuts short.
+  std::size_t complete = chunk.size();
+  for (std::size_t back = 1; back <= 3 && back <= chunk.size(); ++back) {
+    const auto byte = static_cast<unsigned char>(chunk[chunk.size() - back]);
+    if (is_continuation(byte)) continue;
+    if (sequence_length(byte) > back) complete = chunk.size() - back;
+    break;
+  }
+  valid_ = is_valid_utf8(chunk.substr(0, complete));
+  pending_size_ = chunk.size() - complete;
+  std::memcpy(pending_, chunk.data() + complete, pending_size_);
+  return valid_;
 }
 
 bool is_blank_line(std::string_view line) {

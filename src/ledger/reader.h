@@ -68,6 +68,21 @@ class LedgerLineReader {
 // forms, no surrogates, nothing above U+10FFFF).
 bool is_valid_utf8(std::string_view bytes);
 
+// Checks that a byte stream fed in chunks of any size is UTF-8; a sequence
+// may be split between chunks.
+class Utf8StreamValidator {
+ public:
+  // Takes the next chunk; false once the stream is known to be invalid.
+  bool feed(std::string_view chunk);
+  // True when everything fed was valid and no sequence was left incomplete.
+  bool finish() const { return valid_ && pending_size_ == 0; }
+
+ private:
+  char pending_[4] = {};         // start of a sequence cut by the end of a chunk
+  std::size_t pending_size_ = 0;  // bytes in pending_
+  bool valid_ = true;
+};
+
 // True when `line` is empty or holds only Unicode White_Space characters.
 // `line` must be valid UTF-8.
 bool is_blank_line(std::string_view line);

@@ -4,8 +4,10 @@
 
 #include <filesystem>
 #include <limits>
+#include <random>
 
 #include "ledger/parser.h"
+#include "ledger/reader.h"
 #include "test_support.h"
 
 namespace ledger {
@@ -112,6 +114,47 @@ TEST_F(OpenTest, LoadChainHeadReportsReadFailures) {
   ASSERT_FALSE(head.has_value());
   EXPECT_EQ(head.error().message(), "stream did not contain valid UTF-8");
   EXPECT_EQ(load_chain_head(path("missing")).value(), kFresh);
+}
+
+}  // namespace
+}  // namespace ledger
+
+namespace ledger {
+namespace {
+
+TEST_F(OpenTest, ReopenScanAgreesWithAPlainForwardScan) {
+  for (std::uint64_t seed = 0; seed < 3000; ++seed) {
+    write_file(path("ledger.jsonl"), testing::random_ledger_bytes(seed));
+    auto fast = load_chain_head(path("ledger.jsonl"));
+    auto plain = testing::forward_scan_chain_head(path("ledger.jsonl"));
+    ASSERT_EQ(fast.has_value(), plain.has_value()) << "seed " << seed;
+    if (fast) {
+      ASSERT_EQ(*fast, *plain) << "seed " << seed;
+    } else {
+      ASSERT_EQ(fast.error().message(), plain.error().message()) << "seed " << seed;
+    }
+  }
+}
+
+TEST(Utf8StreamTest, AgreesWithWholeTextValidationForAnyChunking) {
+  std::mt19937_64 random(7);
+  const std::string pieces[] = {"a", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\x80", "\xFF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82"};
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const std::size_t count = random() % 12;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::size_t which = random() % std::size(pieces);
+      text += pieces[random() % 4 == 0 ? which : which % 4];
+    }
+    Utf8StreamValidator stream;
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t take = 1 + random() % 5;
+      stream.feed(std::string_view(text).substr(at, take));
+      at += take;
+    }
+    ASSERT_EQ(stream.finish(), is_valid_utf8(text)) << round;
+  }
 }
 
 }  // namespace

@@ -44,3 +44,57 @@ std::vector<std::string> split_lines(const std::string& contents) {
 }
 
 }  // namespace ledger::testing
+
+#include <random>
+
+#include "ledger/parser.h"
+#include "ledger/reader.h"
+
+namespace ledger::testing {
+
+Result<ChainHead> forward_scan_chain_head(const std::string& path) {
+  ChainHead found{std::string(GENESIS_BLOCK_HASH), 0};
+  if (!platform::exists(path)) return found;
+  auto reader = LedgerLineReader::open(path);
+  if (!reader) return fail(std::move(reader).error());
+  for (;;) {
+    auto line = reader->next_line();
+    if (!line) return fail(std::move(line).error());
+    if (!line->has_value()) return found;
+    if (is_blank_line(**line)) continue;
+    auto entry = parse_log_entry(**line);
+    if (entry) found = {entry->signature, entry->index + 1};
+  }
+}
+
+std::string random_ledger_bytes(std::uint64_t seed) {
+  std::mt19937_64 random(seed);
+  auto pick = [&](std::uint64_t n) { return static_cast<std::size_t>(random() % n); };
+  std::string out;
+  const std::size_t lines = pick(12);
+  for (std::size_t i = 0; i < lines; ++i) {
+    const LogEntry entry{random() % 5 == 0 ? ~0ULL : random() % 1000, "t", "p", "a", 1.0,
+                         std::string(pick(4) == 0 ? 9000 + pick(20000) : pick(50), 'x'),
+                         "sig" + std::to_string(i)};
+    std::string line = entry_to_json(entry);
+    switch (pick(10)) {
+      case 0: line = line.substr(0, pick(line.size())); break;             // cut short
+      case 1: line = std::string(pick(4), ' '); break;                     // blank
+      case 2: line.insert(pick(line.size() + 1), "\xE3\x80\x80"); break;   // U+3000 somewhere
+      case 3: line.insert(pick(line.size() + 1), 1, static_cast<char>(0x80 + pick(0x80))); break;
+      case 4: line += "\r"; break;
+      case 5: line.insert(pick(line.size() + 1), "\xC3\xA9"); break;       // valid two-byte character
+      default: break;
+    }
+    out += line;
+    switch (pick(6)) {
+      case 0: out += "\r"; break;
+      case 1: out += "\r\n"; break;
+      case 2: if (i + 1 == lines) break; [[fallthrough]];
+      default: out += "\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace ledger::testing

@@ -33,3 +33,17 @@ void write_file(const std::string& path, std::string_view contents);
 std::vector<std::string> split_lines(const std::string& contents);
 
 }  // namespace ledger::testing
+
+#include "ledger/open.h"
+
+namespace ledger::testing {
+
+// The chain head by the plain definition: read every line in order and keep
+// the last one that parses. The reference for the optimised reopen scan.
+Result<ChainHead> forward_scan_chain_head(const std::string& path);
+
+// A random ledger-like file: valid lines, blank lines, CR/LF mixes, cut lines,
+// garbage, now and then bytes that are not UTF-8, and long lines.
+std::string random_ledger_bytes(std::uint64_t seed);
+
+}  // namespace ledger::testing
