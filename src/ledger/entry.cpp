@@ -13,6 +13,13 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
+// The two lowercase hex digits of every byte value.
+constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
+  std::array<std::array<char, 2>, 256> table{};
+  for (std::size_t b = 0; b < 256; ++b) table[b] = {kHexDigits[b >> 4], kHexDigits[b & 0xF]};
+  return table;
+}();
+
 // Writes `value` as exactly `width` decimal digits, zero-padded; returns the end.
 char* put_digits(char* out, std::uint64_t value, int width) {
   for (int i = width - 1; i >= 0; --i) {
@@ -263,10 +270,7 @@ Result<DigestHex> EntryHasher::digest(std::string_view prev_hash, std::string_vi
                   EVP_DigestFinal_ex(ctx_, raw, &raw_length) == 1 && raw_length == 32;
   if (!ok) return fail(Failure::internal("SHA-256 computation failed"));
   DigestHex hex;
-  for (std::size_t i = 0; i < 32; ++i) {
-    hex[2 * i] = kHexDigits[raw[i] >> 4];
-    hex[2 * i + 1] = kHexDigits[raw[i] & 0xF];
-  }
+  for (std::size_t i = 0; i < 32; ++i) std::memcpy(&hex[2 * i], kHexPairs[raw[i]].data(), 2);
   return hex;
 }
 

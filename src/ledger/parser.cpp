@@ -1,6 +1,11 @@
 #include "ledger/parser.h"
 
 #include <array>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <bit>
+#include <cstring>
 #include <charconv>
 #include <string>
 
@@ -58,6 +63,57 @@ void append_utf8(std::string& out, std::uint32_t code_point) {
     out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
   }
 }
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+// High bit set in each byte of `word` below `limit` (limit <= 0x80); the lowest
+// flagged byte is exact, higher ones may be false alarms.
+constexpr std::uint64_t bytes_below(std::uint64_t word, std::uint8_t limit) {
+  return (word - kOnes * limit) & ~word & kHighBits;
+}
+constexpr std::uint64_t bytes_equal(std::uint64_t word, std::uint8_t value) {
+  return bytes_below(word ^ (kOnes * value), 1);
+}
+
+// First byte in [p, end) that ends a run of plain string characters: a quote,
+// a backslash or a control character. Tests eight bytes at a time.
+const char* find_special(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i top_three_bits = _mm_set1_epi8(static_cast<char>(0xE0));
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i control = _mm_cmpeq_epi8(_mm_and_si128(bytes, top_three_bits), _mm_setzero_si128());
+    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)), control);
+    const int mask = _mm_movemask_epi8(hits);
+    if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
+    p += 16;
+  }
+#endif
+  if constexpr (std::endian::native == std::endian::little) {
+    while (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      const std::uint64_t hits = bytes_equal(word, '"') | bytes_equal(word, '\\') | bytes_below(word, 0x20);
+      if (hits != 0) return p + std::countr_zero(hits) / 8;
+      p += 8;
+    }
+  }
+  while (p != end && *p != '"' && *p != '\\' && static_cast<unsigned char>(*p) >= 0x20) ++p;
+  return p;
+}
+
+// A string literal usable as a template argument.
+template <std::size_t N>
+struct Literal {
+  constexpr Literal(const char (&text_in)[N]) {  // NOLINT: implicit on purpose
+    for (std::size_t i = 0; i < N; ++i) text[i] = text_in[i];
+  }
+  static constexpr std::size_t size = N - 1;
+  char text[N] = {};
+};
 
 // Where a scanned number's parts stand, for the conversions that follow.
 struct NumberText {
@@ -120,6 +176,7 @@ class Parser {
   bool parse_object() {
     ++p_;  // '{'
     bool seen[7] = {};
+    Field next_in_order = kIndex;  // the member that the writer's order puts next
     skip_ws();
     if (p_ != end_ && *p_ == '}') {
       ++p_;
@@ -131,9 +188,9 @@ class Parser {
       if (*p_ == '}') return set_error(ParseError::kTrailingComma);
       if (*p_ != '"') return set_error(ParseError::kExpectedName);
       const char* name_start = p_;
-      name_.clear();
-      if (!parse_string(name_, /*strict=*/true)) return false;
-      const Field field = field_of(name_);
+      Field field;
+      if (!read_member_name(field, next_in_order)) return false;
+      next_in_order = field == kNoField ? kIndex : static_cast<Field>(field + 1);
       if (!expect(':', ParseError::kExpectedColon)) return false;
       skip_ws();
       if (field == kNoField) {
@@ -186,11 +243,50 @@ class Parser {
     return true;  // not reached: the loop returns at the seventh value
   }
 
-  static Field field_of(std::string_view name) {
-    for (int i = 0; i < 7; ++i) {
-      if (name == kFieldNames[static_cast<std::size_t>(i)]) return static_cast<Field>(i);
+  // Reads a member name at p_ ('"') and tells which field it names. Lines as
+  // the writer makes them hold the names in field order without escapes, so
+  // the name that order expects is tried first as plain bytes.
+  bool read_member_name(Field& field, Field expected) {
+    if (expected < kNoField && quoted_name_at(expected)) {
+      p_ += kFieldNames[static_cast<std::size_t>(expected)].size() + 2;
+      field = expected;
+      return true;
     }
-    return kNoField;
+    std::string_view name;
+    if (!read_string(name, name_)) return false;
+    field = field_of(name);
+    return true;
+  }
+
+  // Whether p_ holds the name of `field` between quotes, as plain bytes.
+  bool quoted_name_at(Field field) const {
+    switch (field) {
+      case kIndex: return quoted_literal_at<"index">();
+      case kTimestamp: return quoted_literal_at<"timestamp">();
+      case kPrevHash: return quoted_literal_at<"prev_hash">();
+      case kActor: return quoted_literal_at<"actor">();
+      case kDelta: return quoted_literal_at<"delta_i">();
+      case kPayload: return quoted_literal_at<"payload">();
+      case kSignature: return quoted_literal_at<"signature">();
+      default: return false;
+    }
+  }
+
+  template <Literal kName>
+  bool quoted_literal_at() const {
+    constexpr std::size_t n = kName.size;
+    return static_cast<std::size_t>(end_ - p_) >= n + 2 && p_[n + 1] == '"' &&
+           std::memcmp(p_ + 1, kName.text, n) == 0;  // constant size: inlined
+  }
+
+  static Field field_of(std::string_view name) {
+    auto is = [name](Field f) { return name == kFieldNames[static_cast<std::size_t>(f)]; };
+    switch (name.size()) {
+      case 5: return is(kIndex) ? kIndex : is(kActor) ? kActor : kNoField;
+      case 7: return is(kDelta) ? kDelta : is(kPayload) ? kPayload : kNoField;
+      case 9: return is(kTimestamp) ? kTimestamp : is(kPrevHash) ? kPrevHash : is(kSignature) ? kSignature : kNoField;
+      default: return kNoField;
+    }
   }
 
   std::string* text_field(Field field) {
@@ -211,8 +307,10 @@ class Parser {
     if (field == kDelta) return parse_delta();
     if (*p_ != '"') return set_error(ParseError::kWrongType);
     std::string& target = *text_field(field);
-    target.clear();
-    return parse_string(target, /*strict=*/true);
+    std::string_view text;
+    if (!read_string(text, target)) return false;
+    if (text.data() != target.data()) target.assign(text);
+    return true;
   }
 
   bool parse_index() {
@@ -224,11 +322,16 @@ class Parser {
       p_ = start;
       return set_error(ParseError::kIndexNotInteger);
     }
-    const auto [ptr, ec] = std::from_chars(number.int_begin, number.int_end, entry_.index);
-    if (ec != std::errc() || ptr != number.int_end) {
-      p_ = start;
-      return set_error(ParseError::kIndexTooLarge);
+    std::uint64_t value = 0;
+    for (const char* q = number.int_begin; q != number.int_end; ++q) {
+      const auto digit = static_cast<std::uint64_t>(*q - '0');
+      if (value > (UINT64_MAX - digit) / 10) {
+        p_ = start;
+        return set_error(ParseError::kIndexTooLarge);
+      }
+      value = value * 10 + digit;
     }
+    entry_.index = value;
     return true;
   }
 
@@ -318,17 +421,36 @@ class Parser {
     return true;
   }
 
-  // Parses the string at p_ ('"'), appending its decoded text to `out` unless
-  // `out` is null. `strict` pairs surrogate escapes; skipped values are not
-  // strict: their \u escapes need only four hex digits.
-  bool parse_string(std::string& out, bool strict) { return scan_string(&out, strict); }
-  bool skip_string() { return scan_string(nullptr, false); }
+  // Reads the string at p_ ('"') with strict escapes (surrogates must pair).
+  // `text` becomes its decoded content: a view into the line when the string
+  // holds no escape, which is the common case, or else `scratch`.
+  bool read_string(std::string_view& text, std::string& scratch) {
+    const char* start = ++p_;
+    p_ = find_special(p_, end_);
+    if (p_ != end_ && *p_ == '"') {
+      text = std::string_view(start, static_cast<std::size_t>(p_ - start));
+      ++p_;
+      return true;
+    }
+    scratch.assign(start, p_);
+    if (!decode_string_rest(&scratch, /*strict=*/true)) return false;
+    text = scratch;
+    return true;
+  }
 
-  bool scan_string(std::string* out, bool strict) {
-    ++p_;  // opening quote
+  // Skips the string at p_; its \u escapes need only four hex digits.
+  bool skip_string() {
+    ++p_;
+    return decode_string_rest(nullptr, /*strict=*/false);
+  }
+
+  // Continues a string after its opening quote up to and including the
+  // closing one, appending decoded text to `out` unless it is null. `strict`
+  // pairs surrogate escapes.
+  bool decode_string_rest(std::string* out, bool strict) {
     for (;;) {
       const char* run = p_;
-      while (p_ != end_ && *p_ != '"' && *p_ != '\\' && static_cast<unsigned char>(*p_) >= 0x20) ++p_;
+      p_ = find_special(p_, end_);
       if (out != nullptr) out->append(run, p_);
       if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
       if (*p_ == '"') {
