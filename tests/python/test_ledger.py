@@ -213,3 +213,14 @@ def test_four_processes_append_whole_lines_to_one_file(ledger_path):
         assert own[0]["prev_hash"] == GENESIS or own[0]["prev_hash"] in signatures
         assert_chained(own, first_index=own[0]["index"], first_prev=own[0]["prev_hash"])
         assert [entry["payload"].split(":")[1] for entry in own] == [str(i) for i in range(300)]
+
+
+def test_a_nul_in_the_path_is_kept_and_refused_at_open(tmp_path):
+    # Cut short at the NUL, the path would name another file; nothing may be written there.
+    truncated = tmp_path / "ledger"
+    recorder = QuorvelRecorder(str(truncated) + "\0.jsonl")
+    assert recorder.verify_integrity() is False
+    with pytest.raises(OSError) as caught:
+        recorder.commit_truth("a", 1.0, "p")
+    assert caught.value.args == ("File Open Failed: path contains a NUL byte",)
+    assert list(tmp_path.iterdir()) == []
