@@ -1,9 +1,12 @@
 // Times the core's verify and reopen on a file, without Python, for profiling.
 //
-//   core_ops verify PATH | core_ops reopen PATH
+//   core_ops verify PATH | core_ops reopen PATH | core_ops commit PATH COUNT
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "ledger/recorder.h"
 
 #include "ledger/open.h"
 #include "ledger/verify.h"
@@ -12,7 +15,16 @@ int main(int argc, char** argv) {
   if (argc < 3) return 2;
   const auto start = std::chrono::steady_clock::now();
   int rc = 0;
-  if (std::strcmp(argv[1], "verify") == 0) {
+  if (std::strcmp(argv[1], "commit") == 0 && argc > 3) {
+    ledger::Recorder recorder(ledger::open_recorder(argv[2]));
+    const long count = std::atol(argv[3]);
+    for (long i = 0; i < count; ++i) {
+      if (!recorder.commit_truth("benchmark", static_cast<double>(i) * 0.25,
+                                 "a payload of some sixty characters, like most that users write")) {
+        rc = 1;
+      }
+    }
+  } else if (std::strcmp(argv[1], "verify") == 0) {
     auto verdict = ledger::verify_ledger_file(argv[2]);
     rc = verdict && *verdict ? 0 : 1;
   } else {

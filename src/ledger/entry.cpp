@@ -1,5 +1,7 @@
 #include "ledger/entry.h"
 
+#include "ledger/string_scan.h"
+
 #include <openssl/evp.h>
 
 #include <bit>
@@ -50,48 +52,56 @@ CivilDate civil_from_days(std::int64_t days) {
   return {year, month, day};
 }
 
-// Bytes that JSON strings must escape: control characters, '"' and '\'.
-constexpr std::array<bool, 256> kNeedsEscape = [] {
-  std::array<bool, 256> table{};
-  for (std::size_t c = 0; c < 0x20; ++c) table[c] = true;
-  table['"'] = true;
-  table['\\'] = true;
-  return table;
-}();
-
-void append_json_string(std::string& out, std::string_view text) {
-  out.push_back('"');
-  const char* run = text.data();
-  const char* const end = text.data() + text.size();
-  for (const char* p = run; p != end; ++p) {
-    const auto byte = static_cast<unsigned char>(*p);
-    if (!kNeedsEscape[byte]) continue;
-    out.append(run, p);
-    run = p + 1;
+// Writes `text` as a JSON string; `out` must have room for 6 * size + 2 bytes.
+// Runs without special bytes are copied whole.
+char* put_json_string(char* out, std::string_view text) {
+  *out++ = '"';
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  for (;;) {
+    const char* special = detail::find_special(p, end);
+    std::memcpy(out, p, static_cast<std::size_t>(special - p));
+    out += special - p;
+    if (special == end) break;
+    const auto byte = static_cast<unsigned char>(*special);
+    p = special + 1;
+    *out++ = '\\';
     switch (byte) {
-      case '\b': out.append("\\b"); break;
-      case '\t': out.append("\\t"); break;
-      case '\n': out.append("\\n"); break;
-      case '\f': out.append("\\f"); break;
-      case '\r': out.append("\\r"); break;
-      case '"': out.append("\\\""); break;
-      case '\\': out.append("\\\\"); break;
+      case '\b': *out++ = 'b'; break;
+      case '\t': *out++ = 't'; break;
+      case '\n': *out++ = 'n'; break;
+      case '\f': *out++ = 'f'; break;
+      case '\r': *out++ = 'r'; break;
+      case '"': *out++ = '"'; break;
+      case '\\': *out++ = '\\'; break;
       default: {
-        const char escape[6] = {'\\', 'u', '0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
-        out.append(escape, sizeof escape);
+        const char escape[5] = {'u', '0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
+        std::memcpy(out, escape, sizeof escape);
+        out += sizeof escape;
       }
     }
   }
-  out.append(run, end);
-  out.push_back('"');
+  *out++ = '"';
+  return out;
 }
 
-void append_member_name(std::string& out, std::string_view name, bool first) {
-  if (!first) out.push_back(',');
-  out.push_back('"');
-  out.append(name);
-  out.append("\":");
+// Writes the name of field I with its quotes and ':', after a ',' unless it
+// is the first member.
+template <std::size_t I>
+char* put_member_name(char* out) {
+  constexpr std::string_view name = kFieldNames[I];
+  if constexpr (I != 0) *out++ = ',';
+  *out++ = '"';
+  std::memcpy(out, name.data(), name.size());
+  out += name.size();
+  *out++ = '"';
+  *out++ = ':';
+  return out;
 }
+
+// Room for everything of a line but its texts: braces, names, quotes,
+// separators, the index and the delta.
+constexpr std::size_t kLineOverhead = 2 + 7 * 4 + 64 + 20 + kMaxDeltaLength;
 
 }  // namespace
 
@@ -216,23 +226,24 @@ std::size_t write_delta(char* out, double value) {
 }
 
 void append_entry_json(std::string& out, const EntryView& entry) {
-  char number[kMaxDeltaLength];
-  out.push_back('{');
-  append_member_name(out, kFieldNames[0], true);
-  out.append(number, std::to_chars(number, number + sizeof number, entry.index).ptr);
-  append_member_name(out, kFieldNames[1], false);
-  append_json_string(out, entry.timestamp);
-  append_member_name(out, kFieldNames[2], false);
-  append_json_string(out, entry.prev_hash);
-  append_member_name(out, kFieldNames[3], false);
-  append_json_string(out, entry.actor);
-  append_member_name(out, kFieldNames[4], false);
-  out.append(number, write_delta(number, entry.delta_i));
-  append_member_name(out, kFieldNames[5], false);
-  append_json_string(out, entry.payload);
-  append_member_name(out, kFieldNames[6], false);
-  append_json_string(out, entry.signature);
-  out.push_back('}');
+  const std::size_t texts = entry.timestamp.size() + entry.prev_hash.size() + entry.actor.size() +
+                            entry.payload.size() + entry.signature.size();
+  const std::size_t start = out.size();
+  out.resize_and_overwrite(start + kLineOverhead + 6 * texts, [&](char* buffer, std::size_t) {
+    char* p = buffer + start;
+    *p++ = '{';
+    p = put_member_name<0>(p);
+    p = std::to_chars(p, p + 20, entry.index).ptr;
+    p = put_json_string(put_member_name<1>(p), entry.timestamp);
+    p = put_json_string(put_member_name<2>(p), entry.prev_hash);
+    p = put_json_string(put_member_name<3>(p), entry.actor);
+    p = put_member_name<4>(p);
+    p += write_delta(p, entry.delta_i);
+    p = put_json_string(put_member_name<5>(p), entry.payload);
+    p = put_json_string(put_member_name<6>(p), entry.signature);
+    *p++ = '}';
+    return static_cast<std::size_t>(p - buffer);
+  });
 }
 
 std::string entry_to_json(const LogEntry& entry) {

@@ -1,9 +1,8 @@
 #include "ledger/parser.h"
 
+#include "ledger/string_scan.h"
+
 #include <array>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <bit>
 #include <cstring>
 #include <charconv>
@@ -62,47 +61,6 @@ void append_utf8(std::string& out, std::uint32_t code_point) {
     out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
     out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
   }
-}
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-
-// High bit set in each byte of `word` below `limit` (limit <= 0x80); the lowest
-// flagged byte is exact, higher ones may be false alarms.
-constexpr std::uint64_t bytes_below(std::uint64_t word, std::uint8_t limit) {
-  return (word - kOnes * limit) & ~word & kHighBits;
-}
-constexpr std::uint64_t bytes_equal(std::uint64_t word, std::uint8_t value) {
-  return bytes_below(word ^ (kOnes * value), 1);
-}
-
-// First byte in [p, end) that ends a run of plain string characters: a quote,
-// a backslash or a control character. Tests eight bytes at a time.
-const char* find_special(const char* p, const char* end) {
-#if defined(__SSE2__)
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
-  const __m128i top_three_bits = _mm_set1_epi8(static_cast<char>(0xE0));
-  while (end - p >= 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i control = _mm_cmpeq_epi8(_mm_and_si128(bytes, top_three_bits), _mm_setzero_si128());
-    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)), control);
-    const int mask = _mm_movemask_epi8(hits);
-    if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
-    p += 16;
-  }
-#endif
-  if constexpr (std::endian::native == std::endian::little) {
-    while (end - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      const std::uint64_t hits = bytes_equal(word, '"') | bytes_equal(word, '\\') | bytes_below(word, 0x20);
-      if (hits != 0) return p + std::countr_zero(hits) / 8;
-      p += 8;
-    }
-  }
-  while (p != end && *p != '"' && *p != '\\' && static_cast<unsigned char>(*p) >= 0x20) ++p;
-  return p;
 }
 
 // A string literal usable as a template argument.
@@ -426,7 +384,7 @@ class Parser {
   // holds no escape, which is the common case, or else `scratch`.
   bool read_string(std::string_view& text, std::string& scratch) {
     const char* start = ++p_;
-    p_ = find_special(p_, end_);
+    p_ = detail::find_special(p_, end_);
     if (p_ != end_ && *p_ == '"') {
       text = std::string_view(start, static_cast<std::size_t>(p_ - start));
       ++p_;
@@ -450,7 +408,7 @@ class Parser {
   bool decode_string_rest(std::string* out, bool strict) {
     for (;;) {
       const char* run = p_;
-      p_ = find_special(p_, end_);
+      p_ = detail::find_special(p_, end_);
       if (out != nullptr) out->append(run, p_);
       if (p_ == end_) return set_error(ParseError::kUnexpectedEnd);
       if (*p_ == '"') {
