@@ -1,0 +1,209 @@
+#include "cli/audit.h"
+
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <utility>
+
+#include "cli/file_io.h"
+#include "cli/range_reader.h"
+
+namespace ledger::cli {
+namespace {
+
+void set_error(Audit& audit, ErrorKind kind, std::string message) {
+  audit.outcome = Outcome::kError;
+  audit.error = AuditError{kind, std::move(message)};
+}
+
+void set_failure(Audit& audit, const Failure& failure) {
+  set_error(audit, failure.kind() == FailureKind::kIo ? ErrorKind::kCannotRead : ErrorKind::kInternal,
+            failure.message());
+}
+
+void set_break(Audit& audit, Break brk) {
+  audit.outcome = Outcome::kBroken;
+  audit.brk = std::move(brk);
+}
+
+// Diagnoses a break found by walking; a diagnosis that cannot read the file
+// leaves the break standing and says why the hints are missing.
+void set_walk_break(Audit& audit, const platform::File& file, Break brk,
+                    const LinePosition& search_from) {
+  auto hints = diagnose(file, brk, audit.chain, search_from);
+  if (hints) {
+    audit.hints = std::move(*hints);
+  } else {
+    audit.diagnosis_error = hints.error().message();
+  }
+  set_break(audit, std::move(brk));
+}
+
+Break rollback(RollbackReason reason, const Checkpoint& cp, std::uint64_t offset) {
+  Break b = Break::at(BreakKind::kRolledBack, cp.lines, offset);
+  b.expected = cp.head;
+  b.covered = cp.bytes;
+  b.rollback = reason;
+  return b;
+}
+
+// Proves that the file still holds the checkpoint's prefix and sets up the
+// walk from its end. Returns false when the audit ends here.
+bool resume_from(const platform::File& file, const Checkpoint& cp, Audit& audit,
+                 LinePosition& search_from) {
+  if (cp.entries == 0) return true;  // an empty ledger's checkpoint: everything follows it
+
+  // The first entry is checked as a full walk checks it, and then identifies the ledger.
+  WalkOutcome first = walk_first_entry(file);
+  audit.chain = first.chain;
+  if (first.failure) {
+    set_failure(audit, *first.failure);
+    return false;
+  }
+  if (first.brk) {
+    set_walk_break(audit, file, std::move(*first.brk), LinePosition{});
+    return false;
+  }
+  if (first.chain.entries == 1 && first.chain.first != cp.first) {
+    set_error(audit, ErrorKind::kOtherLedger, first.chain.first);
+    return false;
+  }
+  audit.chain = Chain{};
+
+  if (audit.bytes < cp.bytes) {
+    Break b = Break::at(BreakKind::kTruncated, 0, audit.bytes);
+    b.covered = cp.bytes;
+    set_break(audit, std::move(b));
+    return false;
+  }
+  char last_byte = 0;
+  auto got = read_at(file, &last_byte, 1, cp.bytes - 1);
+  if (!got) {
+    set_failure(audit, got.error());
+    return false;
+  }
+  if (*got == 0 || last_byte != '\n') {
+    set_break(audit, rollback(RollbackReason::kNoLineEnd, cp, cp.bytes));
+    return false;
+  }
+  auto start = find_line_start_before(file, cp.bytes);
+  if (!start) {
+    set_failure(audit, start.error());
+    return false;
+  }
+  auto check = check_line(file, *start);
+  if (!check) {
+    set_failure(audit, check.error());
+    return false;
+  }
+  if (check->status != LineStatus::kLine || check->blank || check->parse_failure) {
+    set_break(audit, rollback(RollbackReason::kNotEntry, cp, *start));
+    return false;
+  }
+  const LogEntry& entry = check->entry;
+  if (entry.signature != cp.head) {
+    Break b = rollback(RollbackReason::kOtherEntry, cp, *start);
+    b.index = entry.index;
+    b.prev_hash = entry.prev_hash;
+    b.signature = entry.signature;
+    set_break(audit, std::move(b));
+    return false;
+  }
+  if (check->digest != entry.signature) {
+    Break b = Break::at(BreakKind::kContentAltered, cp.lines, *start);
+    b.index = entry.index;
+    b.prev_hash = entry.prev_hash;
+    b.signature = entry.signature;
+    b.expected = check->digest;
+    set_break(audit, std::move(b));
+    return false;
+  }
+  const EntryMark mark{cp.lines, *start, cp.bytes, entry.index, true};
+  Chain& chain = audit.chain;
+  chain.lines = cp.lines;
+  chain.entries = cp.entries;
+  chain.end = cp.bytes;
+  chain.head = cp.head;
+  chain.first = cp.first;
+  chain.last = mark;
+  search_from = LinePosition{*start, cp.lines};
+  return true;
+}
+
+// Runs the walk; with a progress callback, on a thread of its own while this
+// one reports.
+WalkOutcome run_walk(const platform::File& file, Chain chain, const AuditOptions& options,
+                     std::uint64_t total) {
+  WalkControl control;
+  if (!options.progress) return walk_file(file, std::move(chain), options.walk, control);
+  const std::uint64_t start = chain.end;
+  total = total > start ? total - start : 0;
+  WalkOutcome out;
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  std::jthread worker([&] {
+    try {
+      out = walk_file(file, std::move(chain), options.walk, control);
+    } catch (const std::bad_alloc&) {
+      out.failure = Failure::internal("out of memory");
+    }
+    const std::lock_guard lock(mutex);
+    done = true;
+    finished.notify_one();
+  });
+  bool shown = false;
+  {
+    std::unique_lock lock(mutex);
+    while (!finished.wait_for(lock, options.progress_interval, [&] { return done; })) {
+      options.progress(control.bytes_done.load(std::memory_order_relaxed), total, false);
+      shown = true;
+    }
+  }
+  worker.join();
+  if (shown) options.progress(control.bytes_done.load(std::memory_order_relaxed), total, true);
+  return out;
+}
+
+void audit_file(const platform::File& file, const AuditOptions& options, Audit& audit) {
+  auto size = file_size(file);
+  if (!size) {
+    set_failure(audit, size.error());
+    return;
+  }
+  audit.bytes = *size;
+  LinePosition search_from;
+  if (options.since && !resume_from(file, *options.since, audit, search_from)) return;
+  WalkOutcome out = run_walk(file, std::move(audit.chain), options, audit.bytes);
+  audit.chain = std::move(out.chain);
+  if (out.failure) {
+    set_failure(audit, *out.failure);
+  } else if (out.brk) {
+    set_walk_break(audit, file, std::move(*out.brk), search_from);
+  } else {
+    audit.outcome = Outcome::kIntact;
+  }
+}
+
+}  // namespace
+
+Audit audit_ledger(std::string_view path, const AuditOptions& options) {
+  Audit audit;
+  auto file = platform::open_regular_for_read(path);
+  if (!file) {
+    set_error(audit, ErrorKind::kCannotOpen, file.error().message());
+    return audit;
+  }
+  try {
+    audit_file(*file, options, audit);
+  } catch (const std::bad_alloc&) {
+    set_error(audit, ErrorKind::kInternal, "out of memory");
+  } catch (const std::system_error& e) {
+    set_error(audit, ErrorKind::kInternal, e.what());  // a thread could not be started
+  }
+  return audit;
+}
+
+}  // namespace ledger::cli

@@ -1,0 +1,59 @@
+// One audit of a ledger file: open it, check a checkpoint if given, walk the
+// chain, and diagnose a break. Everything the commands report comes from here.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/checkpoint.h"
+#include "cli/diagnose.h"
+#include "cli/walk.h"
+
+namespace ledger::cli {
+
+enum class Outcome : std::uint8_t {
+  kIntact,  // the walk reached the end of the file
+  kBroken,  // a line failed, or the file no longer matches the checkpoint
+  kError,   // nothing was proven: see Audit::error
+};
+
+enum class ErrorKind : std::uint8_t {
+  kCannotOpen,   // the ledger cannot be opened: missing, a directory, refused
+  kCannotRead,   // the system reported an error while reading it
+  kOtherLedger,  // the checkpoint's first entry is not this ledger's; message: this one's
+  kInternal,     // an unexpected fault, such as running out of memory
+};
+
+struct AuditError {
+  ErrorKind kind = ErrorKind::kInternal;
+  std::string message;  // the system's text, or what differs
+};
+
+struct Audit {
+  Outcome outcome = Outcome::kError;
+  Chain chain;                       // what passed (before the break, if any)
+  std::optional<Break> brk;          // kBroken
+  std::vector<Hint> hints;           // kBroken, about the break
+  std::optional<AuditError> error;   // kError
+  std::string diagnosis_error;       // kBroken: why the hints could not be gathered, if so
+  std::uint64_t bytes = 0;           // the file's size when the audit began
+};
+
+struct AuditOptions {
+  WalkOptions walk;
+  std::optional<Checkpoint> since;  // verify only what follows this checkpoint
+  // Called every `progress_interval` while the walk runs, with bytes walked and
+  // the file's size, and once more with `done` set when it ends; never for a
+  // walk that ends within the first interval.
+  std::function<void(std::uint64_t walked, std::uint64_t total, bool done)> progress;
+  std::chrono::milliseconds progress_interval{250};
+};
+
+Audit audit_ledger(std::string_view path, const AuditOptions& options);
+
+}  // namespace ledger::cli

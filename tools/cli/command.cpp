@@ -1,0 +1,320 @@
+#include "cli/command.h"
+
+#include <charconv>
+#include <expected>
+#include <new>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "cli/audit.h"
+#include "cli/checkpoint.h"
+#include "cli/file_io.h"
+#include "cli/json.h"
+#include "cli/progress.h"
+#include "cli/report.h"
+#include "ledger/open.h"
+
+namespace ledger::cli {
+namespace {
+
+constexpr std::string_view kVersionText = "quorvel-ledger 1.0 (checkpoint form v1)";
+
+constexpr std::string_view kUsage =
+    "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE\n"
+    "       quorvel-ledger checkpoint [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE\n"
+    "       quorvel-ledger head       [--json | --quiet] FILE\n"
+    "       quorvel-ledger --help | --version\n"
+    "\n"
+    "verify      check the hash chain; name the first failing line and why\n"
+    "checkpoint  verify, then print a one-line checkpoint to keep elsewhere\n"
+    "head        the chain head and next index a recorder opened on FILE would use\n"
+    "\n"
+    "  --since CHECKPOINT  prove FILE still holds the checkpoint's entry where it stood,\n"
+    "                      then verify only what follows (CHECKPOINT is a file; - reads stdin)\n"
+    "  --jobs N, -j N      verify with N threads (1 to 256; default 1)\n"
+    "  --json              print one JSON object instead of text\n"
+    "  --quiet, -q         print nothing; only the exit status tells\n"
+    "\n"
+    "exit status: 0 intact, 1 broken, 2 nothing proven (bad usage, unreadable file or\n"
+    "checkpoint, checkpoint of another ledger)\n";
+
+enum class Command { kVerify, kCheckpoint, kHead, kHelp, kVersion };
+
+struct Invocation {
+  Command command = Command::kHelp;
+  std::string file;
+  std::optional<std::string> since;  // path of the checkpoint
+  unsigned jobs = 1;
+  bool json = false;
+  bool quiet = false;
+};
+
+using ParseResult = std::expected<Invocation, std::string>;
+
+std::optional<Command> command_of(std::string_view word) {
+  if (word == "verify") return Command::kVerify;
+  if (word == "checkpoint") return Command::kCheckpoint;
+  if (word == "head") return Command::kHead;
+  if (word == "--help" || word == "-h") return Command::kHelp;
+  if (word == "--version") return Command::kVersion;
+  return std::nullopt;
+}
+
+std::optional<unsigned> parse_jobs(std::string_view text) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxJobs) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::string quoted(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out.append(1, '\'').append(text).append(1, '\'');
+  return out;
+}
+
+ParseResult parse_args(std::span<const std::string_view> args) {
+  if (args.empty()) return std::unexpected("no command given");
+  const auto command = command_of(args[0]);
+  if (!command) return std::unexpected("unknown command " + quoted(args[0]));
+  Invocation inv;
+  inv.command = *command;
+  if (inv.command == Command::kHelp || inv.command == Command::kVersion) {
+    if (args.size() > 1) return std::unexpected("unexpected argument " + quoted(args[1]));
+    return inv;
+  }
+  std::vector<std::string_view> files;
+  bool options_done = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    if (options_done || arg == "-" || !arg.starts_with('-')) {
+      files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_done = true;
+      continue;
+    }
+    std::string_view name = arg;
+    std::optional<std::string_view> value;
+    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+    } else if (arg.starts_with("-j") && arg.size() > 2) {
+      name = "-j";
+      value = arg.substr(2);
+    }
+    const bool takes_value = name == "--since" || name == "--jobs" || name == "-j";
+    if (takes_value && !value) {
+      if (i + 1 == args.size()) return std::unexpected("option " + quoted(name) + " needs a value");
+      value = args[++i];
+    }
+    if (!takes_value && value) {
+      return std::unexpected("option " + quoted(name) + " takes no value");
+    }
+    if (name == "--json") {
+      inv.json = true;
+    } else if (name == "--quiet" || name == "-q") {
+      inv.quiet = true;
+    } else if (name == "--since" || name == "--jobs" || name == "-j") {
+      if (inv.command == Command::kHead) {
+        return std::unexpected("option " + quoted(name) + " does not apply to 'head'");
+      }
+      if (name == "--since") {
+        inv.since = std::string(*value);
+      } else {
+        const auto jobs = parse_jobs(*value);
+        if (!jobs) {
+          return std::unexpected("--jobs takes a whole number from 1 to " + std::to_string(kMaxJobs) +
+                                 ", not " + quoted(*value));
+        }
+        inv.jobs = *jobs;
+      }
+    } else {
+      return std::unexpected("unknown option " + quoted(name));
+    }
+  }
+  if (inv.json && inv.quiet) return std::unexpected("--json and --quiet exclude each other");
+  if (files.size() != 1) {
+    return std::unexpected("expected one FILE, found " + std::to_string(files.size()));
+  }
+  inv.file = std::string(files[0]);
+  return inv;
+}
+
+// Prints nothing under --quiet.
+class Printer {
+ public:
+  Printer(const Io& io, bool quiet) : io_(io), quiet_(quiet) {}
+
+  void out(std::string_view text) const {
+    if (!quiet_) std::fwrite(text.data(), 1, text.size(), io_.out);
+  }
+  void err(std::string_view text) const {
+    if (!quiet_) std::fprintf(io_.err, "%s: %.*s\n", kProgram.data(), static_cast<int>(text.size()), text.data());
+  }
+
+ private:
+  const Io& io_;
+  bool quiet_;
+};
+
+std::expected<Checkpoint, std::string> load_checkpoint(std::string_view path) {
+  auto text = read_small_file(path, kMaxCheckpointLength);
+  if (!text) return std::unexpected(display(path) + ": cannot read the checkpoint: " + text.error().message());
+  if (text->size() > kMaxCheckpointLength) {
+    return std::unexpected(display(path) + ": malformed checkpoint: longer than " +
+                           std::to_string(kMaxCheckpointLength) + " bytes");
+  }
+  auto cp = parse_checkpoint(*text);
+  if (!cp) return std::unexpected(display(path) + ": malformed checkpoint: " + cp.error());
+  return cp;
+}
+
+int report_audit(const Invocation& inv, const Audit& audit, const std::optional<Checkpoint>& since,
+                 const Printer& print) {
+  const bool making = inv.command == Command::kCheckpoint;
+  const std::string_view command = making ? "checkpoint" : "verify";
+  switch (audit.outcome) {
+    case Outcome::kIntact: {
+      if (!making) {
+        print.out(inv.json ? audit_json(command, inv.file, audit, since) : audit_text(inv.file, audit, since));
+        return kExitIntact;
+      }
+      const Checkpoint made = checkpoint_of(audit.chain);
+      if (inv.json) {
+        print.out(audit_json(command, inv.file, audit, since, made));
+        return kExitIntact;
+      }
+      print.out(format_checkpoint(made) + "\n");
+      if (made.lines < audit.chain.lines && audit.chain.last && !audit.chain.last->terminated) {
+        print.err("note: " + display(inv.file) + ": line " + std::to_string(audit.chain.last->line) +
+                  " has no line feed yet; the checkpoint stops before it");
+      }
+      return kExitIntact;
+    }
+    case Outcome::kBroken: {
+      if (inv.json) {
+        print.out(audit_json(command, inv.file, audit, since));
+      } else if (making) {
+        // Standard output is the checkpoint; a broken ledger gets none.
+        std::string text = audit_text(inv.file, audit, since);
+        text.pop_back();
+        print.err(text);
+      } else {
+        print.out(audit_text(inv.file, audit, since));
+      }
+      return kExitBroken;
+    }
+    case Outcome::kError:
+      if (inv.json) {
+        print.out(audit_json(command, inv.file, audit, since));
+      } else {
+        print.err(audit_error_text(inv.file, audit, since));
+      }
+      return kExitError;
+  }
+  return kExitError;
+}
+
+int run_audit(const Invocation& inv, const Io& io, const Printer& print) {
+  AuditOptions options;
+  options.walk.jobs = inv.jobs;
+  if (inv.since) {
+    auto cp = load_checkpoint(*inv.since);
+    if (!cp) {
+      if (inv.json) {
+        JsonWriter w;
+        w.field("command", inv.command == Command::kCheckpoint ? "checkpoint" : "verify")
+            .field("file", inv.file)
+            .field("status", "error")
+            .field("error", "bad-checkpoint")
+            .field("message", cp.error());
+        print.out(w.finish() + "\n");
+      } else {
+        print.err(cp.error());
+      }
+      return kExitError;
+    }
+    options.since = std::move(*cp);
+  }
+  if (io.err_is_terminal && !inv.quiet) {
+    const std::string label = std::string(kProgram) + ": verifying " + display(inv.file);
+    options.progress = [&io, label](std::uint64_t walked, std::uint64_t total, bool done) {
+      draw_progress(io.err, label, walked, total, done);
+    };
+  }
+  const Audit audit = audit_ledger(inv.file, options);
+  return report_audit(inv, audit, options.since, print);
+}
+
+int run_head(const Invocation& inv, const Printer& print) {
+  const auto report_error = [&](std::string_view error, const std::string& message) {
+    if (inv.json) {
+      JsonWriter w;
+      w.field("command", "head").field("file", inv.file).field("status", "error")
+          .field("error", error).field("message", message);
+      print.out(w.finish() + "\n");
+    } else {
+      print.err(display(inv.file) + ": " + message);
+    }
+    return kExitError;
+  };
+  // The recorder would start a fresh chain on a file it cannot open; the
+  // auditor is told why instead.
+  if (auto file = platform::open_regular_for_read(inv.file); !file) {
+    return report_error("cannot-open", "cannot open: " + file.error().message());
+  }
+  auto head = load_chain_head(inv.file);
+  if (!head) {
+    return report_error("cannot-read", "cannot read: " + head.error().message() +
+                                           "; a recorder opened on it would start a new chain");
+  }
+  if (inv.json) {
+    JsonWriter w;
+    w.field("command", "head").field("file", inv.file).field("status", "ok")
+        .field("head", head->head).field("next_index", head->count);
+    print.out(w.finish() + "\n");
+  } else {
+    print.out(display(inv.file) + ": head " + display(head->head) + ", next index " +
+              std::to_string(head->count) + "\n");
+  }
+  return kExitIntact;
+}
+
+int dispatch(std::span<const std::string_view> args, const Io& io) {
+  auto inv = parse_args(args);
+  if (!inv) {
+    std::fprintf(io.err, "%s: %s (see '%s --help')\n", kProgram.data(), inv.error().c_str(),
+                 kProgram.data());
+    return kExitError;
+  }
+  const Printer print(io, inv->quiet);
+  switch (inv->command) {
+    case Command::kHelp: std::fputs(kUsage.data(), io.out); return kExitIntact;
+    case Command::kVersion: std::fprintf(io.out, "%s\n", kVersionText.data()); return kExitIntact;
+    case Command::kHead: return run_head(*inv, print);
+    case Command::kVerify:
+    case Command::kCheckpoint: return run_audit(*inv, io, print);
+  }
+  return kExitError;
+}
+
+}  // namespace
+
+int run(std::span<const std::string_view> args, const Io& io) {
+  try {
+    return dispatch(args, io);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(io.err, "%s: internal error: out of memory\n", kProgram.data());
+  } catch (const std::system_error& e) {
+    std::fprintf(io.err, "%s: internal error: %s\n", kProgram.data(), e.what());
+  }
+  return kExitError;
+}
+
+}  // namespace ledger::cli

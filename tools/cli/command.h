@@ -1,0 +1,35 @@
+// The command line of quorvel-ledger: parsing the arguments and running one
+// command. main() is a thin shell around run().
+//
+//   quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE
+//   quorvel-ledger checkpoint [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE
+//   quorvel-ledger head       [--json | --quiet] FILE
+//   quorvel-ledger --help | --version
+//
+// Exit status: 0 intact (head: found), 1 broken, 2 nothing proven (a usage
+// error, a file or checkpoint that cannot be read, a checkpoint of another
+// ledger, an internal fault).
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <string_view>
+
+namespace ledger::cli {
+
+inline constexpr int kExitIntact = 0;
+inline constexpr int kExitBroken = 1;
+inline constexpr int kExitError = 2;
+
+inline constexpr unsigned kMaxJobs = 256;
+
+struct Io {
+  std::FILE* out;            // reports and checkpoints
+  std::FILE* err;            // errors, notes and the progress line
+  bool err_is_terminal;      // draw the progress line
+};
+
+// Runs the command in `args` (without the program name) and returns the exit status.
+int run(std::span<const std::string_view> args, const Io& io);
+
+}  // namespace ledger::cli

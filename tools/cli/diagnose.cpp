@@ -1,0 +1,128 @@
+#include "cli/diagnose.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "cli/file_io.h"
+#include "cli/range_reader.h"
+#include "ledger/parser.h"
+#include "ledger/reader.h"
+
+namespace ledger::cli {
+namespace {
+
+// How every line written by a recorder begins; where a torn line was appended
+// to, the complete entry starts with it.
+constexpr std::string_view kEntryStart = R"({"index":)";
+
+std::optional<Hint> index_hint(const Break& brk, const Chain& chain) {
+  if (!brk.index) return std::nullopt;
+  const std::uint64_t due = chain.last ? chain.last->index + 1 : 0;
+  if (*brk.index == due) return std::nullopt;
+  const HintKind kind = *brk.index > due ? HintKind::kIndexGap : HintKind::kIndexRepeat;
+  Hint hint = Hint::about(kind, brk.line);
+  hint.expected = due;
+  hint.found = *brk.index;
+  return hint;
+}
+
+// The first entry from `from` up to the break with the break entry's prev_hash.
+Result<std::optional<Hint>> fork_hint(const platform::File& file, const Break& brk,
+                                      const LinePosition& from) {
+  RangeReader reader(file, from.offset, brk.offset);
+  LogEntry entry;
+  for (std::uint64_t line = from.line;; ++line) {
+    auto status = reader.next();
+    if (!status) return fail(std::move(status).error());
+    if (*status == LineStatus::kEnd) return std::optional<Hint>();
+    if (*status != LineStatus::kLine || is_blank_line(reader.line())) continue;
+    if (!parse_log_entry_into(reader.line(), entry) || entry.prev_hash != brk.prev_hash) continue;
+    const HintKind kind = entry.signature == brk.signature ? HintKind::kDuplicate : HintKind::kFork;
+    Hint hint = Hint::about(kind, brk.line);
+    hint.other_line = line;
+    return std::optional<Hint>(hint);
+  }
+}
+
+// A line that does not parse but ends in a complete entry: the head of it was
+// cut short by an interrupted write and the next write was appended to it.
+Result<std::optional<Hint>> torn_then_appended_hint(const platform::File& file, const Break& brk) {
+  RangeReader reader(file, brk.offset, brk.offset + 1);
+  auto status = reader.next();
+  if (!status) return fail(std::move(status).error());
+  const std::string_view line = reader.line();
+  LogEntry entry;
+  for (std::size_t at = line.find(kEntryStart, 1); at != std::string_view::npos;
+       at = line.find(kEntryStart, at + 1)) {
+    if (parse_log_entry_into(line.substr(at), entry)) {
+      Hint hint = Hint::about(HintKind::kTornThenAppended, brk.line);
+      hint.column = at + 1;
+      return std::optional<Hint>(hint);
+    }
+  }
+  return std::optional<Hint>();
+}
+
+Result<std::uint64_t> count_line_feeds(const platform::File& file, std::uint64_t from,
+                                       std::uint64_t to) {
+  std::array<char, RangeReader::kDefaultBufferSize> chunk;
+  std::uint64_t count = 0;
+  while (from < to) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), to - from));
+    auto got = read_at(file, chunk.data(), want, from);
+    if (!got) return fail(std::move(got).error());
+    if (*got == 0) break;
+    count += static_cast<std::uint64_t>(std::count(chunk.data(), chunk.data() + *got, '\n'));
+    from += *got;
+  }
+  return count;
+}
+
+// The last line of the file, when it has no line feed and is not an entry.
+Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Break& brk) {
+  auto size = file_size(file);
+  if (!size) return fail(std::move(size).error());
+  if (*size <= brk.offset) return std::optional<Hint>();
+  char last = 0;
+  auto got = read_at(file, &last, 1, *size - 1);
+  if (!got) return fail(std::move(got).error());
+  if (*got == 0 || last == '\n') return std::optional<Hint>();
+  auto start = find_line_start_before(file, *size);
+  if (!start) return fail(std::move(start).error());
+  if (*start < brk.offset) return std::optional<Hint>();  // the file changed meanwhile
+  auto check = check_line(file, *start);
+  if (!check) return fail(std::move(check).error());
+  const bool torn = check->status == LineStatus::kInvalidUtf8 ||
+                    (check->status == LineStatus::kLine && !check->blank && check->parse_failure);
+  if (!torn) return std::optional<Hint>();
+  auto feeds = count_line_feeds(file, brk.offset, *start);
+  if (!feeds) return fail(std::move(feeds).error());
+  return std::optional<Hint>(Hint::about(HintKind::kTornTail, brk.line + *feeds));
+}
+
+}  // namespace
+
+Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& brk, const Chain& chain,
+                                   const LinePosition& search_from) {
+  std::vector<Hint> hints;
+  const auto add = [&hints](Result<std::optional<Hint>> found) -> Result<void> {
+    if (!found) return fail(std::move(found).error());
+    if (*found) hints.push_back(**found);
+    return {};
+  };
+  if (auto hint = index_hint(brk, chain)) hints.push_back(*hint);
+  if (brk.kind == BreakKind::kLinkBroken) {
+    auto result = add(fork_hint(file, brk, search_from));
+    if (!result) return fail(std::move(result).error());
+  }
+  if (brk.kind == BreakKind::kNotEntry) {
+    auto result = add(torn_then_appended_hint(file, brk));
+    if (!result) return fail(std::move(result).error());
+  }
+  auto result = add(torn_tail_hint(file, brk));
+  if (!result) return fail(std::move(result).error());
+  return hints;
+}
+
+}  // namespace ledger::cli

@@ -1,0 +1,24 @@
+// quorvel-ledger: an auditor's tool for hash-chained ledger files.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "cli/command.h"
+#include "cli/report.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  const ledger::cli::Io io{stdout, stderr, ::isatty(STDERR_FILENO) == 1};
+  int status = ledger::cli::run(args, io);
+  // A report that did not reach its reader is not a result: say so, and fail.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::fprintf(stderr, "%s: cannot write the output: %s\n", ledger::cli::kProgram.data(),
+                 std::strerror(errno));
+    status = ledger::cli::kExitError;
+  }
+  return status;
+}

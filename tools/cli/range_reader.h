@@ -1,0 +1,82 @@
+// Reading the lines of one byte range of a ledger file.
+//
+// Lines are split exactly as the core's LedgerLineReader splits them: a line
+// ends at a line feed, which is removed together with one carriage return
+// right before it; the last line of the file may lack the line feed; a line's
+// bytes, terminator included, must be valid UTF-8; lines have no length limit.
+// Unlike LedgerLineReader this reader starts at any line start and stops at a
+// limit, so a file can be walked in ranges by several threads at once, or from
+// a checkpoint on; it also tells whether each line ended with a line feed, and
+// it can go on past a line that is not valid UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ledger/failure.h"
+#include "ledger/platform.h"
+
+namespace ledger::cli {
+
+enum class LineStatus : std::uint8_t {
+  kLine,         // line() holds the next line
+  kInvalidUtf8,  // line() holds the next line's bytes, which are not valid UTF-8
+  kEnd,          // no further line starts before the limit
+};
+
+class RangeReader {
+ public:
+  static constexpr std::size_t kDefaultBufferSize = 64 * 1024;
+  static constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
+
+  // Reads the lines of `file` that start at or after `start`, which must be 0
+  // or just past a line feed, and before `limit`; the last of them is read to
+  // its end even when that lies beyond `limit`. `file` must stay open while the
+  // reader is used. `buffer_size` must be at least 1.
+  RangeReader(const platform::File& file, std::uint64_t start, std::uint64_t limit = kNoLimit,
+              std::size_t buffer_size = kDefaultBufferSize);
+
+  // Moves to the next line. On a read failure (the system's error text) the
+  // reader must not be used further.
+  Result<LineStatus> next();
+
+  // The current line without its terminator. Valid until the next call.
+  std::string_view line() const { return line_; }
+  // Byte offset in the file at which the current line starts.
+  std::uint64_t line_offset() const { return line_offset_; }
+  // True when the current line ended with a line feed.
+  bool line_terminated() const { return terminated_; }
+  // Byte offset just past the current line and its terminator.
+  std::uint64_t position() const { return buffer_start_ + cursor_; }
+
+ private:
+  Result<bool> refill();  // false at end of file
+
+  const platform::File& file_;         // borrowed
+  std::uint64_t limit_;                // no line starting here or later is read
+  std::unique_ptr<char[]> buffer_;     // buffer_size_ bytes
+  std::size_t buffer_size_;            // capacity of buffer_
+  std::size_t fill_ = 0;               // bytes of buffer_ that hold data
+  std::size_t cursor_ = 0;             // next unread byte in buffer_
+  std::uint64_t buffer_start_;         // file offset of buffer_[0]
+  bool at_end_ = false;                // a read has reported end of file
+  std::string spill_;                  // a line that spans refills
+  std::string_view line_;              // the current line
+  std::uint64_t line_offset_ = 0;      // file offset of the current line
+  bool terminated_ = false;            // the current line ended with a line feed
+};
+
+// The offset of the first line that starts at or after `offset`: `offset`
+// itself when it is 0 or follows a line feed, otherwise one past the next line
+// feed, or the end of the file when none follows.
+Result<std::uint64_t> find_line_start(const platform::File& file, std::uint64_t offset);
+
+// The offset at which the line that ends just before `end` starts: one past
+// the last line feed before `end - 1`, or 0. `end` must be at least 1.
+Result<std::uint64_t> find_line_start_before(const platform::File& file, std::uint64_t end);
+
+}  // namespace ledger::cli

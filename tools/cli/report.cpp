@@ -1,0 +1,266 @@
+#include "cli/report.h"
+
+#include <array>
+#include <cstddef>
+
+#include "cli/json.h"
+#include "ledger/parser.h"
+
+namespace ledger::cli {
+namespace {
+
+template <typename Kind>
+constexpr std::size_t count_of = static_cast<std::size_t>(Kind::kCount_);
+
+constexpr std::array<std::string_view, count_of<BreakKind>> kBreakNames = {
+    "invalid-utf8", "not-an-entry", "link-broken", "content-altered", "truncated", "rolled-back"};
+constexpr std::array<std::string_view, count_of<BreakKind>> kBreakTitles = {
+    "not valid UTF-8", "not a ledger entry", "link broken", "content altered", "truncated",
+    "rolled back"};
+constexpr std::array<std::string_view, count_of<HintKind>> kHintNames = {
+    "torn-tail", "torn-then-appended", "fork", "duplicate", "index-gap", "index-repeat"};
+constexpr std::array<std::string_view, 4> kErrorNames = {"cannot-open", "cannot-read",
+                                                         "other-ledger", "internal"};
+constexpr std::array<std::string_view, 3> kRollbackNames = {"no-line-end", "not-an-entry",
+                                                            "other-entry"};
+
+constexpr std::string_view kOtherLedgerText = "the checkpoint is of another ledger";
+
+std::string number(std::uint64_t n) { return std::to_string(n); }
+
+std::string plural(std::uint64_t n, std::string_view one, std::string_view many) {
+  return number(n) + " " + std::string(n == 1 ? one : many);
+}
+
+std::string hint_text(const Hint& h) {
+  const std::string line = number(h.line);
+  switch (h.kind) {
+    case HintKind::kTornTail:
+      return "line " + line +
+             ", the last line, has no line feed and is cut short: an interrupted write (a crash), "
+             "not an edit";
+    case HintKind::kTornThenAppended:
+      return "line " + line + " holds a cut-short entry and, from column " + number(h.column) +
+             ", a complete one: an interrupted write, then a later append";
+    case HintKind::kFork:
+      return "the entries on lines " + number(h.other_line) + " and " + line +
+             " have the same prev_hash: a fork, two writers appending to the same chain head";
+    case HintKind::kDuplicate:
+      return "the entry on line " + line + " repeats the entry on line " + number(h.other_line);
+    case HintKind::kIndexGap:
+      return "line " + line + " has index " + number(h.found) + " where " + number(h.expected) +
+             " was due: " + plural(h.found - h.expected, "entry is", "entries are") +
+             " missing before it";
+    case HintKind::kIndexRepeat:
+      return "line " + line + " has index " + number(h.found) + " where " + number(h.expected) +
+             " was due: the index repeats or goes back";
+    case HintKind::kCount_: break;
+  }
+  return {};
+}
+
+std::string rollback_text(const Break& b) {
+  const std::string where = "byte " + number(b.covered) + " (line " + number(b.line) + ")";
+  switch (b.rollback) {
+    case RollbackReason::kNoLineEnd:
+      return "no line ends at " + where + ", where the checkpoint's last entry ended";
+    case RollbackReason::kNotEntry:
+      return "the line that ends at " + where + " is not a ledger entry";
+    case RollbackReason::kOtherEntry:
+      return "the entry that ends at " + where + " is not the checkpoint's last entry";
+  }
+  return {};
+}
+
+// "FILE: broken at line N (byte B, index I): title" and the detail lines.
+std::string break_text(std::string_view file, const Break& b) {
+  std::string out = display(file) + ": broken ";
+  if (b.kind == BreakKind::kTruncated || b.kind == BreakKind::kRolledBack) {
+    out += "below the checkpoint: " + std::string(break_title(b.kind)) + ": ";
+    if (b.kind == BreakKind::kTruncated) {
+      return out + "the file holds " + plural(b.offset, "byte", "bytes") +
+             ", the checkpoint covers " + number(b.covered) + "\n";
+    }
+    out += rollback_text(b) + "\n";
+    if (b.rollback == RollbackReason::kOtherEntry) {
+      out += "  checkpoint head:  " + display(b.expected) + "\n";
+      out += "  found signature:  " + display(b.signature) + " (index " + number(*b.index) + ")\n";
+    }
+    return out;
+  }
+  out += "at line " + number(b.line) + " (byte " + number(b.offset);
+  if (b.index) out += ", index " + number(*b.index);
+  out += "): " + std::string(break_title(b.kind));
+  switch (b.kind) {
+    case BreakKind::kInvalidUtf8:
+      out += " at column " + number(b.column) + "\n";
+      break;
+    case BreakKind::kNotEntry:
+      out += ": " + std::string(describe(b.parse_error)) + " at column " + number(b.column) + "\n";
+      break;
+    case BreakKind::kLinkBroken:
+      out += "\n  expected prev_hash: " + display(b.expected) + "\n";
+      out += "  found prev_hash:    " + display(b.prev_hash) + "\n";
+      break;
+    case BreakKind::kContentAltered:
+      out += "\n  stored signature:     " + display(b.signature) + "\n";
+      out += "  recomputed signature: " + display(b.expected) + "\n";
+      break;
+    default: break;
+  }
+  return out;
+}
+
+bool walk_break(const Break& b) {
+  return b.kind != BreakKind::kTruncated && b.kind != BreakKind::kRolledBack;
+}
+
+void add_break_json(JsonWriter& w, const Break& b) {
+  w.begin_object("break").field("class", break_name(b.kind));
+  if (b.kind == BreakKind::kTruncated) {
+    w.field("size", b.offset).field("checkpoint_bytes", b.covered);
+    w.end_object();
+    return;
+  }
+  w.field("line", b.line).field("offset", b.offset);
+  if (b.kind == BreakKind::kRolledBack) {
+    w.field("checkpoint_bytes", b.covered)
+        .field("reason", kRollbackNames[static_cast<std::size_t>(b.rollback)])
+        .field("checkpoint_head", b.expected);
+    if (b.rollback == RollbackReason::kOtherEntry) {
+      w.field("found_index", b.index).field("found_signature", b.signature);
+    }
+    w.end_object();
+    return;
+  }
+  w.field("index", b.index);
+  switch (b.kind) {
+    case BreakKind::kInvalidUtf8: w.field("column", b.column); break;
+    case BreakKind::kNotEntry:
+      w.field("column", b.column).field("reason", describe(b.parse_error));
+      break;
+    case BreakKind::kLinkBroken:
+      w.field("expected_prev_hash", b.expected).field("found_prev_hash", b.prev_hash);
+      break;
+    case BreakKind::kContentAltered:
+      w.field("stored_signature", b.signature).field("recomputed_signature", b.expected);
+      break;
+    default: break;
+  }
+  w.end_object();
+}
+
+void add_hint_json(JsonWriter& w, const Hint& h) {
+  w.begin_object().field("kind", hint_name(h.kind)).field("line", h.line);
+  switch (h.kind) {
+    case HintKind::kTornThenAppended: w.field("column", h.column); break;
+    case HintKind::kFork:
+    case HintKind::kDuplicate: w.field("other_line", h.other_line); break;
+    case HintKind::kIndexGap:
+    case HintKind::kIndexRepeat: w.field("expected", h.expected).field("found", h.found); break;
+    default: break;
+  }
+  w.end_object();
+}
+
+void add_checkpoint_json(JsonWriter& w, std::string_view name, const Checkpoint& cp) {
+  w.begin_object(name)
+      .field("lines", cp.lines)
+      .field("bytes", cp.bytes)
+      .field("index", cp.index)
+      .field("head", cp.head)
+      .field("entries", cp.entries);
+  if (cp.first.empty()) {
+    w.null_field("first");
+  } else {
+    w.field("first", cp.first);
+  }
+  w.end_object();
+}
+
+}  // namespace
+
+std::string_view break_name(BreakKind kind) { return kBreakNames[static_cast<std::size_t>(kind)]; }
+std::string_view break_title(BreakKind kind) { return kBreakTitles[static_cast<std::size_t>(kind)]; }
+std::string_view hint_name(HintKind kind) { return kHintNames[static_cast<std::size_t>(kind)]; }
+std::string_view error_name(ErrorKind kind) { return kErrorNames[static_cast<std::size_t>(kind)]; }
+
+std::string audit_text(std::string_view file, const Audit& audit,
+                       const std::optional<Checkpoint>& since) {
+  const Chain& chain = audit.chain;
+  if (audit.outcome == Outcome::kIntact) {
+    std::string out = display(file) + ": intact";
+    if (since && since->entries > 0) out += " since the checkpoint at line " + number(since->lines);
+    return out + ": " + plural(chain.entries, "entry", "entries") + ", last line " +
+           number(chain.lines) + ", head " + display(chain.head) + "\n";
+  }
+  const Break& b = *audit.brk;
+  std::string out = break_text(file, b);
+  if (walk_break(b)) {
+    out += "  verified before it: " + plural(chain.entries, "entry", "entries") + ", head " +
+           display(chain.head) + "\n";
+  }
+  for (const Hint& h : audit.hints) out += "hint: " + hint_text(h) + "\n";
+  if (!audit.diagnosis_error.empty()) out += "note: no hints: " + audit.diagnosis_error + "\n";
+  return out;
+}
+
+std::string audit_error_text(std::string_view file, const Audit& audit,
+                             const std::optional<Checkpoint>& since) {
+  const AuditError& e = *audit.error;
+  std::string out = display(file) + ": ";
+  switch (e.kind) {
+    case ErrorKind::kCannotOpen: return out + "cannot open: " + e.message;
+    case ErrorKind::kCannotRead: return out + "cannot read: " + e.message;
+    case ErrorKind::kInternal: return out + "internal error: " + e.message;
+    case ErrorKind::kOtherLedger:
+      return out + std::string(kOtherLedgerText) + ": its first entry has signature " +
+             display(since ? since->first : std::string()) + ", this file's first entry " +
+             display(e.message);
+  }
+  return out;
+}
+
+std::string audit_json(std::string_view command, std::string_view file, const Audit& audit,
+                       const std::optional<Checkpoint>& since,
+                       const std::optional<Checkpoint>& made) {
+  JsonWriter w;
+  w.field("command", command).field("file", file);
+  if (since) add_checkpoint_json(w, "since", *since);
+  const Chain& chain = audit.chain;
+  switch (audit.outcome) {
+    case Outcome::kIntact:
+      w.field("status", "intact")
+          .field("entries", chain.entries)
+          .field("last_line", chain.lines)
+          .field("bytes", chain.end)
+          .field("head", chain.head);
+      if (made) {
+        w.field("checkpoint", format_checkpoint(*made));
+        add_checkpoint_json(w, "checkpoint_fields", *made);
+      }
+      break;
+    case Outcome::kBroken:
+      w.field("status", "broken");
+      add_break_json(w, *audit.brk);
+      if (walk_break(*audit.brk)) {
+        w.begin_object("verified").field("entries", chain.entries).field("head", chain.head).end_object();
+      }
+      w.begin_array("hints");
+      for (const Hint& h : audit.hints) add_hint_json(w, h);
+      w.end_array();
+      if (!audit.diagnosis_error.empty()) w.field("hints_error", audit.diagnosis_error);
+      break;
+    case Outcome::kError:
+      w.field("status", "error").field("error", error_name(audit.error->kind));
+      if (audit.error->kind == ErrorKind::kOtherLedger) {
+        w.field("message", kOtherLedgerText).field("file_first", audit.error->message);
+      } else {
+        w.field("message", audit.error->message);
+      }
+      break;
+  }
+  return w.finish() + "\n";
+}
+
+}  // namespace ledger::cli

@@ -1,0 +1,290 @@
+#include "cli/walk.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "cli/file_io.h"
+#include "ledger/entry.h"
+#include "ledger/reader.h"
+
+namespace ledger::cli {
+namespace {
+
+constexpr std::uint64_t kControlEvery = 1024;  // lines between progress and stop checks
+
+// What a walk over one range found. Line numbers count from the range's start.
+struct Segment {
+  std::uint64_t lines = 0;
+  std::uint64_t entries = 0;
+  std::uint64_t end = 0;
+  std::optional<EntryMark> first;     // the first entry that parsed, passed or not
+  std::string first_prev_hash;        // its prev_hash, checked at the seam afterwards
+  std::string first_signature;        // its signature
+  std::optional<EntryMark> last;
+  std::optional<EntryMark> before_last;
+  std::string head;                   // signature of `last`
+  std::string head_before_last;       // prev_hash of `last`
+  std::optional<Break> brk;
+  std::optional<Failure> failure;
+  bool stopped = false;               // abandoned because an earlier range broke
+};
+
+struct RangeSpec {
+  std::uint64_t start;               // a line start, or a raw offset when `align`
+  std::uint64_t limit;               // lines starting here or later belong to the next range
+  bool align;                        // move `start` to the next line start first
+  const std::string* link;           // the link into the range; null when checked at the seam
+  std::uint64_t max_entries = std::numeric_limits<std::uint64_t>::max();  // stop after so many
+};
+
+Break parsed_break(BreakKind kind, const EntryMark& mark, const LogEntry& entry) {
+  Break b = Break::at(kind, mark.line, mark.offset);
+  b.index = entry.index;
+  b.prev_hash = entry.prev_hash;
+  b.signature = entry.signature;
+  return b;
+}
+
+void walk_lines(RangeReader& reader, const RangeSpec& spec, Segment& seg, WalkControl& control) {
+  EntryHasher hasher;
+  LogEntry entry;
+  std::string link = spec.link != nullptr ? *spec.link : std::string();
+  bool link_known = spec.link != nullptr;
+  std::uint64_t reported = reader.position();
+  for (;;) {
+    auto status = reader.next();
+    if (!status) {
+      seg.failure = std::move(status).error();
+      break;
+    }
+    if (*status == LineStatus::kEnd) break;
+    ++seg.lines;
+    seg.end = reader.position();
+    if (seg.lines % kControlEvery == 0) {
+      control.bytes_done.fetch_add(seg.end - reported, std::memory_order_relaxed);
+      reported = seg.end;
+      if (control.first_break.load(std::memory_order_relaxed) < spec.start) {
+        seg.stopped = true;
+        break;
+      }
+    }
+    const std::string_view line = reader.line();
+    const std::uint64_t offset = reader.line_offset();
+    if (*status == LineStatus::kInvalidUtf8) {
+      seg.brk = Break::at(BreakKind::kInvalidUtf8, seg.lines, offset);
+      seg.brk->column = first_invalid_utf8_column(line);
+      break;
+    }
+    if (is_blank_line(line)) continue;
+    auto parsed = parse_log_entry_into(line, entry);
+    if (!parsed) {
+      seg.brk = Break::at(BreakKind::kNotEntry, seg.lines, offset);
+      seg.brk->column = parsed.error().offset + 1;
+      seg.brk->parse_error = parsed.error().code;
+      break;
+    }
+    const EntryMark mark{seg.lines, offset, seg.end, entry.index, reader.line_terminated()};
+    if (!seg.first) {
+      seg.first = mark;
+      seg.first_signature = entry.signature;
+      if (!link_known) {
+        // The link into this range is checked at the seam, once the range before it is done.
+        seg.first_prev_hash = entry.prev_hash;
+        link = entry.prev_hash;
+        link_known = true;
+      }
+    }
+    if (entry.prev_hash != link) {
+      seg.brk = parsed_break(BreakKind::kLinkBroken, mark, entry);
+      seg.brk->expected = link;
+      break;
+    }
+    auto digest = hasher.digest(entry.prev_hash, entry.timestamp, entry.actor, entry.delta_i,
+                                entry.payload);
+    if (!digest) {
+      seg.failure = std::move(digest).error();
+      break;
+    }
+    const std::string_view computed(digest->data(), digest->size());
+    if (computed != entry.signature) {
+      seg.brk = parsed_break(BreakKind::kContentAltered, mark, entry);
+      seg.brk->expected = computed;
+      break;
+    }
+    ++seg.entries;
+    seg.before_last = seg.last;
+    seg.last = mark;
+    // The signature equals the digest: it becomes the next link, and the old
+    // link is kept as the head before the last entry.
+    std::swap(seg.head_before_last, link);
+    std::swap(link, entry.signature);
+    if (seg.entries == spec.max_entries) break;
+  }
+  if (seg.entries > 0) seg.head = std::move(link);
+  control.bytes_done.fetch_add(seg.end > reported ? seg.end - reported : 0,
+                               std::memory_order_relaxed);
+  if (seg.brk) {
+    std::uint64_t seen = control.first_break.load(std::memory_order_relaxed);
+    while (seg.brk->offset < seen &&
+           !control.first_break.compare_exchange_weak(seen, seg.brk->offset)) {
+    }
+  }
+}
+
+Segment walk_range(const platform::File& file, const RangeSpec& spec, std::size_t buffer_size,
+                   WalkControl& control) {
+  Segment seg;
+  try {
+    std::uint64_t start = spec.start;
+    if (spec.align) {
+      auto aligned = find_line_start(file, start);
+      if (!aligned) {
+        seg.failure = std::move(aligned).error();
+        return seg;
+      }
+      start = *aligned;
+    }
+    seg.end = start;
+    RangeReader reader(file, start, spec.limit, buffer_size);
+    walk_lines(reader, spec, seg, control);
+  } catch (const std::bad_alloc&) {
+    seg.failure = Failure::internal("out of memory");
+  }
+  return seg;
+}
+
+EntryMark rebased(EntryMark mark, std::uint64_t lines_before) {
+  mark.line += lines_before;
+  return mark;
+}
+
+// Appends a walked range to the chain. Returns false when the walk ends in it.
+bool fold(WalkOutcome& out, Segment& seg, bool link_at_seam) {
+  Chain& chain = out.chain;
+  const std::uint64_t base = chain.lines;
+  if (link_at_seam && seg.first && seg.first_prev_hash != chain.head) {
+    // The seam check comes before anything else the range found at its first entry.
+    Break b = Break::at(BreakKind::kLinkBroken, base + seg.first->line, seg.first->offset);
+    b.index = seg.first->index;
+    b.prev_hash = std::move(seg.first_prev_hash);
+    b.signature = std::move(seg.first_signature);
+    b.expected = chain.head;
+    chain.lines = b.line - 1;
+    chain.end = b.offset;
+    out.brk = std::move(b);
+    return false;
+  }
+  if (seg.entries > 0) {
+    if (chain.entries == 0) chain.first = std::move(seg.first_signature);
+    chain.before_last = seg.entries > 1 ? rebased(*seg.before_last, base) : chain.last;
+    chain.last = rebased(*seg.last, base);
+    chain.head_before_last = std::move(seg.head_before_last);
+    chain.head = std::move(seg.head);
+    chain.entries += seg.entries;
+  }
+  if (seg.brk) {
+    seg.brk->line += base;
+    chain.lines = seg.brk->line - 1;
+    chain.end = seg.brk->offset;
+    out.brk = std::move(seg.brk);
+    return false;
+  }
+  chain.lines += seg.lines;
+  if (seg.lines > 0) chain.end = seg.end;
+  if (seg.failure) {
+    out.failure = std::move(seg.failure);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions& options,
+                      WalkControl& control) {
+  WalkOutcome out;
+  const std::uint64_t start = chain.end;
+  out.chain = std::move(chain);
+  auto size = file_size(file);
+  if (!size) {
+    out.failure = std::move(size).error();
+    return out;
+  }
+  const std::uint64_t span = *size > start ? *size - start : 0;
+  const std::uint64_t by_size = std::max<std::uint64_t>(1, span / std::max<std::uint64_t>(1, options.min_range_bytes));
+  const auto ranges = static_cast<std::size_t>(std::min<std::uint64_t>(std::max(1u, options.jobs), by_size));
+
+  std::vector<RangeSpec> specs(ranges);
+  for (std::size_t k = 0; k < ranges; ++k) {
+    specs[k] = RangeSpec{
+        .start = start + span * k / ranges,
+        .limit = k + 1 < ranges ? start + span * (k + 1) / ranges : RangeReader::kNoLimit,
+        .align = k > 0,
+        .link = k == 0 ? &out.chain.head : nullptr};
+  }
+  std::vector<Segment> segments(ranges);
+  if (ranges == 1) {
+    segments[0] = walk_range(file, specs[0], options.buffer_size, control);
+  } else {
+    std::vector<std::jthread> threads;
+    threads.reserve(ranges);
+    for (std::size_t k = 0; k < ranges; ++k) {
+      threads.emplace_back([&, k] { segments[k] = walk_range(file, specs[k], options.buffer_size, control); });
+    }
+  }
+  for (std::size_t k = 0; k < ranges; ++k) {
+    if (!fold(out, segments[k], k > 0)) break;
+  }
+  return out;
+}
+
+WalkOutcome walk_first_entry(const platform::File& file) {
+  WalkOutcome out;
+  WalkControl control;
+  const RangeSpec spec{.start = 0, .limit = RangeReader::kNoLimit, .align = false,
+                       .link = &out.chain.head, .max_entries = 1};
+  Segment seg = walk_range(file, spec, RangeReader::kDefaultBufferSize, control);
+  fold(out, seg, false);
+  return out;
+}
+
+Result<LineCheck> check_line(const platform::File& file, std::uint64_t offset) {
+  RangeReader reader(file, offset, offset + 1);
+  auto status = reader.next();
+  if (!status) return fail(std::move(status).error());
+  LineCheck check;
+  check.status = *status;
+  if (*status != LineStatus::kLine) return check;
+  check.blank = is_blank_line(reader.line());
+  if (check.blank) return check;
+  auto parsed = parse_log_entry_into(reader.line(), check.entry);
+  if (!parsed) {
+    check.parse_failure = parsed.error();
+    return check;
+  }
+  EntryHasher hasher;
+  const LogEntry& e = check.entry;
+  auto digest = hasher.digest(e.prev_hash, e.timestamp, e.actor, e.delta_i, e.payload);
+  if (!digest) return fail(std::move(digest).error());
+  check.digest.assign(digest->data(), digest->size());
+  return check;
+}
+
+std::size_t first_invalid_utf8_column(std::string_view bytes) {
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[at]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    if (at + length > bytes.size() || !is_valid_utf8(bytes.substr(at, length))) return at + 1;
+    at += length;
+  }
+  return bytes.size() + 1;  // not reached for bytes that are not valid UTF-8
+}
+
+}  // namespace ledger::cli

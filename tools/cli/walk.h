@@ -1,0 +1,143 @@
+// Walking a ledger's hash chain with the rules of verification, in ranges.
+//
+// The walk applies the same checks, in the same order, as the core's
+// verify_ledger_file: every line must be valid UTF-8; blank lines are skipped;
+// every other line must parse as an entry, its prev_hash must equal the
+// previous entry's signature (GENESIS_BLOCK_HASH for the first) and its
+// signature must be the digest of its content. The first line that fails ends
+// the walk. Unlike the core it says where and why.
+//
+// A file can be walked as several ranges at once: each range is walked with
+// the link into it unknown, recording its first entry's prev_hash, and the
+// links between ranges are checked afterwards, in file order. The result,
+// first failing line included, is the same for every number of ranges.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "cli/range_reader.h"
+#include "ledger/failure.h"
+#include "ledger/parser.h"
+#include "ledger/platform.h"
+
+namespace ledger::cli {
+
+enum class BreakKind : std::uint8_t {
+  kInvalidUtf8,     // a line's bytes are not valid UTF-8
+  kNotEntry,        // a line does not parse as a ledger entry
+  kLinkBroken,      // an entry's prev_hash is not the previous entry's signature
+  kContentAltered,  // an entry's signature is not the digest of its content
+  kTruncated,       // the file is shorter than a checkpoint of it
+  kRolledBack,      // the file no longer holds a checkpoint's last entry where it stood
+  kCount_,          // number of kinds; not a kind
+};
+
+// Why a checkpoint's last entry was not found where the checkpoint puts it.
+enum class RollbackReason : std::uint8_t {
+  kNoLineEnd,      // no line ends at the checkpoint's byte length
+  kNotEntry,       // the line that ends there is not a ledger entry
+  kOtherEntry,     // the entry there has another signature
+};
+
+// The first failing line, or the checkpoint the file no longer matches.
+struct Break {
+  BreakKind kind = BreakKind::kNotEntry;
+  std::uint64_t line = 0;             // 1-based line number; 0 for kTruncated
+  std::uint64_t offset = 0;           // byte offset of the line; the file size for kTruncated
+  std::optional<std::uint64_t> index; // the entry's index, when the line parsed
+  std::size_t column = 0;             // kInvalidUtf8, kNotEntry: 1-based byte column
+  ParseError parse_error = ParseError::kNoValue;  // kNotEntry
+  std::string prev_hash;              // the entry's prev_hash, when the line parsed
+  std::string signature;              // the entry's stored signature, when the line parsed
+  std::string expected;               // kLinkBroken: the expected prev_hash;
+                                      // kContentAltered: the recomputed signature;
+                                      // kRolledBack: the checkpoint's head
+  std::uint64_t covered = 0;          // kTruncated, kRolledBack: the checkpoint's byte length
+  RollbackReason rollback = RollbackReason::kNoLineEnd;  // kRolledBack
+
+  static Break at(BreakKind kind, std::uint64_t line, std::uint64_t offset) {
+    Break b;
+    b.kind = kind;
+    b.line = line;
+    b.offset = offset;
+    return b;
+  }
+
+  bool operator==(const Break&) const = default;
+};
+
+// Where an entry that passed stands in the file.
+struct EntryMark {
+  std::uint64_t line = 0;    // 1-based line number
+  std::uint64_t offset = 0;  // byte offset of its line
+  std::uint64_t end = 0;     // byte offset just past its line's terminator
+  std::uint64_t index = 0;   // its index member
+  bool terminated = false;   // its line ended with a line feed
+
+  bool operator==(const EntryMark&) const = default;
+};
+
+// The part of a ledger that a walk has proven, from the start of the file.
+struct Chain {
+  std::uint64_t lines = 0;    // lines read (the number of the last one)
+  std::uint64_t entries = 0;  // entries that passed
+  std::uint64_t end = 0;      // byte offset just past the last line read
+  std::string head{GENESIS_BLOCK_HASH};  // signature of the last entry that passed
+  std::string first;          // signature of the file's first entry; empty when none passed
+  std::optional<EntryMark> last;         // the last entry that passed
+  std::optional<EntryMark> before_last;  // the one before it
+  std::string head_before_last;          // the head before the last entry (its prev_hash)
+
+  bool operator==(const Chain&) const = default;
+};
+
+struct WalkOutcome {
+  Chain chain;                     // what passed before the walk ended
+  std::optional<Break> brk;        // the first failing line, if any
+  std::optional<Failure> failure;  // a read error or an internal fault: nothing proven past `chain`
+};
+
+// Shared by the threads of one walk.
+struct WalkControl {
+  static constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
+
+  std::atomic<std::uint64_t> bytes_done{0};     // bytes walked so far, for progress
+  std::atomic<std::uint64_t> first_break{kNone};  // lowest offset of a break found so far
+};
+
+struct WalkOptions {
+  unsigned jobs = 1;                                      // ranges walked at once
+  std::size_t buffer_size = RangeReader::kDefaultBufferSize;  // read buffer of each range
+  std::uint64_t min_range_bytes = 4 << 20;                // no range is made smaller
+};
+
+// Walks `file` from byte `chain.end` (a line start) to its end, continuing
+// `chain`: its head is the link the first entry must carry, and line numbers
+// continue from `chain.lines`.
+WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions& options,
+                      WalkControl& control);
+
+// Walks from the start of `file` up to and including its first entry only.
+WalkOutcome walk_first_entry(const platform::File& file);
+
+// What one line, read on its own, holds.
+struct LineCheck {
+  LineStatus status = LineStatus::kEnd;       // kEnd: no line starts at the offset
+  bool blank = false;                         // for kLine
+  std::optional<ParseFailure> parse_failure;  // for a kLine that is not blank and does not parse
+  LogEntry entry;                             // when it parses
+  std::string digest;                         // when it parses: the digest of its content
+};
+
+// Reads the line that starts at `offset` and checks it as an entry, apart from its link.
+Result<LineCheck> check_line(const platform::File& file, std::uint64_t offset);
+
+// 1-based column of the first byte of `bytes` that is not part of valid UTF-8.
+std::size_t first_invalid_utf8_column(std::string_view bytes);
+
+}  // namespace ledger::cli
