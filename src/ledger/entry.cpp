@@ -263,12 +263,11 @@ EntryHasher::~EntryHasher() {
 Result<DigestHex> EntryHasher::digest(std::string_view prev_hash, std::string_view timestamp,
                                       std::string_view actor, double delta,
                                       std::string_view payload) {
+  // The value's bit pattern, most significant byte first.
   std::uint64_t bits = std::bit_cast<std::uint64_t>(delta);
+  if constexpr (std::endian::native == std::endian::little) bits = __builtin_bswap64(bits);
   unsigned char delta_bytes[8];
-  for (int i = 7; i >= 0; --i) {
-    delta_bytes[i] = static_cast<unsigned char>(bits & 0xFF);
-    bits >>= 8;
-  }
+  std::memcpy(delta_bytes, &bits, sizeof bits);
   unsigned char raw[EVP_MAX_MD_SIZE];
   unsigned int raw_length = 0;
   const bool ok = ctx_ != nullptr && md_ != nullptr &&

@@ -101,7 +101,7 @@ Result<ChainHead> load_chain_head(std::string_view path) {
   bool terminated = scan->size > 0 && scan->last_byte == '\n';
   std::uint64_t line_end = terminated ? scan->size - 1 : scan->size;
   std::string line;
-  LogEntry entry;
+  EntryFields entry;
   for (;;) {
     auto start = line_start(*file, line_end, buffer.data);
     if (!start) return fail(std::move(start).error());
@@ -109,8 +109,8 @@ Result<ChainHead> load_chain_head(std::string_view path) {
     if (!read) return fail(std::move(read).error());
     std::string_view text = line;
     if (terminated && text.ends_with('\r')) text.remove_suffix(1);
-    if (!is_blank_line(text) && parse_log_entry_into(text, entry)) {
-      found.head = std::move(entry.signature);
+    if (!is_blank_line(text) && parse_entry_fields(text, entry)) {
+      found.head.assign(entry.signature);
       found.count = entry.index + 1;  // wraps from 2^64 - 1 to 0
       return found;
     }

@@ -87,7 +87,7 @@ struct NumberText {
 // recording the error and leaving `p_` where it stopped.
 class Parser {
  public:
-  Parser(std::string_view line, LogEntry& entry)
+  Parser(std::string_view line, EntryFields& entry)
       : begin_(line.data()), p_(line.data()), end_(line.data() + line.size()), entry_(entry) {}
 
   std::expected<void, ParseFailure> run() {
@@ -118,8 +118,13 @@ class Parser {
     return false;
   }
 
+  // Every JSON white-space byte is at most ' ': one test settles the common
+  // case of a token that follows directly.
   void skip_ws() {
-    while (p_ != end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
+    while (p_ != end_ && static_cast<unsigned char>(*p_) <= ' ' &&
+           (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) {
+      ++p_;
+    }
   }
 
   // Consumes `c` after optional white space.
@@ -247,14 +252,13 @@ class Parser {
     }
   }
 
-  std::string* text_field(Field field) {
+  std::string_view& text_field(Field field) {
     switch (field) {
-      case kTimestamp: return &entry_.timestamp;
-      case kPrevHash: return &entry_.prev_hash;
-      case kActor: return &entry_.actor;
-      case kPayload: return &entry_.payload;
-      case kSignature: return &entry_.signature;
-      default: return nullptr;
+      case kTimestamp: return entry_.timestamp;
+      case kPrevHash: return entry_.prev_hash;
+      case kActor: return entry_.actor;
+      case kPayload: return entry_.payload;
+      default: return entry_.signature;
     }
   }
 
@@ -264,11 +268,7 @@ class Parser {
     if (field == kIndex) return parse_index();
     if (field == kDelta) return parse_delta();
     if (*p_ != '"') return set_error(ParseError::kWrongType);
-    std::string& target = *text_field(field);
-    std::string_view text;
-    if (!read_string(text, target)) return false;
-    if (text.data() != target.data()) target.assign(text);
-    return true;
+    return read_string(text_field(field), entry_.decoded[field]);
   }
 
   bool parse_index() {
@@ -543,7 +543,7 @@ class Parser {
   const char* begin_;
   const char* p_;
   const char* end_;
-  LogEntry& entry_;
+  EntryFields& entry_;
   std::string name_;     // decoded member name, reused
   std::string nesting_;  // open brackets of a skipped value
   ParseFailure error_{ParseError::kNoValue, 0};
@@ -556,8 +556,22 @@ std::string_view describe(ParseError code) {
   return i < kMessages.size() ? kMessages[i] : "unknown parse error";
 }
 
+std::expected<void, ParseFailure> parse_entry_fields(std::string_view line, EntryFields& fields) {
+  return Parser(line, fields).run();
+}
+
 std::expected<void, ParseFailure> parse_log_entry_into(std::string_view line, LogEntry& entry) {
-  return Parser(line, entry).run();
+  EntryFields fields;
+  auto parsed = parse_entry_fields(line, fields);
+  if (!parsed) return parsed;
+  entry.index = fields.index;
+  entry.timestamp.assign(fields.timestamp);
+  entry.prev_hash.assign(fields.prev_hash);
+  entry.actor.assign(fields.actor);
+  entry.delta_i = fields.delta_i;
+  entry.payload.assign(fields.payload);
+  entry.signature.assign(fields.signature);
+  return {};
 }
 
 std::expected<LogEntry, ParseFailure> parse_log_entry(std::string_view line) {

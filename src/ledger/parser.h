@@ -11,7 +11,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <array>
 #include <expected>
+#include <string>
 #include <string_view>
 
 #include "ledger/entry.h"
@@ -50,9 +52,28 @@ struct ParseFailure {
   std::size_t offset;  // byte offset in the line where the parse stopped
 };
 
-// Parses `line`, exactly as the line reader delivered it (not trimmed), into
-// `entry`, reusing its strings' storage. On failure `entry` holds no
-// meaningful values.
+// The seven values of a parsed line, with the texts as views: into the line
+// itself for a string without escapes (the common case), else into the
+// decoded copy kept in `decoded`. Valid until the line changes or the next
+// parse into the same EntryFields. Lets the verification walk read a line
+// without copying its texts.
+struct EntryFields {
+  std::uint64_t index = 0;
+  std::string_view timestamp;
+  std::string_view prev_hash;
+  std::string_view actor;
+  double delta_i = 0.0;
+  std::string_view payload;
+  std::string_view signature;
+  std::array<std::string, 7> decoded;  // by field position; storage for texts with escapes
+};
+
+// Parses `line`, exactly as the line reader delivered it (not trimmed). On
+// failure `fields` holds no meaningful values.
+std::expected<void, ParseFailure> parse_entry_fields(std::string_view line, EntryFields& fields);
+
+// Parses `line` into `entry`, reusing its strings' storage. On failure
+// `entry` holds no meaningful values.
 std::expected<void, ParseFailure> parse_log_entry_into(std::string_view line, LogEntry& entry);
 
 // Parses `line` into a fresh LogEntry.

@@ -49,6 +49,10 @@ Result<bool> LedgerLineReader::refill() {
   if (!count) return fail(std::move(count).error());
   fill_ = *count;
   if (fill_ == 0) at_end_ = true;
+  // Checking a whole buffer at once is cheaper than line by line. Lines end at
+  // line feeds, which never occur inside a multi-byte sequence, so while the
+  // file read so far is valid, so is every line in it.
+  if (prefix_valid_) prefix_valid_ = utf8_.feed(std::string_view(buffer_.get(), fill_));
   return fill_ != 0;
 }
 
@@ -84,7 +88,10 @@ Result<std::optional<std::string_view>> LedgerLineReader::next_line() {
     }
     break;
   }
-  if (!is_valid_utf8(line)) return fail(Failure::io(std::string(kInvalidUtf8)));
+  // A line is known valid when everything read so far is; the last line of a
+  // file without a final line feed also needs its last sequence complete.
+  const bool known_valid = prefix_valid_ && (line.ends_with('\n') || utf8_.finish());
+  if (!known_valid && !is_valid_utf8(line)) return fail(Failure::io(std::string(kInvalidUtf8)));
   if (line.ends_with('\n')) {
     line.remove_suffix(1);
     if (line.ends_with('\r')) line.remove_suffix(1);

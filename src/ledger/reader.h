@@ -21,6 +21,25 @@ namespace ledger {
 // Message of the read failure for a line whose bytes are not valid UTF-8.
 inline constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
 
+// True when every byte sequence of `bytes` is well-formed UTF-8 (no overlong
+// forms, no surrogates, nothing above U+10FFFF).
+bool is_valid_utf8(std::string_view bytes);
+
+// Checks that a byte stream fed in chunks of any size is UTF-8; a sequence
+// may be split between chunks.
+class Utf8StreamValidator {
+ public:
+  // Takes the next chunk; false once the stream is known to be invalid.
+  bool feed(std::string_view chunk);
+  // True when everything fed was valid and no sequence was left incomplete.
+  bool finish() const { return valid_ && pending_size_ == 0; }
+
+ private:
+  char pending_[4] = {};         // start of a sequence cut by the end of a chunk
+  std::size_t pending_size_ = 0;  // bytes in pending_
+  bool valid_ = true;
+};
+
 // Reads one regular file sequentially through one fixed buffer. A line ends at
 // a line feed, which is removed together with one carriage return right before
 // it; the last line of a file may lack the line feed. Each line's bytes,
@@ -62,26 +81,10 @@ class LedgerLineReader {
   std::uint64_t line_offset_ = 0;                // file offset of the last line returned
   bool at_end_ = false;                          // the file has reported end of file
   std::string spill_;                            // a line that spans refills
+  Utf8StreamValidator utf8_;                     // checks each buffer as it is filled
+  bool prefix_valid_ = true;                     // everything read so far is UTF-8
 };
 
-// True when every byte sequence of `bytes` is well-formed UTF-8 (no overlong
-// forms, no surrogates, nothing above U+10FFFF).
-bool is_valid_utf8(std::string_view bytes);
-
-// Checks that a byte stream fed in chunks of any size is UTF-8; a sequence
-// may be split between chunks.
-class Utf8StreamValidator {
- public:
-  // Takes the next chunk; false once the stream is known to be invalid.
-  bool feed(std::string_view chunk);
-  // True when everything fed was valid and no sequence was left incomplete.
-  bool finish() const { return valid_ && pending_size_ == 0; }
-
- private:
-  char pending_[4] = {};         // start of a sequence cut by the end of a chunk
-  std::size_t pending_size_ = 0;  // bytes in pending_
-  bool valid_ = true;
-};
 
 // True when `line` is empty or holds only Unicode White_Space characters.
 // `line` must be valid UTF-8.
