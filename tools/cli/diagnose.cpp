@@ -45,8 +45,28 @@ Result<std::optional<Hint>> fork_hint(const platform::File& file, const Break& b
   }
 }
 
-// A line that does not parse but ends in a complete entry: the head of it was
-// cut short by an interrupted write and the next write was appended to it.
+// The longest token whose fault shows only at its end: a \uXXXX escape.
+constexpr std::size_t kLongestToken = 6;
+
+// True when `bytes` reads as the beginning of an entry cut off: the parser
+// runs out of input (or stops in the last token, which the cut may have
+// split), after an incomplete UTF-8 sequence at the very end is set aside.
+bool looks_cut_short(std::string_view bytes) {
+  for (std::size_t drop = 1; drop <= 3 && !is_valid_utf8(bytes) && drop < bytes.size(); ++drop) {
+    if (is_valid_utf8(bytes.substr(0, bytes.size() - drop))) bytes.remove_suffix(drop);
+  }
+  if (!is_valid_utf8(bytes)) return false;
+  LogEntry entry;
+  auto parsed = parse_log_entry_into(bytes, entry);
+  if (parsed) return false;
+  const ParseFailure failure = parsed.error();
+  return failure.code == ParseError::kUnexpectedEnd ||
+         ((failure.code == ParseError::kBadNumber || failure.code == ParseError::kBadEscape) &&
+          failure.offset + kLongestToken >= bytes.size());
+}
+
+// A line that begins with a cut-short entry and ends in a complete one: an
+// interrupted write, after which the next write was appended to it.
 Result<std::optional<Hint>> torn_then_appended_hint(const platform::File& file, const Break& brk) {
   RangeReader reader(file, brk.offset, brk.offset + 1);
   auto status = reader.next();
@@ -55,7 +75,8 @@ Result<std::optional<Hint>> torn_then_appended_hint(const platform::File& file, 
   LogEntry entry;
   for (std::size_t at = line.find(kEntryStart, 1); at != std::string_view::npos;
        at = line.find(kEntryStart, at + 1)) {
-    if (parse_log_entry_into(line.substr(at), entry)) {
+    const std::string_view rest = line.substr(at);
+    if (is_valid_utf8(rest) && parse_log_entry_into(rest, entry) && looks_cut_short(line.substr(0, at))) {
       Hint hint = Hint::about(HintKind::kTornThenAppended, brk.line);
       hint.column = at + 1;
       return std::optional<Hint>(hint);
@@ -79,7 +100,7 @@ Result<std::uint64_t> count_line_feeds(const platform::File& file, std::uint64_t
   return count;
 }
 
-// The last line of the file, when it has no line feed and is not an entry.
+// The last line of the file, when it has no line feed and is cut short.
 Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Break& brk) {
   auto size = file_size(file);
   if (!size) return fail(std::move(size).error());
@@ -91,11 +112,10 @@ Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Bre
   auto start = find_line_start_before(file, *size);
   if (!start) return fail(std::move(start).error());
   if (*start < brk.offset) return std::optional<Hint>();  // the file changed meanwhile
-  auto check = check_line(file, *start);
-  if (!check) return fail(std::move(check).error());
-  const bool torn = check->status == LineStatus::kInvalidUtf8 ||
-                    (check->status == LineStatus::kLine && !check->blank && check->parse_failure);
-  if (!torn) return std::optional<Hint>();
+  RangeReader reader(file, *start, *start + 1);
+  auto status = reader.next();
+  if (!status) return fail(std::move(status).error());
+  if (*status == LineStatus::kEnd || !looks_cut_short(reader.line())) return std::optional<Hint>();
   auto feeds = count_line_feeds(file, brk.offset, *start);
   if (!feeds) return fail(std::move(feeds).error());
   return std::optional<Hint>(Hint::about(HintKind::kTornTail, brk.line + *feeds));
@@ -116,7 +136,7 @@ Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& brk,
     auto result = add(fork_hint(file, brk, search_from));
     if (!result) return fail(std::move(result).error());
   }
-  if (brk.kind == BreakKind::kNotEntry) {
+  if (brk.kind == BreakKind::kNotEntry || brk.kind == BreakKind::kInvalidUtf8) {
     auto result = add(torn_then_appended_hint(file, brk));
     if (!result) return fail(std::move(result).error());
   }

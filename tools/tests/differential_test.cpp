@@ -1,0 +1,305 @@
+// The tool's walk against the core: the same verdict as verify_ledger_file on
+// every file, the first failing line where the core's own reader puts it, and
+// the same result for every number of jobs and every buffer size.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli/audit.h"
+#include "ledger/parser.h"
+#include "ledger/reader.h"
+#include "ledger/verify.h"
+#include "support.h"
+
+namespace ledger::cli {
+namespace {
+
+using testing::chain_lines;
+using testing::entry_line;
+using testing::join;
+using testing::Lines;
+using testing::signature_of;
+
+// Where the core stops: the core's line reader and parser, walked by the
+// rules of verify_ledger_file, with line_offset() telling where.
+struct CoreStop {
+  Outcome outcome = Outcome::kIntact;
+  BreakKind kind = BreakKind::kNotEntry;
+  std::uint64_t line = 0;
+  std::uint64_t offset = 0;
+};
+
+CoreStop core_stop(const std::string& path) {
+  auto reader = LedgerLineReader::open(path);
+  if (!reader) return {Outcome::kError};
+  EntryHasher hasher;
+  std::string link(GENESIS_BLOCK_HASH);
+  for (std::uint64_t line = 1;; ++line) {
+    auto next = reader->next_line();
+    const auto stop = [&](BreakKind kind) { return CoreStop{Outcome::kBroken, kind, line, reader->line_offset()}; };
+    if (!next) {
+      if (next.error().message() == kInvalidUtf8) return stop(BreakKind::kInvalidUtf8);
+      return {Outcome::kError};
+    }
+    if (!next->has_value()) return {};
+    if (is_blank_line(**next)) continue;
+    auto entry = parse_log_entry(**next);
+    if (!entry) return stop(BreakKind::kNotEntry);
+    if (entry->prev_hash != link) return stop(BreakKind::kLinkBroken);
+    auto digest = compute_entry_digest(entry->prev_hash, entry->timestamp, entry->actor,
+                                       entry->delta_i, entry->payload);
+    if (*digest != entry->signature) return stop(BreakKind::kContentAltered);
+    link = entry->signature;
+  }
+}
+
+// Audits with one job and the default buffer, then with several jobs, tiny
+// ranges and small buffers, and requires the same audit from all of them.
+Audit audit_all_ways(const std::string& path, std::size_t size) {
+  const Audit one = audit_ledger(path, {});
+  const WalkOptions variants[] = {{2, 7, 1}, {3, 64, 1}, {4, 4096, 1}, {5, 1, 1}};
+  for (const WalkOptions& walk : variants) {
+    if (walk.buffer_size == 1 && size > 20000) continue;  // byte-by-byte reads of a big file
+    AuditOptions options;
+    options.walk = walk;
+    const Audit many = audit_ledger(path, options);
+    const std::string how = "jobs " + std::to_string(walk.jobs) + ", buffer " + std::to_string(walk.buffer_size);
+    EXPECT_EQ(many.outcome, one.outcome) << how;
+    EXPECT_EQ(many.brk, one.brk) << how;
+    EXPECT_EQ(many.hints, one.hints) << how;
+    EXPECT_EQ(many.chain, one.chain) << how;
+  }
+  return one;
+}
+
+// The audit agrees with the core's verdict and with where the core stops.
+void expect_agrees_with_core(const std::string& path, const Audit& audit) {
+  const Result<bool> verdict = verify_ledger_file(path);
+  const CoreStop stop = core_stop(path);
+  if (!verdict) {
+    ASSERT_EQ(verdict.error().message(), kInvalidUtf8);
+    EXPECT_EQ(stop.kind, BreakKind::kInvalidUtf8);
+  } else {
+    EXPECT_EQ(*verdict, stop.outcome == Outcome::kIntact);
+  }
+  ASSERT_EQ(audit.outcome, stop.outcome);
+  if (stop.outcome != Outcome::kBroken) return;
+  EXPECT_EQ(audit.brk->kind, stop.kind);
+  EXPECT_EQ(audit.brk->line, stop.line);
+  EXPECT_EQ(audit.brk->offset, stop.offset);
+}
+
+class DifferentialTest : public testing::ScratchTest {
+ protected:
+  Audit check(const std::string& contents) {
+    const std::string file = write("ledger.jsonl", contents);
+    const Audit audit = audit_all_ways(file, contents.size());
+    expect_agrees_with_core(file, audit);
+    return audit;
+  }
+};
+
+std::string replace_first(std::string text, std::string_view from, std::string_view to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string cut_at(std::string text, std::size_t size) { return text.substr(0, size); }
+
+Hint hint(HintKind kind, std::uint64_t line, std::uint64_t other = 0, std::uint64_t expected = 0,
+          std::uint64_t found = 0) {
+  Hint h = Hint::about(kind, line);
+  h.other_line = other;
+  h.expected = expected;
+  h.found = found;
+  return h;
+}
+
+TEST_F(DifferentialTest, CraftedLedgers) {
+  const Lines base = chain_lines(5);
+  const std::string sig0 = signature_of(base[0]);
+  const std::string sig2 = signature_of(base[2]);
+  const Lines alice = chain_lines(2, signature_of(base[2]), 3, "alice");
+  const Lines bob = chain_lines(2, signature_of(base[2]), 3, "bob");
+  const std::string last = base[4];
+  const std::size_t e_acute = last.find("\xC3\xA9");
+  const std::string restart = entry_line(3, sig2, "alice", 7.0, "after the crash");
+  std::string long_line = entry_line(2, signature_of(base[1]), "alice", 1.0, std::string(100000, 'x'));
+  const Lines with_long = chain_lines(3, signature_of(long_line), 3);
+
+  struct Case {
+    const char* name;
+    std::string contents;
+    Outcome outcome;
+    BreakKind kind;
+    std::uint64_t line;
+    std::optional<std::uint64_t> index;
+    std::vector<Hint> hints;
+  };
+  const std::string edited = replace_first(join(base), "payment \\\"2", "payment \\\"9");
+  const std::string reindexed = replace_first(join(base), "{\"index\":2", "{\"index\":7");
+  std::string upper = join(base);
+  const std::string sig1 = signature_of(base[1]);
+  std::string sig1_upper = sig1;
+  for (char& c : sig1_upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  upper.replace(upper.find("\"signature\":\"" + sig1), 13 + sig1.size(), "\"signature\":\"" + sig1_upper);
+  LogEntry nan_entry = *parse_log_entry(base[1]);
+  nan_entry.delta_i = std::nan("");
+  const std::string nan_line = entry_to_json(nan_entry);
+  std::string not_utf8 = join(base);
+  not_utf8.insert(not_utf8.find("payment \\\"2") + 4, "\xFF");
+
+  constexpr auto kIntact = Outcome::kIntact;
+  constexpr auto kBroken = Outcome::kBroken;
+  constexpr auto kNone = std::nullopt;
+  const std::string torn_append = join({base[0], base[1], base[2]}) + base[3].substr(0, 90) + restart + "\n";
+  Hint appended = Hint::about(HintKind::kTornThenAppended, 4);
+  appended.column = 91;
+  const Case cases[] = {
+      {"clean", join(base), kIntact, {}, 0, kNone, {}},
+      {"empty", "", kIntact, {}, 0, kNone, {}},
+      {"blank lines, carriage returns, no final line feed",
+       "\n  \r\n" + base[0] + "\r\n\xE3\x80\x80\n" + base[1] + "\n\t\n" + base[2], kIntact, {}, 0, kNone, {}},
+      {"index changed alone", reindexed, kIntact, {}, 0, kNone, {}},
+      {"a line longer than every range", join({base[0], base[1], long_line}) + join(with_long),
+       kIntact, {}, 0, kNone, {}},
+      {"payload edited", edited, kBroken, BreakKind::kContentAltered, 3, 2, {}},
+      {"signature in upper case", upper, kBroken, BreakKind::kContentAltered, 2, 1, {}},
+      {"first entry deleted", join({base[1], base[2], base[3]}), kBroken, BreakKind::kLinkBroken, 1, 1,
+       {hint(HintKind::kIndexGap, 1, 0, 0, 1)}},
+      {"middle entry deleted", join({base[0], base[1], base[3], base[4]}), kBroken,
+       BreakKind::kLinkBroken, 3, 3, {hint(HintKind::kIndexGap, 3, 0, 2, 3)}},
+      {"entries swapped", join({base[0], base[2], base[1], base[3]}), kBroken, BreakKind::kLinkBroken,
+       2, 2, {hint(HintKind::kIndexGap, 2, 0, 1, 2)}},
+      {"entry repeated", join({base[0], base[1], base[2], base[2], base[3]}), kBroken,
+       BreakKind::kLinkBroken, 4, 2,
+       {hint(HintKind::kIndexRepeat, 4, 0, 3, 2), hint(HintKind::kDuplicate, 4, 3)}},
+      {"two writers", join({base[0], base[1], base[2], alice[0], bob[0], alice[1], bob[1]}), kBroken,
+       BreakKind::kLinkBroken, 5, 3, {hint(HintKind::kIndexRepeat, 5, 0, 4, 3), hint(HintKind::kFork, 5, 4)}},
+      {"a second chain begins", join({base[0], base[1], base[2]}) + join(chain_lines(2, GENESIS_BLOCK_HASH, 0, "bob")),
+       kBroken, BreakKind::kLinkBroken, 4, 0,
+       {hint(HintKind::kIndexRepeat, 4, 0, 3, 0), hint(HintKind::kFork, 4, 1)}},
+      {"torn tail", cut_at(join(base), join(base).size() - 40), kBroken, BreakKind::kNotEntry, 5, kNone,
+       {hint(HintKind::kTornTail, 5)}},
+      {"torn tail inside a character", join({base[0], base[1], base[2], base[3]}) + last.substr(0, e_acute + 1),
+       kBroken, BreakKind::kInvalidUtf8, 5, kNone, {hint(HintKind::kTornTail, 5)}},
+      {"torn entry, then an append", torn_append, kBroken, BreakKind::kNotEntry, 4, kNone, {appended}},
+      {"an edit, and a torn tail further on", cut_at(edited, edited.size() - 10), kBroken,
+       BreakKind::kContentAltered, 3, 2, {hint(HintKind::kTornTail, 5)}},
+      {"not UTF-8 in the middle", not_utf8, kBroken, BreakKind::kInvalidUtf8, 3, kNone, {}},
+      {"a delta that is not a number", join({base[0], nan_line, base[2]}), kBroken, BreakKind::kNotEntry,
+       2, kNone, {}},
+      {"byte order mark", "\xEF\xBB\xBF" + join(base), kBroken, BreakKind::kNotEntry, 1, kNone, {}},
+      {"lines ended by carriage returns alone", join(base, "\r"), kBroken, BreakKind::kNotEntry, 1, kNone, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Audit audit = check(c.contents);
+    ASSERT_EQ(audit.outcome, c.outcome);
+    if (c.outcome == Outcome::kIntact) continue;
+    EXPECT_EQ(audit.brk->kind, c.kind);
+    EXPECT_EQ(audit.brk->line, c.line);
+    EXPECT_EQ(audit.brk->index, c.index);
+    EXPECT_EQ(audit.hints, c.hints);
+  }
+}
+
+TEST_F(DifferentialTest, DetailsOfEachBreak) {
+  const Lines base = chain_lines(3);
+  struct Case {
+    const char* name;
+    std::string contents;
+    std::size_t column;
+    ParseError parse_error;
+    std::string expected;
+  };
+  // A link break names the link due and the one found; an altered entry the
+  // digest recomputed; a line that is not an entry the parser's reason and column.
+  Audit audit = check(join({base[0], base[2]}));
+  EXPECT_EQ(audit.brk->expected, signature_of(base[0]));
+  EXPECT_EQ(audit.brk->prev_hash, signature_of(base[1]));
+  EXPECT_EQ(audit.chain.entries, 1u);
+  EXPECT_EQ(audit.chain.head, signature_of(base[0]));
+
+  std::string altered = base[1];
+  altered.replace(altered.find("alice"), 5, "alicf");
+  audit = check(join({base[0], altered}));
+  EXPECT_EQ(audit.brk->signature, signature_of(base[1]));
+  EXPECT_EQ(audit.brk->expected, *compute_entry_digest(signature_of(base[0]),
+                                                        parse_log_entry(altered)->timestamp, "alicf",
+                                                        parse_log_entry(altered)->delta_i,
+                                                        parse_log_entry(altered)->payload));
+
+  audit = check(base[0] + "\n{\"index\":1,}\n");
+  EXPECT_EQ(audit.brk->parse_error, ParseError::kTrailingComma);
+  EXPECT_EQ(audit.brk->column, 12u);
+
+  audit = check(base[0] + "\nab\xE2\x82" "cd\n");
+  EXPECT_EQ(audit.brk->column, 3u);
+}
+
+TEST_F(DifferentialTest, EarlyBreakInALongFile) {
+  // Later ranges stop once an earlier one has broken; the result is unchanged.
+  Lines lines = chain_lines(3000);
+  lines[1].replace(lines[1].find("alice"), 5, "alicf");
+  const Audit audit = check(join(lines));
+  EXPECT_EQ(audit.brk->kind, BreakKind::kContentAltered);
+  EXPECT_EQ(audit.brk->line, 2u);
+}
+
+// One random change to a ledger's bytes.
+void mutate(std::string& text, std::mt19937_64& random, const Lines& other_chain) {
+  const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  static const char* const kInserts[] = {"\n", "\r", "\r\n", " ", "\xE3\x80\x80", "\xC3", "\xFF",
+                                         "{", "}", "\"", ",", "0", "\\", "\xC3\xA9"};
+  Lines lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  const std::size_t n = lines.size();
+  switch (pick(10)) {
+    case 0: if (!text.empty()) text[pick(text.size())] = static_cast<char>(random()); break;
+    case 1: if (!text.empty()) text.erase(pick(text.size()), 1 + pick(40)); break;
+    case 2: text.insert(pick(text.size() + 1), kInserts[pick(std::size(kInserts))]); break;
+    case 3: text.resize(pick(text.size() + 1)); break;
+    case 4: if (n > 0) { const auto i = pick(n); lines.insert(lines.begin() + static_cast<long>(i), lines[i]); text = join(lines); } break;
+    case 5: if (n > 0) { lines.erase(lines.begin() + static_cast<long>(pick(n))); text = join(lines); } break;
+    case 6: if (n > 1) { std::swap(lines[pick(n)], lines[pick(n)]); text = join(lines); } break;
+    case 7: if (n > 0) { lines.insert(lines.begin() + static_cast<long>(pick(n)), std::string(pick(3), ' ')); text = join(lines); } break;
+    case 8: if (n > 0) { lines[pick(n)] = other_chain[pick(other_chain.size())]; text = join(lines); } break;
+    default: {  // one hexadecimal digit of a hash
+      const std::size_t at = text.find_first_of("0123456789abcdef", pick(text.size() + 1));
+      if (at != std::string::npos) text[at] = text[at] == 'a' ? 'b' : 'a';
+    }
+  }
+}
+
+TEST_F(DifferentialTest, RandomlyMutatedLedgers) {
+  std::mt19937_64 random(20261210);
+  const Lines base = chain_lines(12);
+  const Lines fork = chain_lines(4, signature_of(base[5]), 6, "bob");
+  int broken = 0;
+  for (int round = 0; round < 1500; ++round) {
+    std::string text = join(base, random() % 4 == 0 ? "\r\n" : "\n");
+    const int changes = 1 + static_cast<int>(random() % 3);
+    for (int i = 0; i < changes; ++i) mutate(text, random, fork);
+    SCOPED_TRACE("round " + std::to_string(round));
+    const Audit audit = check(text);
+    broken += audit.outcome == Outcome::kBroken;
+    if (::testing::Test::HasFailure()) break;
+  }
+  // The mutations reach both verdicts often enough to mean something.
+  EXPECT_GT(broken, 900);
+  EXPECT_LT(broken, 1450);
+}
+
+}  // namespace
+}  // namespace ledger::cli

@@ -1,0 +1,96 @@
+#include "support.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <ostream>
+#include <iterator>
+
+namespace ledger::cli::testing {
+
+void ScratchTest::SetUp() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "ledger-cli-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  dir_ = pattern;
+}
+
+void ScratchTest::TearDown() {
+  std::error_code ignored;
+  std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+std::string ScratchTest::path(std::string_view name) const { return (dir_ / name).string(); }
+
+std::string ScratchTest::write(std::string_view name, std::string_view contents) const {
+  const std::string file = path(name);
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+  return file;
+}
+
+std::string entry_line(std::uint64_t index, std::string_view prev_hash, std::string_view actor,
+                       double delta, std::string_view payload) {
+  LogEntry entry;
+  entry.index = index;
+  entry.timestamp = format_ledger_timestamp(1798000000 + static_cast<std::int64_t>(index), 500000000);
+  entry.prev_hash = prev_hash;
+  entry.actor = actor;
+  entry.delta_i = delta;
+  entry.payload = payload;
+  entry.signature = *compute_entry_digest(entry.prev_hash, entry.timestamp, entry.actor,
+                                          entry.delta_i, entry.payload);
+  return entry_to_json(entry);
+}
+
+std::string signature_of(std::string_view line) {
+  const std::string_view key = R"("signature":")";
+  const std::size_t at = line.find(key) + key.size();
+  return std::string(line.substr(at, kSignatureLength));
+}
+
+Lines chain_lines(std::size_t count, std::string_view prev_hash, std::uint64_t first_index,
+                  std::string_view actor) {
+  Lines lines;
+  std::string prev(prev_hash);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint64_t index = first_index + i;
+    lines.push_back(entry_line(index, prev, actor, 1.5 * static_cast<double>(index) - 2.25,
+                               "payment \"" + std::to_string(index) + "\"\t\xC3\xA9"));
+    prev = signature_of(lines.back());
+  }
+  return lines;
+}
+
+std::string join(const Lines& lines, std::string_view terminator) {
+  std::string out;
+  for (const auto& line : lines) {
+    out += line;
+    out += terminator;
+  }
+  return out;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace ledger::cli::testing
+
+namespace ledger::cli {
+
+void PrintTo(const Hint& hint, std::ostream* out) {
+  *out << "{kind " << static_cast<int>(hint.kind) << ", line " << hint.line << ", other_line "
+       << hint.other_line << ", expected " << hint.expected << ", found " << hint.found
+       << ", column " << hint.column << "}";
+}
+
+void PrintTo(const Break& brk, std::ostream* out) {
+  *out << "{kind " << static_cast<int>(brk.kind) << ", line " << brk.line << ", offset "
+       << brk.offset << ", index " << (brk.index ? std::to_string(*brk.index) : "none")
+       << ", column " << brk.column << ", expected " << brk.expected << "}";
+}
+
+}  // namespace ledger::cli

@@ -1,0 +1,60 @@
+// Fixtures for the tool's tests: a scratch directory, and ledgers built line by
+// line with the core's own writer and digest.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/diagnose.h"
+#include "cli/walk.h"
+#include "ledger/entry.h"
+
+namespace ledger::cli::testing {
+
+using Lines = std::vector<std::string>;
+
+// A fresh directory, removed after the test.
+class ScratchTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Path of `name` inside the scratch directory.
+  std::string path(std::string_view name) const;
+  // Writes `contents` to `name` and returns its path.
+  std::string write(std::string_view name, std::string_view contents) const;
+
+  std::filesystem::path dir_;
+};
+
+// The line of an entry with its signature computed.
+std::string entry_line(std::uint64_t index, std::string_view prev_hash, std::string_view actor,
+                       double delta, std::string_view payload);
+
+// The signature on an entry line (the text of its "signature" member).
+std::string signature_of(std::string_view line);
+
+// `count` linked entry lines continuing from `prev_hash` with indices from
+// `first_index`; `actor` tells writers apart.
+Lines chain_lines(std::size_t count, std::string_view prev_hash = GENESIS_BLOCK_HASH,
+                  std::uint64_t first_index = 0, std::string_view actor = "alice");
+
+// The lines, each followed by `terminator`.
+std::string join(const Lines& lines, std::string_view terminator = "\n");
+
+std::string read_file(const std::string& path);
+
+}  // namespace ledger::cli::testing
+
+namespace ledger::cli {
+
+// Readable failure messages for the tool's result values.
+void PrintTo(const Hint& hint, std::ostream* out);
+void PrintTo(const Break& brk, std::ostream* out);
+
+}  // namespace ledger::cli
