@@ -19,6 +19,15 @@ std::optional<std::string> utf8_of(PyObject* text) {
   return std::string(data, static_cast<std::size_t>(size));
 }
 
+std::optional<Utf8Text> utf8_text_of(PyObject* text) {
+  PyRef bytes(PyUnicode_AsUTF8String(text));
+  if (!bytes) return std::nullopt;
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) return std::nullopt;
+  return Utf8Text(std::move(bytes), std::string_view(data, static_cast<std::size_t>(size)));
+}
+
 bool is_text(PyObject* object) {
   return (PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_UNICODE_SUBCLASS) != 0;
 }
@@ -160,9 +169,9 @@ bool bind_argument_slots(std::string_view display_name, std::span<const std::str
   return true;
 }
 
-std::optional<std::string> convert_text_argument(PyObject* object, std::string_view name) {
+std::optional<Utf8Text> convert_text_argument(PyObject* object, std::string_view name) {
   if (is_text(object)) {
-    std::optional<std::string> text = utf8_of(object);
+    std::optional<Utf8Text> text = utf8_text_of(object);
     if (!text) wrap_argument_error(name);
     return text;
   }

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "python_api.h"
 
@@ -41,11 +42,23 @@ std::optional<std::array<PyObject*, N>> bind_arguments(const ParameterList<N>& p
   return slots;
 }
 
+// The UTF-8 encoding of a str argument, held in the bytes object that the
+// interpreter made for it (so no second copy is needed). May hold NULs.
+class Utf8Text {
+ public:
+  Utf8Text(PyRef bytes, std::string_view view) : bytes_(std::move(bytes)), view_(view) {}
+  std::string_view view() const { return view_; }
+
+ private:
+  PyRef bytes_;           // owns the storage of view_
+  std::string_view view_;
+};
+
 // The UTF-8 text of a str (or str subclass) argument, as an owned copy that
 // may hold NUL characters. Anything else fails with TypeError "argument
 // '<name>': '<type>' object cannot be converted to 'PyString'"; text that
 // cannot be encoded fails with the encoder's exception (UnicodeEncodeError).
-std::optional<std::string> convert_text_argument(PyObject* object, std::string_view name);
+std::optional<Utf8Text> convert_text_argument(PyObject* object, std::string_view name);
 
 // The double value of an argument, as the interpreter's float conversion gives
 // it (float, int, objects with __float__ or __index__). A TypeError from the

@@ -62,10 +62,10 @@ PyObject* recorder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) 
   return entry_frame([&]() -> PyObject* {
     const auto bound = bind_arguments(kConstructorParameters, args, kwargs);
     if (!bound) return nullptr;
-    std::optional<std::string> log_path = convert_text_argument((*bound)[0], "log_path");
+    const std::optional<Utf8Text> log_path = convert_text_argument((*bound)[0], "log_path");
     if (!log_path) return nullptr;
 
-    auto recorder = std::make_unique<ledger::Recorder>(ledger::open_recorder(*log_path));
+    auto recorder = std::make_unique<ledger::Recorder>(ledger::open_recorder(log_path->view()));
 
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(subtype, Py_tp_alloc));
     if (alloc == nullptr) alloc = PyType_GenericAlloc;
@@ -82,15 +82,15 @@ PyObject* recorder_commit_truth(PyObject* self, PyObject* args, PyObject* kwargs
     if (!bound) return nullptr;
     // Conversion may run Python code; keep the instance alive meanwhile.
     const PyRef keep_alive = PyRef::borrow(self);
-    const std::optional<std::string> actor = convert_text_argument((*bound)[0], "actor");
+    const std::optional<Utf8Text> actor = convert_text_argument((*bound)[0], "actor");
     if (!actor) return nullptr;
     const std::optional<double> delta = convert_double_argument((*bound)[1], "delta");
     if (!delta) return nullptr;
-    const std::optional<std::string> payload = convert_text_argument((*bound)[2], "payload");
+    const std::optional<Utf8Text> payload = convert_text_argument((*bound)[2], "payload");
     if (!payload) return nullptr;
 
     const ledger::Result<std::string> signature =
-        recorder_of(self).commit_truth(*actor, *delta, *payload);
+        recorder_of(self).commit_truth(actor->view(), *delta, payload->view());
     if (!signature) return raise_ledger_failure(signature.error());
 
     PyObject* text =
