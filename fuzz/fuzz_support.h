@@ -1,0 +1,61 @@
+// Helpers shared by the fuzz targets: property checks that stop the run, a
+// scratch file in memory, and plain reference versions of the core's
+// optimised routines to compare them with.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "ledger/failure.h"
+#include "ledger/open.h"
+
+namespace ledger::fuzz {
+
+// Prints what failed and the detail (text for people: pass input bytes
+// through printable), then aborts so that libFuzzer records the
+// input as a crash.
+[[noreturn]] void property_failed(const char* check, const char* file, int line,
+                                  std::string_view detail);
+
+#define FUZZ_CHECK(condition, detail)                                                  \
+  do {                                                                                 \
+    if (!(condition)) ::ledger::fuzz::property_failed(#condition, __FILE__, __LINE__, \
+                                                      (detail));                       \
+  } while (false)
+
+// `bytes` with everything but printable ASCII escaped, cut to a readable length.
+std::string printable(std::string_view bytes);
+
+// A regular file that lives only in memory (memfd), reused across inputs. The
+// core opens it by path like any other file.
+class ScratchFile {
+ public:
+  ScratchFile();
+  ~ScratchFile();
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  // Replaces the whole contents with `bytes`.
+  void write(std::string_view bytes);
+  const std::string& path() const { return path_; }
+
+ private:
+  int fd_;
+  std::string path_;  // /proc/self/fd/N
+};
+
+// UTF-8 validity by decoding every sequence to its code point and refusing
+// overlong forms, surrogates and values above U+10FFFF.
+bool reference_is_utf8(std::string_view bytes);
+
+// Whether every character of the valid UTF-8 text `line` has the Unicode
+// White_Space property, by decoding to code points.
+bool reference_is_blank(std::string_view line);
+
+// The chain head by the plain definition: read every line in order with the
+// line reader, skip blank lines, keep the last one that parses.
+Result<ChainHead> forward_scan_chain_head(const std::string& path);
+
+}  // namespace ledger::fuzz
