@@ -31,6 +31,10 @@ Result<bool> RangeReader::refill() {
   if (!count) return fail(std::move(count).error());
   fill_ = *count;
   at_end_ = fill_ == 0;
+  // Lines end at line feeds, which never occur inside a multi-byte sequence,
+  // and the range starts at a line start: while everything read so far is
+  // valid, so is every line in it, and a whole buffer is cheaper to check.
+  if (prefix_valid_) prefix_valid_ = utf8_.feed(std::string_view(buffer_.get(), fill_));
   return !at_end_;
 }
 
@@ -70,7 +74,9 @@ Result<LineStatus> RangeReader::next() {
     terminated_ = true;
     break;
   }
-  const bool valid = is_valid_utf8(bytes);
+  // The last line of a file without a final line feed also needs its last
+  // sequence complete.
+  const bool valid = (prefix_valid_ && (terminated_ || utf8_.finish())) || is_valid_utf8(bytes);
   if (terminated_) {
     bytes.remove_suffix(1);
     if (bytes.ends_with('\r')) bytes.remove_suffix(1);

@@ -19,6 +19,7 @@
 
 #include "ledger/failure.h"
 #include "ledger/platform.h"
+#include "ledger/reader.h"
 
 namespace ledger::cli {
 
@@ -68,6 +69,8 @@ class RangeReader {
   std::string_view line_;              // the current line
   std::uint64_t line_offset_ = 0;      // file offset of the current line
   bool terminated_ = false;            // the current line ended with a line feed
+  Utf8StreamValidator utf8_;           // checks each buffer as it is filled
+  bool prefix_valid_ = true;           // everything read so far is UTF-8
 };
 
 // The offset of the first line that starts at or after `offset`: `offset`

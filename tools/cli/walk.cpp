@@ -43,7 +43,7 @@ struct RangeSpec {
   std::uint64_t max_entries = std::numeric_limits<std::uint64_t>::max();  // stop after so many
 };
 
-Break parsed_break(BreakKind kind, const EntryMark& mark, const LogEntry& entry) {
+Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& entry) {
   Break b = Break::at(kind, mark.line, mark.offset);
   b.index = entry.index;
   b.prev_hash = entry.prev_hash;
@@ -53,7 +53,7 @@ Break parsed_break(BreakKind kind, const EntryMark& mark, const LogEntry& entry)
 
 void walk_lines(RangeReader& reader, const RangeSpec& spec, Segment& seg, WalkControl& control) {
   EntryHasher hasher;
-  LogEntry entry;
+  EntryFields entry;
   std::string link = spec.link != nullptr ? *spec.link : std::string();
   bool link_known = spec.link != nullptr;
   std::uint64_t reported = reader.position();
@@ -82,7 +82,7 @@ void walk_lines(RangeReader& reader, const RangeSpec& spec, Segment& seg, WalkCo
       break;
     }
     if (is_blank_line(line)) continue;
-    auto parsed = parse_log_entry_into(line, entry);
+    auto parsed = parse_entry_fields(line, entry);
     if (!parsed) {
       seg.brk = Break::at(BreakKind::kNotEntry, seg.lines, offset);
       seg.brk->column = parsed.error().offset + 1;
@@ -123,7 +123,7 @@ void walk_lines(RangeReader& reader, const RangeSpec& spec, Segment& seg, WalkCo
     // The signature equals the digest: it becomes the next link, and the old
     // link is kept as the head before the last entry.
     std::swap(seg.head_before_last, link);
-    std::swap(link, entry.signature);
+    link.assign(entry.signature);
     if (seg.entries == spec.max_entries) break;
   }
   if (seg.entries > 0) seg.head = std::move(link);

@@ -1,0 +1,164 @@
+// Times quorvel-ledger's verify against the core's verify_ledger_file on a
+// generated ledger, side by side: each round runs the core in this process,
+// then the tool with one job and with two jobs as child processes, and the
+// medians of the per-round ratios are reported with the tool's peak memory.
+//
+//   ledger_cli_bench [--entries N] [--rounds R] [--file PATH]
+//
+// The ledger is written to PATH (default: a temporary file, removed at the
+// end) and read once before timing, so that every run reads it from the cache.
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ledger/entry.h"
+#include "ledger/verify.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+  std::size_t entries = 1'000'000;
+  int rounds = 5;
+  std::string file;
+};
+
+bool write_ledger(const std::string& path, std::size_t entries) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  ledger::EntryHasher hasher;
+  std::string prev(ledger::GENESIS_BLOCK_HASH);
+  std::string line;
+  for (std::size_t i = 0; i < entries; ++i) {
+    const std::string timestamp =
+        ledger::format_ledger_timestamp(1798000000 + static_cast<std::int64_t>(i / 10), 123400);
+    const std::string actor = "actor-" + std::to_string(i % 97);
+    const double delta = static_cast<double>(i % 1000) * 0.25 - 17.5;
+    const std::string payload = "transfer " + std::to_string(i) + " settled against invoice INV-" +
+                                std::to_string(i * 7919 % 1000003) + " for the quarterly audit";
+    auto digest = hasher.digest(prev, timestamp, actor, delta, payload);
+    if (!digest) return false;
+    const std::string signature(digest->data(), digest->size());
+    line.clear();
+    ledger::append_entry_json(line, {i, timestamp, prev, actor, delta, payload, signature});
+    line += '\n';
+    out << line;
+    prev = signature;
+  }
+  return static_cast<bool>(out);
+}
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Runs the tool; returns seconds, and its peak resident set in KiB.
+double run_tool(const std::string& file, const char* jobs, long& max_rss_kib) {
+  const char* argv[] = {LEDGER_CLI_PATH, "verify", "--quiet", "--jobs", jobs, file.c_str(), nullptr};
+  const auto start = Clock::now();
+  pid_t pid;
+  if (posix_spawn(&pid, LEDGER_CLI_PATH, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+    std::perror("posix_spawn");
+    std::exit(2);
+  }
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  const double elapsed = seconds_since(start);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "the tool did not find the ledger intact (status %d)\n", status);
+    std::exit(2);
+  }
+  max_rss_kib = std::max(max_rss_kib, usage.ru_maxrss);
+  return elapsed;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+Options parse(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i];
+    if (name == "--entries") {
+      options.entries = std::stoul(argv[i + 1]);
+    } else if (name == "--rounds") {
+      options.rounds = std::stoi(argv[i + 1]);
+    } else if (name == "--file") {
+      options.file = argv[i + 1];
+    } else {
+      std::fprintf(stderr, "usage: %s [--entries N] [--rounds R] [--file PATH]\n", argv[0]);
+      std::exit(2);
+    }
+  }
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options = parse(argc, argv);
+  const bool temporary = options.file.empty();
+  if (temporary) {
+    options.file = (std::filesystem::temp_directory_path() /
+                    ("ledger-cli-bench-" + std::to_string(getpid()) + ".jsonl")).string();
+  }
+  if (!write_ledger(options.file, options.entries)) {
+    std::fprintf(stderr, "cannot write %s\n", options.file.c_str());
+    return 2;
+  }
+  const auto bytes = static_cast<double>(std::filesystem::file_size(options.file));
+  {
+    std::ifstream warm(options.file, std::ios::binary);
+    std::vector<char> chunk(1 << 20);
+    while (warm.read(chunk.data(), static_cast<std::streamsize>(chunk.size()))) {
+    }
+  }
+
+  std::vector<double> core_s, one_s, two_s, one_vs_core, two_vs_core, two_vs_one;
+  long rss_kib = 0;
+  for (int round = 0; round < options.rounds; ++round) {
+    const auto start = Clock::now();
+    auto verdict = ledger::verify_ledger_file(options.file);
+    const double core = seconds_since(start);
+    if (!verdict || !*verdict) {
+      std::fprintf(stderr, "the core did not find the ledger intact\n");
+      return 2;
+    }
+    const double one = run_tool(options.file, "1", rss_kib);
+    const double two = run_tool(options.file, "2", rss_kib);
+    core_s.push_back(core);
+    one_s.push_back(one);
+    two_s.push_back(two);
+    one_vs_core.push_back(core / one);
+    two_vs_core.push_back(core / two);
+    two_vs_one.push_back(one / two);
+    std::printf("round %d: core %.3f s, tool 1 job %.3f s, tool 2 jobs %.3f s\n", round + 1, core,
+                one, two);
+  }
+  const double mib = bytes / (1 << 20);
+  std::printf("ledger: %zu entries, %.1f MiB\n", options.entries, mib);
+  std::printf("median throughput: core %.0f MiB/s, tool 1 job %.0f MiB/s, tool 2 jobs %.0f MiB/s\n",
+              mib / median(core_s), mib / median(one_s), mib / median(two_s));
+  std::printf("median speed ratio: tool 1 job / core %.2fx, tool 2 jobs / core %.2fx, "
+              "tool 2 jobs / tool 1 job %.2fx\n",
+              median(one_vs_core), median(two_vs_core), median(two_vs_one));
+  std::printf("tool peak resident memory: %ld KiB\n", rss_kib);
+  if (temporary) std::filesystem::remove(options.file);
+  return 0;
+}
