@@ -93,4 +93,6 @@ void PrintTo(const Break& brk, std::ostream* out) {
        << ", column " << brk.column << ", expected " << brk.expected << "}";
 }
 
+void PrintTo(const Checkpoint& checkpoint, std::ostream* out) { *out << format_checkpoint(checkpoint); }
+
 }  // namespace ledger::cli

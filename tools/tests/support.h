@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/checkpoint.h"
 #include "cli/diagnose.h"
 #include "cli/walk.h"
 #include "ledger/entry.h"
@@ -56,5 +57,6 @@ namespace ledger::cli {
 // Readable failure messages for the tool's result values.
 void PrintTo(const Hint& hint, std::ostream* out);
 void PrintTo(const Break& brk, std::ostream* out);
+void PrintTo(const Checkpoint& checkpoint, std::ostream* out);
 
 }  // namespace ledger::cli
