@@ -1,0 +1,509 @@
+// The command line end to end: arguments, exact output in text and JSON, exit
+// statuses, and the messages for files and checkpoints that cannot be used.
+#include "cli/command.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/json.h"
+#include "cli/progress.h"
+#include "ledger/parser.h"
+#include "support.h"
+
+namespace ledger::cli {
+namespace {
+
+using testing::chain_lines;
+using testing::entry_line;
+using testing::join;
+using testing::Lines;
+using testing::signature_of;
+
+struct Ran {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Captures one stream in memory.
+class Capture {
+ public:
+  Capture() : file_(open_memstream(&data_, &size_)) {}
+  ~Capture() { std::free(data_); }
+  std::FILE* file() const { return file_; }
+  std::string close() {
+    std::fclose(file_);
+    return std::string(data_, size_);
+  }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* file_;
+};
+
+Ran run_cli(const std::vector<std::string>& args, bool terminal = false) {
+  Capture out, err;
+  const std::vector<std::string_view> views(args.begin(), args.end());
+  const int status = run(views, Io{out.file(), err.file(), terminal});
+  return {status, out.close(), err.close()};
+}
+
+std::string replace_first(std::string text, std::string_view from, std::string_view to) {
+  text.replace(text.find(from), from.size(), to);
+  return text;
+}
+
+class CommandTest : public testing::ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    base_ = chain_lines(3);
+    for (const auto& line : base_) sig_.push_back(signature_of(line));
+    clean_ = write("clean.jsonl", join(base_));
+  }
+
+  Lines base_;
+  std::vector<std::string> sig_;
+  std::string clean_;
+};
+
+TEST_F(CommandTest, VerifyReportsAnIntactLedger) {
+  const Ran text = run_cli({"verify", clean_});
+  EXPECT_EQ(text.status, kExitIntact);
+  EXPECT_EQ(text.out, clean_ + ": intact: 3 entries, last line 3, head " + sig_[2] + "\n");
+  EXPECT_EQ(text.err, "");
+
+  const Ran json = run_cli({"verify", "--json", "--jobs", "2", clean_});
+  EXPECT_EQ(json.status, kExitIntact);
+  EXPECT_EQ(json.out, "{\"command\":\"verify\",\"file\":\"" + clean_ +
+                          "\",\"status\":\"intact\",\"entries\":3,\"last_line\":3,\"bytes\":" +
+                          std::to_string(join(base_).size()) + ",\"head\":\"" + sig_[2] + "\"}\n");
+
+  const std::string empty = write("empty.jsonl", "\n\n");
+  EXPECT_EQ(run_cli({"verify", empty}).out,
+            empty + ": intact: 0 entries, last line 2, head GENESIS_BLOCK_HASH\n");
+}
+
+TEST_F(CommandTest, VerifyNamesTheBreakAndItsHints) {
+  const std::string altered_line = replace_first(base_[1], "payment", "pAyment");
+  const LogEntry altered = *parse_log_entry(altered_line);
+  const std::string recomputed = *compute_entry_digest(altered.prev_hash, altered.timestamp,
+                                                       altered.actor, altered.delta_i, altered.payload);
+  const std::size_t line2 = base_[0].size() + 1;
+  const std::size_t line3 = line2 + base_[1].size() + 1;
+  const Lines bob = chain_lines(1, sig_[1], 2, "bob");
+  const std::string restart = entry_line(2, sig_[1], "alice", 7.0, "after the crash");
+  const struct {
+    const char* name;
+    std::string contents;
+    std::string report;  // after "FILE: broken at line "
+  } cases[] = {
+      {"content altered", join({base_[0], altered_line, base_[2]}),
+       "2 (byte " + std::to_string(line2) + ", index 1): content altered\n"
+       "  stored signature:     " + sig_[1] + "\n"
+       "  recomputed signature: " + recomputed + "\n"
+       "  verified before it: 1 entry, head " + sig_[0] + "\n"},
+      {"deleted", join({base_[0], base_[2]}),
+       "2 (byte " + std::to_string(line2) + ", index 2): link broken\n"
+       "  expected prev_hash: " + sig_[0] + "\n"
+       "  found prev_hash:    " + sig_[1] + "\n"
+       "  verified before it: 1 entry, head " + sig_[0] + "\n"
+       "hint: line 2 has index 2 where 1 was due: 1 entry is missing before it\n"},
+      {"two writers", join({base_[0], base_[1], base_[2], bob[0]}),
+       "4 (byte " + std::to_string(join(base_).size()) + ", index 2): link broken\n"
+       "  expected prev_hash: " + sig_[2] + "\n"
+       "  found prev_hash:    " + sig_[1] + "\n"
+       "  verified before it: 3 entries, head " + sig_[2] + "\n"
+       "hint: line 4 has index 2 where 3 was due: the index repeats or goes back\n"
+       "hint: the entries on lines 3 and 4 have the same prev_hash: a fork, two writers appending "
+       "to the same chain head\n"},
+      {"repeated", join({base_[0], base_[0]}),
+       "2 (byte " + std::to_string(line2) + ", index 0): link broken\n"
+       "  expected prev_hash: " + sig_[0] + "\n"
+       "  found prev_hash:    GENESIS_BLOCK_HASH\n"
+       "  verified before it: 1 entry, head " + sig_[0] + "\n"
+       "hint: line 2 has index 0 where 1 was due: the index repeats or goes back\n"
+       "hint: the entry on line 2 repeats the entry on line 1\n"},
+      {"torn tail", join({base_[0], base_[1]}) + base_[2].substr(0, 50),
+       "3 (byte " + std::to_string(line3) + "): not a ledger entry: the line ends inside the value "
+       "at column 51\n"
+       "  verified before it: 2 entries, head " + sig_[1] + "\n"
+       "hint: line 3, the last line, has no line feed and is cut short: an interrupted write (a "
+       "crash), not an edit\n"},
+      {"torn, then appended", join({base_[0], base_[1]}) + base_[2].substr(0, 50) + restart + "\n",
+       "3 (byte " + std::to_string(line3) + "): not a ledger entry: expected ',' or the closing "
+       "bracket at column 53\n"
+       "  verified before it: 2 entries, head " + sig_[1] + "\n"
+       "hint: line 3 holds a cut-short entry and, from column 51, a complete one: an interrupted "
+       "write, then a later append\n"},
+      {"not UTF-8", join({base_[0], "{\"a\xC0\x80\"}"}),
+       "2 (byte " + std::to_string(line2) + "): not valid UTF-8 at column 4\n"
+       "  verified before it: 1 entry, head " + sig_[0] + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = write("ledger.jsonl", c.contents);
+    const Ran ran = run_cli({"verify", file});
+    EXPECT_EQ(ran.status, kExitBroken);
+    EXPECT_EQ(ran.out, file + ": broken at line " + c.report);
+    EXPECT_EQ(ran.err, "");
+  }
+}
+
+TEST_F(CommandTest, VerifyInJson) {
+  const std::string file = write("ledger.jsonl", join({base_[0], base_[2]}));
+  const Ran ran = run_cli({"verify", "--json", file});
+  EXPECT_EQ(ran.status, kExitBroken);
+  EXPECT_EQ(ran.out,
+            "{\"command\":\"verify\",\"file\":\"" + file +
+                "\",\"status\":\"broken\",\"break\":{\"class\":\"link-broken\",\"line\":2,\"offset\":" +
+                std::to_string(base_[0].size() + 1) + ",\"index\":2,\"expected_prev_hash\":\"" +
+                sig_[0] + "\",\"found_prev_hash\":\"" + sig_[1] +
+                "\"},\"verified\":{\"entries\":1,\"head\":\"" + sig_[0] +
+                "\"},\"hints\":[{\"kind\":\"index-gap\",\"line\":2,\"expected\":1,\"found\":2}]}\n");
+
+  const std::string torn = write("torn.jsonl", base_[0] + "\n{\"index\":1,}");
+  EXPECT_EQ(run_cli({"verify", "--json", torn}).out,
+            "{\"command\":\"verify\",\"file\":\"" + torn +
+                "\",\"status\":\"broken\",\"break\":{\"class\":\"not-an-entry\",\"line\":2,\"offset\":" +
+                std::to_string(base_[0].size() + 1) +
+                ",\"index\":null,\"column\":12,\"reason\":\"',' before the closing bracket\"},"
+                "\"verified\":{\"entries\":1,\"head\":\"" + sig_[0] + "\"},\"hints\":[]}\n");
+}
+
+TEST_F(CommandTest, HostileTextFromTheFileIsEscaped) {
+  // A prev_hash that would move the cursor and colour a terminal is shown escaped.
+  const std::string evil = "\x1B[2J\x1B[31mOK\n\xE2\x80\xAE";
+  const std::string file = write("ledger.jsonl", entry_line(0, evil, "mallory", 1.0, "x") + "\n");
+  const Ran ran = run_cli({"verify", file});
+  EXPECT_EQ(ran.out, file + ": broken at line 1 (byte 0, index 0): link broken\n"
+                            "  expected prev_hash: GENESIS_BLOCK_HASH\n"
+                            "  found prev_hash:    \"\\u001b[2J\\u001b[31mOK\\n\\u202e\"\n"
+                            "  verified before it: 0 entries, head GENESIS_BLOCK_HASH\n");
+}
+
+TEST_F(CommandTest, FilesThatCannotBeVerified) {
+  const std::string missing = path("missing.jsonl");
+  const std::string fifo = path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string file;
+    std::string message;
+  } cases[] = {
+      {missing, "cannot open: No such file or directory (os error 2)"},
+      {dir_.string(), "cannot open: Is a directory (os error 21)"},
+      {fifo, "cannot open: not a regular file"},
+  };
+  for (const auto& c : cases) {
+    for (const char* command : {"verify", "checkpoint", "head"}) {
+      SCOPED_TRACE(std::string(command) + " " + c.file);
+      const Ran ran = run_cli({command, c.file});
+      EXPECT_EQ(ran.status, kExitError);
+      EXPECT_EQ(ran.out, "");
+      EXPECT_EQ(ran.err, "quorvel-ledger: " + c.file + ": " + c.message + "\n");
+    }
+  }
+  const Ran json = run_cli({"verify", "--json", missing});
+  EXPECT_EQ(json.status, kExitError);
+  EXPECT_EQ(json.out, "{\"command\":\"verify\",\"file\":\"" + missing +
+                          "\",\"status\":\"error\",\"error\":\"cannot-open\",\"message\":\"No such "
+                          "file or directory (os error 2)\"}\n");
+  EXPECT_EQ(json.err, "");
+
+  if (::geteuid() != 0) {  // root reads whatever it likes
+    const std::string locked = write("locked.jsonl", join(base_));
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    EXPECT_EQ(run_cli({"verify", locked}).err,
+              "quorvel-ledger: " + locked + ": cannot open: Permission denied (os error 13)\n");
+  }
+}
+
+TEST_F(CommandTest, QuietPrintsNothing) {
+  const std::string broken = write("broken.jsonl", join({base_[1]}));
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {{"verify", "-q", clean_}, kExitIntact},
+      {{"verify", "--quiet", broken}, kExitBroken},
+      {{"verify", "--quiet", path("missing")}, kExitError},
+      {{"checkpoint", "-q", broken}, kExitBroken},
+      {{"head", "-q", clean_}, kExitIntact},
+  };
+  for (const auto& c : cases) {
+    const Ran ran = run_cli(c.args, /*terminal=*/true);
+    EXPECT_EQ(ran.status, c.status) << c.args[0];
+    EXPECT_EQ(ran.out + ran.err, "") << c.args[0];
+  }
+}
+
+TEST_F(CommandTest, HeadIsWhatARecorderWouldContinueFrom) {
+  // The last line that parses wins, as when a recorder reopens the file.
+  const std::string file = write("ledger.jsonl", join({base_[0], base_[1]}) + base_[2].substr(0, 40));
+  EXPECT_EQ(run_cli({"head", file}).out, file + ": head " + sig_[1] + ", next index 2\n");
+  EXPECT_EQ(run_cli({"head", "--json", file}).out,
+            "{\"command\":\"head\",\"file\":\"" + file + "\",\"status\":\"ok\",\"head\":\"" + sig_[1] +
+                "\",\"next_index\":2}\n");
+  const std::string empty = write("empty.jsonl", "");
+  EXPECT_EQ(run_cli({"head", empty}).out, empty + ": head GENESIS_BLOCK_HASH, next index 0\n");
+
+  const std::string bad = write("bad.jsonl", join(base_) + "\xFF\n");
+  const Ran ran = run_cli({"head", bad});
+  EXPECT_EQ(ran.status, kExitError);
+  EXPECT_EQ(ran.err, "quorvel-ledger: " + bad +
+                         ": cannot read: stream did not contain valid UTF-8; a recorder opened on "
+                         "it would start a new chain\n");
+}
+
+TEST_F(CommandTest, CheckpointAndVerifySince) {
+  const std::string file = write("ledger.jsonl", join({base_[0], base_[1]}));
+  const Ran made = run_cli({"checkpoint", file});
+  EXPECT_EQ(made.status, kExitIntact);
+  const std::string cp_text = "quorvel-ledger-checkpoint v1 lines=2 bytes=" +
+                              std::to_string(base_[0].size() + base_[1].size() + 2) +
+                              " index=1 head=" + sig_[1] + " entries=2 first=" + sig_[0];
+  EXPECT_EQ(made.out, cp_text + "\n");
+  EXPECT_EQ(made.err, "");
+  const std::string cp = write("ledger.cp", made.out);
+
+  write("ledger.jsonl", join(base_));
+  Ran ran = run_cli({"verify", "--since", cp, file});
+  EXPECT_EQ(ran.status, kExitIntact);
+  EXPECT_EQ(ran.out, file + ": intact since the checkpoint at line 2: 3 entries, last line 3, head " +
+                         sig_[2] + "\n");
+  EXPECT_EQ(run_cli({"checkpoint", "--since=" + cp, file}).out,
+            run_cli({"checkpoint", file}).out);
+
+  // A checkpoint command on a broken ledger prints the break where the checkpoint would go.
+  write("ledger.jsonl", join({base_[0], base_[2]}));
+  ran = run_cli({"checkpoint", file});
+  EXPECT_EQ(ran.status, kExitBroken);
+  EXPECT_EQ(ran.out, "");
+  EXPECT_EQ(ran.err.substr(0, ran.err.find('\n')),
+            "quorvel-ledger: " + file + ": broken at line 2 (byte " + std::to_string(base_[0].size() + 1) +
+                ", index 2): link broken");
+
+  // A last line without its line feed is left out of the checkpoint, with a note.
+  write("ledger.jsonl", join({base_[0], base_[1]}) + base_[2]);
+  ran = run_cli({"checkpoint", file});
+  EXPECT_EQ(ran.out, cp_text + "\n");
+  EXPECT_EQ(ran.err, "quorvel-ledger: note: " + file +
+                         ": line 3 has no line feed yet; the checkpoint stops before it\n");
+
+  // In JSON the checkpoint comes with its fields.
+  write("ledger.jsonl", base_[0] + "\n");
+  EXPECT_EQ(run_cli({"checkpoint", "--json", file}).out,
+            "{\"command\":\"checkpoint\",\"file\":\"" + file +
+                "\",\"status\":\"intact\",\"entries\":1,\"last_line\":1,\"bytes\":" +
+                std::to_string(base_[0].size() + 1) + ",\"head\":\"" + sig_[0] +
+                "\",\"checkpoint\":\"quorvel-ledger-checkpoint v1 lines=1 bytes=" +
+                std::to_string(base_[0].size() + 1) + " index=0 head=" + sig_[0] +
+                " entries=1 first=" + sig_[0] + "\",\"checkpoint_fields\":{\"lines\":1,\"bytes\":" +
+                std::to_string(base_[0].size() + 1) + ",\"index\":0,\"head\":\"" + sig_[0] +
+                "\",\"entries\":1,\"first\":\"" + sig_[0] + "\"}}\n");
+}
+
+TEST_F(CommandTest, FilesThatNoLongerHoldTheCheckpoint) {
+  const std::string file = write("ledger.jsonl", join(base_));
+  const std::string cp = write("ledger.cp", run_cli({"checkpoint", file}).out);
+  const std::size_t covered = join(base_).size();
+  const std::string other_entry = entry_line(2, sig_[1], "alicf", 0.75, "payment \"2\"\t\xC3\xA9");
+  const Lines other = chain_lines(3, GENESIS_BLOCK_HASH, 0, "bob");
+  const struct {
+    const char* name;
+    std::string contents;
+    int status;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {"truncated", join({base_[0]}), kExitBroken,
+       file + ": broken below the checkpoint: truncated: the file holds " +
+           std::to_string(base_[0].size() + 1) + " bytes, the checkpoint covers " +
+           std::to_string(covered) + "\n", ""},
+      {"rolled back", join({base_[0], base_[1], other_entry}), kExitBroken,
+       file + ": broken below the checkpoint: rolled back: the entry that ends at byte " +
+           std::to_string(covered) + " (line 3) is not the checkpoint's last entry\n"
+           "  checkpoint head:  " + sig_[2] + "\n"
+           "  found signature:  " + signature_of(other_entry) + " (index 2)\n", ""},
+      {"no line end", join({base_[0], base_[1]}) + base_[2] + "  \n", kExitBroken,
+       file + ": broken below the checkpoint: rolled back: no line ends at byte " +
+           std::to_string(covered) + " (line 3), where the checkpoint's last entry ended\n", ""},
+      {"another ledger", join(other), kExitError, "",
+       "quorvel-ledger: " + file + ": the checkpoint is of another ledger: its first entry has "
+       "signature " + sig_[0] + ", this file's first entry " + signature_of(other[0]) + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    write("ledger.jsonl", c.contents);
+    const Ran ran = run_cli({"verify", "--since", cp, file});
+    EXPECT_EQ(ran.status, c.status);
+    EXPECT_EQ(ran.out, c.out);
+    EXPECT_EQ(ran.err, c.err);
+  }
+}
+
+TEST_F(CommandTest, CheckpointsThatCannotBeUsed) {
+  const std::string good = run_cli({"checkpoint", clean_}).out;
+  const struct {
+    const char* name;
+    std::string contents;
+    std::string message;
+  } cases[] = {
+      {"empty", "", "malformed checkpoint: does not start with 'quorvel-ledger-checkpoint'"},
+      {"a verify report", run_cli({"verify", clean_}).out,
+       "malformed checkpoint: does not start with 'quorvel-ledger-checkpoint'"},
+      {"field edited", replace_first(good, "entries=3", "entries=x"),
+       "malformed checkpoint: field 'entries' is not a whole number"},
+      {"too long", std::string(600, 'q'), "malformed checkpoint: longer than 512 bytes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string cp = write("bad.cp", c.contents);
+    const Ran ran = run_cli({"verify", "--since", cp, clean_});
+    EXPECT_EQ(ran.status, kExitError);
+    EXPECT_EQ(ran.out, "");
+    EXPECT_EQ(ran.err, "quorvel-ledger: " + cp + ": " + c.message + "\n");
+  }
+  const std::string missing = path("missing.cp");
+  Ran ran = run_cli({"verify", "--since", missing, clean_});
+  EXPECT_EQ(ran.err, "quorvel-ledger: " + missing +
+                         ": cannot read the checkpoint: No such file or directory (os error 2)\n");
+  ran = run_cli({"checkpoint", "--json", "--since", missing, clean_});
+  EXPECT_EQ(ran.status, kExitError);
+  EXPECT_EQ(ran.out, "{\"command\":\"checkpoint\",\"file\":\"" + clean_ +
+                         "\",\"status\":\"error\",\"error\":\"bad-checkpoint\",\"message\":\"" + missing +
+                         ": cannot read the checkpoint: No such file or directory (os error 2)\"}\n");
+}
+
+TEST(CommandLineTest, UsageErrors) {
+  const struct {
+    std::vector<std::string> args;
+    std::string problem;
+  } cases[] = {
+      {{}, "no command given"},
+      {{"verfiy", "f"}, "unknown command 'verfiy'"},
+      {{"verify"}, "expected one FILE, found 0"},
+      {{"verify", "a", "b"}, "expected one FILE, found 2"},
+      {{"verify", "--jobs"}, "option '--jobs' needs a value"},
+      {{"verify", "--jobs", "0", "f"}, "--jobs takes a whole number from 1 to 256, not '0'"},
+      {{"verify", "-j257", "f"}, "--jobs takes a whole number from 1 to 256, not '257'"},
+      {{"verify", "--jobs=two", "f"}, "--jobs takes a whole number from 1 to 256, not 'two'"},
+      {{"verify", "--json=yes", "f"}, "option '--json' takes no value"},
+      {{"verify", "--json", "--quiet", "f"}, "--json and --quiet exclude each other"},
+      {{"verify", "--verbose", "f"}, "unknown option '--verbose'"},
+      {{"head", "--since", "cp", "f"}, "option '--since' does not apply to 'head'"},
+      {{"head", "-j", "2", "f"}, "option '-j' does not apply to 'head'"},
+      {{"--help", "verify"}, "unexpected argument 'verify'"},
+  };
+  for (const auto& c : cases) {
+    const Ran ran = run_cli(c.args);
+    EXPECT_EQ(ran.status, kExitError) << c.problem;
+    EXPECT_EQ(ran.out, "") << c.problem;
+    EXPECT_EQ(ran.err, "quorvel-ledger: " + c.problem + " (see 'quorvel-ledger --help')\n");
+  }
+  // "--" ends the options; "-" is a file name.
+  EXPECT_EQ(run_cli({"verify", "--", "--json"}).err,
+            "quorvel-ledger: --json: cannot open: No such file or directory (os error 2)\n");
+  const Ran help = run_cli({"--help"});
+  EXPECT_EQ(help.status, kExitIntact);
+  EXPECT_EQ(help.out.substr(0, help.out.find('\n')),
+            "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE");
+  EXPECT_EQ(run_cli({"--version"}).out, "quorvel-ledger 1.0 (checkpoint form v1)\n");
+}
+
+TEST(OutputTest, QuotingOfUntrustedText) {
+  const struct {
+    std::string text;
+    std::string quoted;
+  } cases[] = {
+      {"plain", "\"plain\""},
+      {"a \"b\" \\c", "\"a \\\"b\\\" \\\\c\""},
+      {std::string("\x01\t\n\r\x1F\x7F", 6), "\"\\u0001\\t\\n\\r\\u001f\\u007f\""},
+      {"\xC3\xA9\xE2\x80\xAE", "\"\\u00e9\\u202e\""},
+      {"\xF0\x9F\x98\x80", "\"\\ud83d\\ude00\""},
+      {"a\xFF" "b\xC3", "\"a\\ufffdb\\ufffd\""},
+      {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // an encoded surrogate is not UTF-8
+  };
+  for (const auto& c : cases) EXPECT_EQ(json_quote(c.text), c.quoted) << c.text;
+  EXPECT_EQ(display("ledger.jsonl"), "ledger.jsonl");
+  EXPECT_EQ(display("my ledger"), "\"my ledger\"");
+  EXPECT_EQ(display(""), "\"\"");
+}
+
+TEST(OutputTest, ProgressLine) {
+  EXPECT_EQ(format_size(1023), "1023 B");
+  EXPECT_EQ(format_size(1536), "1.5 KiB");
+  EXPECT_EQ(format_size(3ULL << 30), "3.0 GiB");
+  Capture err;
+  draw_progress(err.file(), "quorvel-ledger: verifying big.jsonl", 1288490189, 3ULL << 30, false);
+  draw_progress(err.file(), "quorvel-ledger: verifying big.jsonl", 3ULL << 30, 3ULL << 30, true);
+  EXPECT_EQ(err.close(),
+            "\rquorvel-ledger: verifying big.jsonl: 40% (1.2 GiB of 3.0 GiB)\x1b[K"
+            "\r\x1b[K");
+}
+
+TEST_F(CommandTest, ProgressIsDrawnOnlyForALongWalk) {
+  // A short walk on a terminal ends before the first progress line is due.
+  const Ran ran = run_cli({"verify", clean_}, /*terminal=*/true);
+  EXPECT_EQ(ran.status, kExitIntact);
+  EXPECT_EQ(ran.err, "");
+}
+
+// Runs the built program with `input` on its standard input and its standard
+// output going to `out_path`; returns the exit status and standard error.
+std::pair<int, std::string> run_binary(const std::vector<std::string>& args, const std::string& input,
+                                       const std::string& out_path, const std::string& err_path,
+                                       const std::string& in_path) {
+  {
+    std::FILE* in = std::fopen(in_path.c_str(), "wb");
+    std::fwrite(input.data(), 1, input.size(), in);
+    std::fclose(in);
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, in_path.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<char*> argv;
+  std::string program = QUORVEL_LEDGER_BINARY;
+  argv.push_back(program.data());
+  std::vector<std::string> copies(args);
+  for (auto& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  EXPECT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testing::read_file(err_path)};
+}
+
+TEST_F(CommandTest, TheProgram) {
+  const std::string out = write("out.txt", "");
+  const std::string err = path("err.txt");
+  const std::string in = path("in.txt");
+  // A checkpoint read from standard input.
+  const std::string cp = run_cli({"checkpoint", clean_}).out;
+  auto [status, errors] = run_binary({"verify", "--since", "-", clean_}, cp, out, err, in);
+  EXPECT_EQ(status, kExitIntact);
+  EXPECT_EQ(errors, "");
+  EXPECT_EQ(testing::read_file(out), run_cli({"verify", "--since", write("cp", cp), clean_}).out);
+  // A report that cannot be written is not a success.
+  std::tie(status, errors) = run_binary({"verify", clean_}, "", "/dev/full", err, in);
+  EXPECT_EQ(status, kExitError);
+  EXPECT_EQ(errors, "quorvel-ledger: cannot write the output: No space left on device\n");
+}
+
+}  // namespace
+}  // namespace ledger::cli
