@@ -49,13 +49,9 @@ Break rollback(RollbackReason reason, const Checkpoint& cp, std::uint64_t offset
   return b;
 }
 
-// Proves that the file still holds the checkpoint's prefix and sets up the
-// walk from its end. Returns false when the audit ends here.
-bool resume_from(const platform::File& file, const Checkpoint& cp, Audit& audit,
-                 LinePosition& search_from) {
-  if (cp.entries == 0) return true;  // an empty ledger's checkpoint: everything follows it
-
-  // The first entry is checked as a full walk checks it, and then identifies the ledger.
+// Walks the file up to its first entry, which must be the checkpoint's first
+// entry. Returns false when the audit ends here.
+bool same_ledger(const platform::File& file, const Checkpoint& cp, Audit& audit) {
   WalkOutcome first = walk_first_entry(file);
   audit.chain = first.chain;
   if (first.failure) {
@@ -63,6 +59,7 @@ bool resume_from(const platform::File& file, const Checkpoint& cp, Audit& audit,
     return false;
   }
   if (first.brk) {
+    // Where a full walk would stop too.
     set_walk_break(audit, file, std::move(*first.brk), LinePosition{});
     return false;
   }
@@ -71,7 +68,13 @@ bool resume_from(const platform::File& file, const Checkpoint& cp, Audit& audit,
     return false;
   }
   audit.chain = Chain{};
+  return true;
+}
 
+// Finds the checkpoint's last entry on the line that ends at its byte length
+// and sets the chain up to continue from it. Returns false when the audit ends here.
+bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& cp, Audit& audit,
+                            LinePosition& search_from) {
   if (audit.bytes < cp.bytes) {
     Break b = Break::at(BreakKind::kTruncated, 0, audit.bytes);
     b.covered = cp.bytes;
@@ -103,33 +106,34 @@ bool resume_from(const platform::File& file, const Checkpoint& cp, Audit& audit,
     return false;
   }
   const LogEntry& entry = check->entry;
-  if (entry.signature != cp.head) {
-    Break b = rollback(RollbackReason::kOtherEntry, cp, *start);
+  if (entry.signature != cp.head || check->digest != entry.signature) {
+    const bool other = entry.signature != cp.head;
+    Break b = other ? rollback(RollbackReason::kOtherEntry, cp, *start)
+                    : Break::at(BreakKind::kContentAltered, cp.lines, *start);
     b.index = entry.index;
     b.prev_hash = entry.prev_hash;
     b.signature = entry.signature;
+    if (!other) b.expected = check->digest;
     set_break(audit, std::move(b));
     return false;
   }
-  if (check->digest != entry.signature) {
-    Break b = Break::at(BreakKind::kContentAltered, cp.lines, *start);
-    b.index = entry.index;
-    b.prev_hash = entry.prev_hash;
-    b.signature = entry.signature;
-    b.expected = check->digest;
-    set_break(audit, std::move(b));
-    return false;
-  }
-  const EntryMark mark{cp.lines, *start, cp.bytes, entry.index, true};
   Chain& chain = audit.chain;
   chain.lines = cp.lines;
   chain.entries = cp.entries;
   chain.end = cp.bytes;
   chain.head = cp.head;
   chain.first = cp.first;
-  chain.last = mark;
+  chain.last = EntryMark{cp.lines, *start, cp.bytes, entry.index, true};
   search_from = LinePosition{*start, cp.lines};
   return true;
+}
+
+// Proves that the file still holds the checkpoint's prefix and sets up the
+// walk from its end. Returns false when the audit ends here.
+bool resume_from(const platform::File& file, const Checkpoint& cp, Audit& audit,
+                 LinePosition& search_from) {
+  if (cp.entries == 0) return true;  // an empty ledger's checkpoint: everything follows it
+  return same_ledger(file, cp, audit) && holds_checkpoint_entry(file, cp, audit, search_from);
 }
 
 // Runs the walk; with a progress callback, on a thread of its own while this

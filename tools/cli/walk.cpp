@@ -32,7 +32,6 @@ struct Segment {
   std::string head_before_last;       // prev_hash of `last`
   std::optional<Break> brk;
   std::optional<Failure> failure;
-  bool stopped = false;               // abandoned because an earlier range broke
 };
 
 struct RangeSpec {
@@ -69,10 +68,8 @@ void walk_lines(RangeReader& reader, const RangeSpec& spec, Segment& seg, WalkCo
     if (seg.lines % kControlEvery == 0) {
       control.bytes_done.fetch_add(seg.end - reported, std::memory_order_relaxed);
       reported = seg.end;
-      if (control.first_break.load(std::memory_order_relaxed) < spec.start) {
-        seg.stopped = true;
-        break;
-      }
+      // An earlier range has broken: what this one finds will never be reported.
+      if (control.first_break.load(std::memory_order_relaxed) < spec.start) break;
     }
     const std::string_view line = reader.line();
     const std::uint64_t offset = reader.line_offset();
