@@ -13,6 +13,12 @@
 namespace ledger::cli {
 namespace {
 
+// What an exception from the library (out of memory, a thread that could not
+// be started) says, for an internal fault.
+std::string fault_text(const std::exception& e) {
+  return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
+}
+
 void set_error(Audit& audit, ErrorKind kind, std::string message) {
   audit.outcome = Outcome::kError;
   audit.error = AuditError{kind, std::move(message)};
@@ -151,8 +157,8 @@ WalkOutcome run_walk(const platform::File& file, Chain chain, const AuditOptions
   std::jthread worker([&] {
     try {
       out = walk_file(file, std::move(chain), options.walk, control);
-    } catch (const std::bad_alloc&) {
-      out.failure = Failure::internal("out of memory");
+    } catch (const std::exception& e) {
+      out.failure = Failure::internal(fault_text(e));
     }
     const std::lock_guard lock(mutex);
     done = true;
@@ -202,10 +208,8 @@ Audit audit_ledger(std::string_view path, const AuditOptions& options) {
   }
   try {
     audit_file(*file, options, audit);
-  } catch (const std::bad_alloc&) {
-    set_error(audit, ErrorKind::kInternal, "out of memory");
-  } catch (const std::system_error& e) {
-    set_error(audit, ErrorKind::kInternal, e.what());  // a thread could not be started
+  } catch (const std::exception& e) {
+    set_error(audit, ErrorKind::kInternal, fault_text(e));
   }
   return audit;
 }

@@ -1,6 +1,8 @@
 // The tool's walk against the core: the same verdict as verify_ledger_file on
 // every file, the first failing line where the core's own reader puts it, and
 // the same result for every number of jobs and every buffer size.
+#include <fcntl.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -299,6 +301,27 @@ TEST_F(DifferentialTest, RandomlyMutatedLedgers) {
   // The mutations reach both verdicts often enough to mean something.
   EXPECT_GT(broken, 900);
   EXPECT_LT(broken, 1450);
+}
+
+}  // namespace
+}  // namespace ledger::cli
+
+namespace ledger::cli {
+namespace {
+
+TEST_F(DifferentialTest, AReadErrorEndsTheWalkWithTheSystemsText) {
+  // A directory opened for reading fails every read, as a failing disk would.
+  const int fd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  const platform::File directory(fd);
+  for (unsigned jobs : {1u, 3u}) {
+    WalkControl control;
+    const WalkOutcome out = walk_file(directory, Chain{}, WalkOptions{jobs, 64, 1}, control);
+    ASSERT_TRUE(out.failure.has_value()) << jobs;
+    EXPECT_EQ(out.failure->message(), "Is a directory (os error 21)");
+    EXPECT_FALSE(out.brk.has_value());
+    EXPECT_EQ(out.chain, Chain{});
+  }
 }
 
 }  // namespace
