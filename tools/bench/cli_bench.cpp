@@ -66,10 +66,12 @@ double seconds_since(Clock::time_point start) {
 
 // Runs the tool; returns seconds, and its peak resident set in KiB.
 double run_tool(const std::string& file, const char* jobs, long& max_rss_kib) {
-  const char* argv[] = {LEDGER_CLI_PATH, "verify", "--quiet", "--jobs", jobs, file.c_str(), nullptr};
+  const char* argv[] = {LEDGER_CLI_PATH, "verify", "--quiet", "--jobs", jobs,
+                        file.c_str(),    nullptr};
   const auto start = Clock::now();
   pid_t pid;
-  if (posix_spawn(&pid, LEDGER_CLI_PATH, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+  if (posix_spawn(&pid, LEDGER_CLI_PATH, nullptr, nullptr, const_cast<char**>(argv), environ) !=
+      0) {
     std::perror("posix_spawn");
     std::exit(2);
   }
@@ -116,7 +118,8 @@ int main(int argc, char** argv) {
   const bool temporary = options.file.empty();
   if (temporary) {
     options.file = (std::filesystem::temp_directory_path() /
-                    ("ledger-cli-bench-" + std::to_string(getpid()) + ".jsonl")).string();
+                    ("ledger-cli-bench-" + std::to_string(getpid()) + ".jsonl"))
+                       .string();
   }
   if (!write_ledger(options.file, options.entries)) {
     std::fprintf(stderr, "cannot write %s\n", options.file.c_str());
@@ -155,9 +158,10 @@ int main(int argc, char** argv) {
   std::printf("ledger: %zu entries, %.1f MiB\n", options.entries, mib);
   std::printf("median throughput: core %.0f MiB/s, tool 1 job %.0f MiB/s, tool 2 jobs %.0f MiB/s\n",
               mib / median(core_s), mib / median(one_s), mib / median(two_s));
-  std::printf("median speed ratio: tool 1 job / core %.2fx, tool 2 jobs / core %.2fx, "
-              "tool 2 jobs / tool 1 job %.2fx\n",
-              median(one_vs_core), median(two_vs_core), median(two_vs_one));
+  std::printf(
+      "median speed ratio: tool 1 job / core %.2fx, tool 2 jobs / core %.2fx, "
+      "tool 2 jobs / tool 1 job %.2fx\n",
+      median(one_vs_core), median(two_vs_core), median(two_vs_one));
   std::printf("tool peak resident memory: %ld KiB\n", rss_kib);
   if (temporary) std::filesystem::remove(options.file);
   return 0;

@@ -25,7 +25,8 @@ void set_error(Audit& audit, ErrorKind kind, std::string message) {
 }
 
 void set_failure(Audit& audit, const Failure& failure) {
-  set_error(audit, failure.kind() == FailureKind::kIo ? ErrorKind::kCannotRead : ErrorKind::kInternal,
+  set_error(audit,
+            failure.kind() == FailureKind::kIo ? ErrorKind::kCannotRead : ErrorKind::kInternal,
             failure.message());
 }
 

@@ -36,12 +36,12 @@ struct AuditError {
 
 struct Audit {
   Outcome outcome = Outcome::kError;
-  Chain chain;                       // what passed (before the break, if any)
-  std::optional<Break> brk;          // kBroken
-  std::vector<Hint> hints;           // kBroken, about the break
-  std::optional<AuditError> error;   // kError
-  std::string diagnosis_error;       // kBroken: why the hints could not be gathered, if so
-  std::uint64_t bytes = 0;           // the file's size when the audit began
+  Chain chain;                      // what passed (before the break, if any)
+  std::optional<Break> brk;         // kBroken
+  std::vector<Hint> hints;          // kBroken, about the break
+  std::optional<AuditError> error;  // kError
+  std::string diagnosis_error;      // kBroken: why the hints could not be gathered, if so
+  std::uint64_t bytes = 0;          // the file's size when the audit began
 };
 
 struct AuditOptions {

@@ -12,7 +12,7 @@ constexpr std::string_view kNone = "none";
 // The fields after the tag and version, in their order.
 enum Field : std::size_t { kLines, kBytes, kIndex, kHead, kEntries, kFirst, kFieldCount };
 constexpr std::array<std::string_view, kFieldCount> kFields = {"lines", "bytes",   "index",
-                                                              "head",  "entries", "first"};
+                                                               "head",  "entries", "first"};
 
 bool is_signature(std::string_view text) {
   if (text.size() != kSignatureLength) return false;
@@ -88,7 +88,8 @@ std::expected<Checkpoint, std::string> parse_checkpoint(std::string_view text) {
   for (std::size_t f = 0; f < kFieldCount; ++f) {
     const std::string_view word = words[2 + f];
     const std::string prefix = std::string(kFields[f]) + "=";
-    if (!word.starts_with(prefix)) return std::unexpected(field_error(f, "is missing or out of order"));
+    if (!word.starts_with(prefix))
+      return std::unexpected(field_error(f, "is missing or out of order"));
     values[f] = word.substr(prefix.size());
   }
 
@@ -100,7 +101,8 @@ std::expected<Checkpoint, std::string> parse_checkpoint(std::string_view text) {
   }
   if (values[kIndex] != kNone) {
     cp.index = parse_number(values[kIndex]);
-    if (!cp.index) return std::unexpected(field_error(kIndex, "is neither a whole number nor 'none'"));
+    if (!cp.index)
+      return std::unexpected(field_error(kIndex, "is neither a whole number nor 'none'"));
   }
   if (values[kHead] != GENESIS_BLOCK_HASH && !is_signature(values[kHead])) {
     return std::unexpected(field_error(kHead, "is not 64 lowercase hexadecimal digits"));
@@ -108,16 +110,16 @@ std::expected<Checkpoint, std::string> parse_checkpoint(std::string_view text) {
   cp.head = values[kHead];
   if (values[kFirst] != kNone) {
     if (!is_signature(values[kFirst])) {
-      return std::unexpected(field_error(kFirst, "is neither 64 lowercase hexadecimal digits nor 'none'"));
+      return std::unexpected(
+          field_error(kFirst, "is neither 64 lowercase hexadecimal digits nor 'none'"));
     }
     cp.first = values[kFirst];
   }
   const bool empty = cp.entries == 0;
-  const bool consistent =
-      empty ? (cp.lines == 0 && cp.bytes == 0 && !cp.index && cp.head == GENESIS_BLOCK_HASH &&
-               cp.first.empty())
-            : (cp.index && cp.head != GENESIS_BLOCK_HASH && !cp.first.empty() &&
-               cp.entries <= cp.lines && cp.lines < cp.bytes);
+  const bool consistent = empty ? (cp.lines == 0 && cp.bytes == 0 && !cp.index &&
+                                   cp.head == GENESIS_BLOCK_HASH && cp.first.empty())
+                                : (cp.index && cp.head != GENESIS_BLOCK_HASH && !cp.first.empty() &&
+                                   cp.entries <= cp.lines && cp.lines < cp.bytes);
   if (!consistent) return std::unexpected("its fields contradict each other");
   return cp;
 }

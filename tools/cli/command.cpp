@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "cli/audit.h"
 #include "cli/checkpoint.h"
@@ -129,8 +130,8 @@ ParseResult parse_args(std::span<const std::string_view> args) {
       } else {
         const auto jobs = parse_jobs(*value);
         if (!jobs) {
-          return std::unexpected("--jobs takes a whole number from 1 to " + std::to_string(kMaxJobs) +
-                                 ", not " + quoted(*value));
+          return std::unexpected("--jobs takes a whole number from 1 to " +
+                                 std::to_string(kMaxJobs) + ", not " + quoted(*value));
         }
         inv.jobs = *jobs;
       }
@@ -155,7 +156,9 @@ class Printer {
     if (!quiet_) std::fwrite(text.data(), 1, text.size(), io_.out);
   }
   void err(std::string_view text) const {
-    if (!quiet_) std::fprintf(io_.err, "%s: %.*s\n", kProgram.data(), static_cast<int>(text.size()), text.data());
+    if (!quiet_)
+      std::fprintf(io_.err, "%s: %.*s\n", kProgram.data(), static_cast<int>(text.size()),
+                   text.data());
   }
 
  private:
@@ -165,7 +168,9 @@ class Printer {
 
 std::expected<Checkpoint, std::string> load_checkpoint(std::string_view path) {
   auto text = read_small_file(path, kMaxCheckpointLength);
-  if (!text) return std::unexpected(display(path) + ": cannot read the checkpoint: " + text.error().message());
+  if (!text)
+    return std::unexpected(display(path) +
+                           ": cannot read the checkpoint: " + text.error().message());
   if (text->size() > kMaxCheckpointLength) {
     return std::unexpected(display(path) + ": malformed checkpoint: longer than " +
                            std::to_string(kMaxCheckpointLength) + " bytes");
@@ -182,7 +187,8 @@ int report_audit(const Invocation& inv, const Audit& audit, const std::optional<
   switch (audit.outcome) {
     case Outcome::kIntact: {
       if (!making) {
-        print.out(inv.json ? audit_json(command, inv.file, audit, since) : audit_text(inv.file, audit, since));
+        print.out(inv.json ? audit_json(command, inv.file, audit, since)
+                           : audit_text(inv.file, audit, since));
         return kExitIntact;
       }
       const Checkpoint made = checkpoint_of(audit.chain);
@@ -192,7 +198,8 @@ int report_audit(const Invocation& inv, const Audit& audit, const std::optional<
       }
       print.out(format_checkpoint(made) + "\n");
       if (made.lines < audit.chain.lines && audit.chain.last && !audit.chain.last->terminated) {
-        print.err("note: " + display(inv.file) + ": line " + std::to_string(audit.chain.last->line) +
+        print.err("note: " + display(inv.file) + ": line " +
+                  std::to_string(audit.chain.last->line) +
                   " has no line feed yet; the checkpoint stops before it");
       }
       return kExitIntact;
@@ -256,8 +263,11 @@ int run_head(const Invocation& inv, const Printer& print) {
   const auto report_error = [&](std::string_view error, const std::string& message) {
     if (inv.json) {
       JsonWriter w;
-      w.field("command", "head").field("file", inv.file).field("status", "error")
-          .field("error", error).field("message", message);
+      w.field("command", "head")
+          .field("file", inv.file)
+          .field("status", "error")
+          .field("error", error)
+          .field("message", message);
       print.out(w.finish() + "\n");
     } else {
       print.err(display(inv.file) + ": " + message);
@@ -276,8 +286,11 @@ int run_head(const Invocation& inv, const Printer& print) {
   }
   if (inv.json) {
     JsonWriter w;
-    w.field("command", "head").field("file", inv.file).field("status", "ok")
-        .field("head", head->head).field("next_index", head->count);
+    w.field("command", "head")
+        .field("file", inv.file)
+        .field("status", "ok")
+        .field("head", head->head)
+        .field("next_index", head->count);
     print.out(w.finish() + "\n");
   } else {
     print.out(display(inv.file) + ": head " + display(head->head) + ", next index " +
@@ -295,11 +308,17 @@ int dispatch(std::span<const std::string_view> args, const Io& io) {
   }
   const Printer print(io, inv->quiet);
   switch (inv->command) {
-    case Command::kHelp: std::fputs(kUsage.data(), io.out); return kExitIntact;
-    case Command::kVersion: std::fprintf(io.out, "%s\n", kVersionText.data()); return kExitIntact;
-    case Command::kHead: return run_head(*inv, print);
+    case Command::kHelp:
+      std::fputs(kUsage.data(), io.out);
+      return kExitIntact;
+    case Command::kVersion:
+      std::fprintf(io.out, "%s\n", kVersionText.data());
+      return kExitIntact;
+    case Command::kHead:
+      return run_head(*inv, print);
     case Command::kVerify:
-    case Command::kCheckpoint: return run_audit(*inv, io, print);
+    case Command::kCheckpoint:
+      return run_audit(*inv, io, print);
   }
   return kExitError;
 }

@@ -24,9 +24,9 @@ inline constexpr int kExitError = 2;
 inline constexpr unsigned kMaxJobs = 256;
 
 struct Io {
-  std::FILE* out;            // reports and checkpoints
-  std::FILE* err;            // errors, notes and the progress line
-  bool err_is_terminal;      // draw the progress line
+  std::FILE* out;        // reports and checkpoints
+  std::FILE* err;        // errors, notes and the progress line
+  bool err_is_terminal;  // draw the progress line
 };
 
 // Runs the command in `args` (without the program name) and returns the exit status.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "cli/file_io.h"
 #include "cli/range_reader.h"
@@ -76,7 +75,8 @@ Result<std::optional<Hint>> torn_then_appended_hint(const platform::File& file, 
   for (std::size_t at = line.find(kEntryStart, 1); at != std::string_view::npos;
        at = line.find(kEntryStart, at + 1)) {
     const std::string_view rest = line.substr(at);
-    if (is_valid_utf8(rest) && parse_log_entry_into(rest, entry) && looks_cut_short(line.substr(0, at))) {
+    if (is_valid_utf8(rest) && parse_log_entry_into(rest, entry) &&
+        looks_cut_short(line.substr(0, at))) {
       Hint hint = Hint::about(HintKind::kTornThenAppended, brk.line);
       hint.column = at + 1;
       return std::optional<Hint>(hint);

@@ -37,7 +37,7 @@ struct Hint {
   std::uint64_t other_line = 0;  // kFork, kDuplicate: the earlier entry's line
   std::uint64_t expected = 0;    // kIndexGap, kIndexRepeat: the index due
   std::uint64_t found = 0;       // kIndexGap, kIndexRepeat: the index found
-  std::uint64_t column = 0;      // kTornThenAppended: 1-based column where the complete entry starts
+  std::uint64_t column = 0;  // kTornThenAppended: 1-based column where the complete entry starts
 
   static Hint about(HintKind kind, std::uint64_t line) {
     Hint h;

@@ -35,11 +35,21 @@ std::string json_quote(std::string_view text) {
     const auto byte = static_cast<unsigned char>(text[at]);
     if (byte < 0x80) {
       switch (byte) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+          out += "\\\"";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
         default:
           if (byte < 0x20 || byte == 0x7F) {
             append_u_escape(out, byte);

@@ -57,20 +57,20 @@ class RangeReader {
  private:
   Result<bool> refill();  // false at end of file
 
-  const platform::File& file_;         // borrowed
-  std::uint64_t limit_;                // no line starting here or later is read
-  std::unique_ptr<char[]> buffer_;     // buffer_size_ bytes
-  std::size_t buffer_size_;            // capacity of buffer_
-  std::size_t fill_ = 0;               // bytes of buffer_ that hold data
-  std::size_t cursor_ = 0;             // next unread byte in buffer_
-  std::uint64_t buffer_start_;         // file offset of buffer_[0]
-  bool at_end_ = false;                // a read has reported end of file
-  std::string spill_;                  // a line that spans refills
-  std::string_view line_;              // the current line
-  std::uint64_t line_offset_ = 0;      // file offset of the current line
-  bool terminated_ = false;            // the current line ended with a line feed
-  Utf8StreamValidator utf8_;           // checks each buffer as it is filled
-  bool prefix_valid_ = true;           // everything read so far is UTF-8
+  const platform::File& file_;      // borrowed
+  std::uint64_t limit_;             // no line starting here or later is read
+  std::unique_ptr<char[]> buffer_;  // buffer_size_ bytes
+  std::size_t buffer_size_;         // capacity of buffer_
+  std::size_t fill_ = 0;            // bytes of buffer_ that hold data
+  std::size_t cursor_ = 0;          // next unread byte in buffer_
+  std::uint64_t buffer_start_;      // file offset of buffer_[0]
+  bool at_end_ = false;             // a read has reported end of file
+  std::string spill_;               // a line that spans refills
+  std::string_view line_;           // the current line
+  std::uint64_t line_offset_ = 0;   // file offset of the current line
+  bool terminated_ = false;         // the current line ended with a line feed
+  Utf8StreamValidator utf8_;        // checks each buffer as it is filled
+  bool prefix_valid_ = true;        // everything read so far is UTF-8
 };
 
 // The offset of the first line that starts at or after `offset`: `offset`

@@ -15,8 +15,8 @@ constexpr std::size_t count_of = static_cast<std::size_t>(Kind::kCount_);
 constexpr std::array<std::string_view, count_of<BreakKind>> kBreakNames = {
     "invalid-utf8", "not-an-entry", "link-broken", "content-altered", "truncated", "rolled-back"};
 constexpr std::array<std::string_view, count_of<BreakKind>> kBreakTitles = {
-    "not valid UTF-8", "not a ledger entry", "link broken", "content altered", "truncated",
-    "rolled back"};
+    "not valid UTF-8", "not a ledger entry", "link broken",
+    "content altered", "truncated",          "rolled back"};
 constexpr std::array<std::string_view, count_of<HintKind>> kHintNames = {
     "torn-tail", "torn-then-appended", "fork", "duplicate", "index-gap", "index-repeat"};
 constexpr std::array<std::string_view, 4> kErrorNames = {"cannot-open", "cannot-read",
@@ -54,7 +54,8 @@ std::string hint_text(const Hint& h) {
     case HintKind::kIndexRepeat:
       return "line " + line + " has index " + number(h.found) + " where " + number(h.expected) +
              " was due: the index repeats or goes back";
-    case HintKind::kCount_: break;
+    case HintKind::kCount_:
+      break;
   }
   return {};
 }
@@ -106,7 +107,8 @@ std::string break_text(std::string_view file, const Break& b) {
       out += "\n  stored signature:     " + display(b.signature) + "\n";
       out += "  recomputed signature: " + display(b.expected) + "\n";
       break;
-    default: break;
+    default:
+      break;
   }
   return out;
 }
@@ -135,7 +137,9 @@ void add_break_json(JsonWriter& w, const Break& b) {
   }
   w.field("index", b.index);
   switch (b.kind) {
-    case BreakKind::kInvalidUtf8: w.field("column", b.column); break;
+    case BreakKind::kInvalidUtf8:
+      w.field("column", b.column);
+      break;
     case BreakKind::kNotEntry:
       w.field("column", b.column).field("reason", describe(b.parse_error));
       break;
@@ -145,7 +149,8 @@ void add_break_json(JsonWriter& w, const Break& b) {
     case BreakKind::kContentAltered:
       w.field("stored_signature", b.signature).field("recomputed_signature", b.expected);
       break;
-    default: break;
+    default:
+      break;
   }
   w.end_object();
 }
@@ -153,12 +158,19 @@ void add_break_json(JsonWriter& w, const Break& b) {
 void add_hint_json(JsonWriter& w, const Hint& h) {
   w.begin_object().field("kind", hint_name(h.kind)).field("line", h.line);
   switch (h.kind) {
-    case HintKind::kTornThenAppended: w.field("column", h.column); break;
+    case HintKind::kTornThenAppended:
+      w.field("column", h.column);
+      break;
     case HintKind::kFork:
-    case HintKind::kDuplicate: w.field("other_line", h.other_line); break;
+    case HintKind::kDuplicate:
+      w.field("other_line", h.other_line);
+      break;
     case HintKind::kIndexGap:
-    case HintKind::kIndexRepeat: w.field("expected", h.expected).field("found", h.found); break;
-    default: break;
+    case HintKind::kIndexRepeat:
+      w.field("expected", h.expected).field("found", h.found);
+      break;
+    default:
+      break;
   }
   w.end_object();
 }
@@ -181,7 +193,9 @@ void add_checkpoint_json(JsonWriter& w, std::string_view name, const Checkpoint&
 }  // namespace
 
 std::string_view break_name(BreakKind kind) { return kBreakNames[static_cast<std::size_t>(kind)]; }
-std::string_view break_title(BreakKind kind) { return kBreakTitles[static_cast<std::size_t>(kind)]; }
+std::string_view break_title(BreakKind kind) {
+  return kBreakTitles[static_cast<std::size_t>(kind)];
+}
 std::string_view hint_name(HintKind kind) { return kHintNames[static_cast<std::size_t>(kind)]; }
 std::string_view error_name(ErrorKind kind) { return kErrorNames[static_cast<std::size_t>(kind)]; }
 
@@ -210,9 +224,12 @@ std::string audit_error_text(std::string_view file, const Audit& audit,
   const AuditError& e = *audit.error;
   std::string out = display(file) + ": ";
   switch (e.kind) {
-    case ErrorKind::kCannotOpen: return out + "cannot open: " + e.message;
-    case ErrorKind::kCannotRead: return out + "cannot read: " + e.message;
-    case ErrorKind::kInternal: return out + "internal error: " + e.message;
+    case ErrorKind::kCannotOpen:
+      return out + "cannot open: " + e.message;
+    case ErrorKind::kCannotRead:
+      return out + "cannot read: " + e.message;
+    case ErrorKind::kInternal:
+      return out + "internal error: " + e.message;
     case ErrorKind::kOtherLedger:
       return out + std::string(kOtherLedgerText) + ": its first entry has signature " +
              display(since ? since->first : std::string()) + ", this file's first entry " +
@@ -244,7 +261,10 @@ std::string audit_json(std::string_view command, std::string_view file, const Au
       w.field("status", "broken");
       add_break_json(w, *audit.brk);
       if (walk_break(*audit.brk)) {
-        w.begin_object("verified").field("entries", chain.entries).field("head", chain.head).end_object();
+        w.begin_object("verified")
+            .field("entries", chain.entries)
+            .field("head", chain.head)
+            .end_object();
       }
       w.begin_array("hints");
       for (const Hint& h : audit.hints) add_hint_json(w, h);

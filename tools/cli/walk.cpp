@@ -1,9 +1,6 @@
 #include "cli/walk.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
 #include <new>
 #include <thread>
 #include <utility>
@@ -23,22 +20,22 @@ struct Segment {
   std::uint64_t lines = 0;
   std::uint64_t entries = 0;
   std::uint64_t end = 0;
-  std::optional<EntryMark> first;     // the first entry that parsed, passed or not
-  std::string first_prev_hash;        // its prev_hash, checked at the seam afterwards
-  std::string first_signature;        // its signature
+  std::optional<EntryMark> first;  // the first entry that parsed, passed or not
+  std::string first_prev_hash;     // its prev_hash, checked at the seam afterwards
+  std::string first_signature;     // its signature
   std::optional<EntryMark> last;
   std::optional<EntryMark> before_last;
-  std::string head;                   // signature of `last`
-  std::string head_before_last;       // prev_hash of `last`
+  std::string head;              // signature of `last`
+  std::string head_before_last;  // prev_hash of `last`
   std::optional<Break> brk;
   std::optional<Failure> failure;
 };
 
 struct RangeSpec {
-  std::uint64_t start;               // a line start, or a raw offset when `align`
-  std::uint64_t limit;               // lines starting here or later belong to the next range
-  bool align;                        // move `start` to the next line start first
-  const std::string* link;           // the link into the range; null when checked at the seam
+  std::uint64_t start;      // a line start, or a raw offset when `align`
+  std::uint64_t limit;      // lines starting here or later belong to the next range
+  bool align;               // move `start` to the next line start first
+  const std::string* link;  // the link into the range; null when checked at the seam
   std::uint64_t max_entries = std::numeric_limits<std::uint64_t>::max();  // stop after so many
 };
 
@@ -102,8 +99,8 @@ void walk_lines(RangeReader& reader, const RangeSpec& spec, Segment& seg, WalkCo
       seg.brk->expected = link;
       break;
     }
-    auto digest = hasher.digest(entry.prev_hash, entry.timestamp, entry.actor, entry.delta_i,
-                                entry.payload);
+    auto digest =
+        hasher.digest(entry.prev_hash, entry.timestamp, entry.actor, entry.delta_i, entry.payload);
     if (!digest) {
       seg.failure = std::move(digest).error();
       break;
@@ -214,16 +211,18 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
     return out;
   }
   const std::uint64_t span = *size > start ? *size - start : 0;
-  const std::uint64_t by_size = std::max<std::uint64_t>(1, span / std::max<std::uint64_t>(1, options.min_range_bytes));
-  const auto ranges = static_cast<std::size_t>(std::min<std::uint64_t>(std::max(1u, options.jobs), by_size));
+  const std::uint64_t by_size =
+      std::max<std::uint64_t>(1, span / std::max<std::uint64_t>(1, options.min_range_bytes));
+  const auto ranges =
+      static_cast<std::size_t>(std::min<std::uint64_t>(std::max(1u, options.jobs), by_size));
 
   std::vector<RangeSpec> specs(ranges);
   for (std::size_t k = 0; k < ranges; ++k) {
-    specs[k] = RangeSpec{
-        .start = start + span * k / ranges,
-        .limit = k + 1 < ranges ? start + span * (k + 1) / ranges : RangeReader::kNoLimit,
-        .align = k > 0,
-        .link = k == 0 ? &out.chain.head : nullptr};
+    specs[k] =
+        RangeSpec{.start = start + span * k / ranges,
+                  .limit = k + 1 < ranges ? start + span * (k + 1) / ranges : RangeReader::kNoLimit,
+                  .align = k > 0,
+                  .link = k == 0 ? &out.chain.head : nullptr};
   }
   std::vector<Segment> segments(ranges);
   if (ranges == 1) {
@@ -232,7 +231,8 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
     std::vector<std::jthread> threads;
     threads.reserve(ranges);
     for (std::size_t k = 0; k < ranges; ++k) {
-      threads.emplace_back([&, k] { segments[k] = walk_range(file, specs[k], options.buffer_size, control); });
+      threads.emplace_back(
+          [&, k] { segments[k] = walk_range(file, specs[k], options.buffer_size, control); });
     }
   }
   for (std::size_t k = 0; k < ranges; ++k) {
@@ -244,8 +244,11 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
 WalkOutcome walk_first_entry(const platform::File& file) {
   WalkOutcome out;
   WalkControl control;
-  const RangeSpec spec{.start = 0, .limit = RangeReader::kNoLimit, .align = false,
-                       .link = &out.chain.head, .max_entries = 1};
+  const RangeSpec spec{.start = 0,
+                       .limit = RangeReader::kNoLimit,
+                       .align = false,
+                       .link = &out.chain.head,
+                       .max_entries = 1};
   Segment seg = walk_range(file, spec, RangeReader::kDefaultBufferSize, control);
   fold(out, seg, false);
   return out;

@@ -39,25 +39,25 @@ enum class BreakKind : std::uint8_t {
 
 // Why a checkpoint's last entry was not found where the checkpoint puts it.
 enum class RollbackReason : std::uint8_t {
-  kNoLineEnd,      // no line ends at the checkpoint's byte length
-  kNotEntry,       // the line that ends there is not a ledger entry
-  kOtherEntry,     // the entry there has another signature
+  kNoLineEnd,   // no line ends at the checkpoint's byte length
+  kNotEntry,    // the line that ends there is not a ledger entry
+  kOtherEntry,  // the entry there has another signature
 };
 
 // The first failing line, or the checkpoint the file no longer matches.
 struct Break {
   BreakKind kind = BreakKind::kNotEntry;
-  std::uint64_t line = 0;             // 1-based line number; 0 for kTruncated
-  std::uint64_t offset = 0;           // byte offset of the line; the file size for kTruncated
-  std::optional<std::uint64_t> index; // the entry's index, when the line parsed
-  std::size_t column = 0;             // kInvalidUtf8, kNotEntry: 1-based byte column
+  std::uint64_t line = 0;              // 1-based line number; 0 for kTruncated
+  std::uint64_t offset = 0;            // byte offset of the line; the file size for kTruncated
+  std::optional<std::uint64_t> index;  // the entry's index, when the line parsed
+  std::size_t column = 0;              // kInvalidUtf8, kNotEntry: 1-based byte column
   ParseError parse_error = ParseError::kNoValue;  // kNotEntry
-  std::string prev_hash;              // the entry's prev_hash, when the line parsed
-  std::string signature;              // the entry's stored signature, when the line parsed
-  std::string expected;               // kLinkBroken: the expected prev_hash;
-                                      // kContentAltered: the recomputed signature;
-                                      // kRolledBack: the checkpoint's head
-  std::uint64_t covered = 0;          // kTruncated, kRolledBack: the checkpoint's byte length
+  std::string prev_hash;                          // the entry's prev_hash, when the line parsed
+  std::string signature;      // the entry's stored signature, when the line parsed
+  std::string expected;       // kLinkBroken: the expected prev_hash;
+                              // kContentAltered: the recomputed signature;
+                              // kRolledBack: the checkpoint's head
+  std::uint64_t covered = 0;  // kTruncated, kRolledBack: the checkpoint's byte length
   RollbackReason rollback = RollbackReason::kNoLineEnd;  // kRolledBack
 
   static Break at(BreakKind kind, std::uint64_t line, std::uint64_t offset) {
@@ -84,12 +84,12 @@ struct EntryMark {
 
 // The part of a ledger that a walk has proven, from the start of the file.
 struct Chain {
-  std::uint64_t lines = 0;    // lines read (the number of the last one)
-  std::uint64_t entries = 0;  // entries that passed
-  std::uint64_t end = 0;      // byte offset just past the last line read
+  std::uint64_t lines = 0;               // lines read (the number of the last one)
+  std::uint64_t entries = 0;             // entries that passed
+  std::uint64_t end = 0;                 // byte offset just past the last line read
   std::string head{GENESIS_BLOCK_HASH};  // signature of the last entry that passed
-  std::string first;          // signature of the file's first entry; empty when none passed
-  std::optional<EntryMark> last;         // the last entry that passed
+  std::string first;              // signature of the file's first entry; empty when none passed
+  std::optional<EntryMark> last;  // the last entry that passed
   std::optional<EntryMark> before_last;  // the one before it
   std::string head_before_last;          // the head before the last entry (its prev_hash)
 
@@ -106,14 +106,14 @@ struct WalkOutcome {
 struct WalkControl {
   static constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
 
-  std::atomic<std::uint64_t> bytes_done{0};     // bytes walked so far, for progress
+  std::atomic<std::uint64_t> bytes_done{0};       // bytes walked so far, for progress
   std::atomic<std::uint64_t> first_break{kNone};  // lowest offset of a break found so far
 };
 
 struct WalkOptions {
-  unsigned jobs = 1;                                      // ranges walked at once
+  unsigned jobs = 1;                                          // ranges walked at once
   std::size_t buffer_size = RangeReader::kDefaultBufferSize;  // read buffer of each range
-  std::uint64_t min_range_bytes = 4 << 20;                // no range is made smaller
+  std::uint64_t min_range_bytes = 4 << 20;                    // no range is made smaller
 };
 
 // Walks `file` from byte `chain.end` (a line start) to its end, continuing

@@ -13,6 +13,7 @@ namespace {
 
 using testing::chain_lines;
 using testing::entry_line;
+using testing::hint;
 using testing::join;
 using testing::Lines;
 using testing::signature_of;
@@ -69,7 +70,8 @@ TEST(CheckpointTextTest, MalformedTextsAreRefusedWithTheReason) {
       {with("index=2", "index=two"), "field 'index' is neither a whole number nor 'none'"},
       {with(kHead, std::string(64, 'A')), "field 'head' is not 64 lowercase hexadecimal digits"},
       {with(kHead, std::string(63, 'a')), "field 'head' is not 64 lowercase hexadecimal digits"},
-      {with(kFirst, "GENESIS_BLOCK_HASH"), "field 'first' is neither 64 lowercase hexadecimal digits nor 'none'"},
+      {with(kFirst, "GENESIS_BLOCK_HASH"),
+       "field 'first' is neither 64 lowercase hexadecimal digits nor 'none'"},
       {with("entries=3", "entries=0"), "its fields contradict each other"},
       {with("index=2", "index=none"), "its fields contradict each other"},
       {with("lines=4", "lines=2"), "its fields contradict each other"},
@@ -166,16 +168,13 @@ TEST_F(SinceTest, BreaksAfterTheCheckpointAreNamedWithFileLines) {
   } cases[] = {
       {"edit after the checkpoint", edited, BreakKind::kContentAltered, 5, {}},
       {"entry deleted after the checkpoint", join({base_[0], base_[1], base_[2], base_[4]}),
-       BreakKind::kLinkBroken, 4,
-       {[] { Hint h = Hint::about(HintKind::kIndexGap, 4); h.expected = 3; h.found = 4; return h; }()}},
+       BreakKind::kLinkBroken, 4, {hint(HintKind::kIndexGap, 4, 0, 3, 4)}},
       {"two writers after the checkpoint", join({base_[0], base_[1], base_[2], base_[3], bob[0]}),
        BreakKind::kLinkBroken, 5,
-       {[] { Hint h = Hint::about(HintKind::kIndexRepeat, 5); h.expected = 4; h.found = 3; return h; }(),
-        [] { Hint h = Hint::about(HintKind::kFork, 5); h.other_line = 4; return h; }()}},
-      {"a fork off the checkpoint's own entry", join({base_[0], base_[1], base_[2], fork_at_checkpoint[0]}),
-       BreakKind::kLinkBroken, 4,
-       {[] { Hint h = Hint::about(HintKind::kIndexRepeat, 4); h.expected = 3; h.found = 2; return h; }(),
-        [] { Hint h = Hint::about(HintKind::kFork, 4); h.other_line = 3; return h; }()}},
+       {hint(HintKind::kIndexRepeat, 5, 0, 4, 3), hint(HintKind::kFork, 5, 4)}},
+      {"a fork off the checkpoint's own entry",
+       join({base_[0], base_[1], base_[2], fork_at_checkpoint[0]}), BreakKind::kLinkBroken, 4,
+       {hint(HintKind::kIndexRepeat, 4, 0, 3, 2), hint(HintKind::kFork, 4, 3)}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -189,7 +188,8 @@ TEST_F(SinceTest, BreaksAfterTheCheckpointAreNamedWithFileLines) {
 
 TEST_F(SinceTest, AFileThatNoLongerHoldsTheCheckpoint) {
   // Same-length replacements keep the line boundaries where the checkpoint has them.
-  const std::string other_entry = entry_line(2, signature_of(base_[1]), "alicf", 0.75, "payment \"2\"\t\xC3\xA9");
+  const std::string other_entry =
+      entry_line(2, signature_of(base_[1]), "alicf", 0.75, "payment \"2\"\t\xC3\xA9");
   ASSERT_EQ(other_entry.size(), base_[2].size());
   std::string altered = base_[2];
   altered.replace(altered.find("payment"), 7, "pAyment");
@@ -209,7 +209,8 @@ TEST_F(SinceTest, AFileThatNoLongerHoldsTheCheckpoint) {
       {"no line ends there", prefix + base_[2] + "x\n" + base_[3], RollbackReason::kNoLineEnd},
       {"not an entry there", prefix + std::string(base_[2].size(), 'x') + "\n" + base_[3],
        RollbackReason::kNotEntry},
-      {"blank there", prefix + std::string(base_[2].size(), ' ') + "\n" + base_[3], RollbackReason::kNotEntry},
+      {"blank there", prefix + std::string(base_[2].size(), ' ') + "\n" + base_[3],
+       RollbackReason::kNotEntry},
       {"another entry there", prefix + other_entry + "\n" + base_[3], RollbackReason::kOtherEntry},
   };
   for (const auto& c : rollbacks) {

@@ -3,12 +3,11 @@
 #include "cli/command.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -98,8 +97,8 @@ TEST_F(CommandTest, VerifyReportsAnIntactLedger) {
 TEST_F(CommandTest, VerifyNamesTheBreakAndItsHints) {
   const std::string altered_line = replace_first(base_[1], "payment", "pAyment");
   const LogEntry altered = *parse_log_entry(altered_line);
-  const std::string recomputed = *compute_entry_digest(altered.prev_hash, altered.timestamp,
-                                                       altered.actor, altered.delta_i, altered.payload);
+  const std::string recomputed = *compute_entry_digest(
+      altered.prev_hash, altered.timestamp, altered.actor, altered.delta_i, altered.payload);
   const std::size_t line2 = base_[0].size() + 1;
   const std::size_t line3 = line2 + base_[1].size() + 1;
   const Lines bob = chain_lines(1, sig_[1], 2, "bob");
@@ -165,21 +164,24 @@ TEST_F(CommandTest, VerifyInJson) {
   const std::string file = write("ledger.jsonl", join({base_[0], base_[2]}));
   const Ran ran = run_cli({"verify", "--json", file});
   EXPECT_EQ(ran.status, kExitBroken);
-  EXPECT_EQ(ran.out,
-            "{\"command\":\"verify\",\"file\":\"" + file +
-                "\",\"status\":\"broken\",\"break\":{\"class\":\"link-broken\",\"line\":2,\"offset\":" +
-                std::to_string(base_[0].size() + 1) + ",\"index\":2,\"expected_prev_hash\":\"" +
-                sig_[0] + "\",\"found_prev_hash\":\"" + sig_[1] +
-                "\"},\"verified\":{\"entries\":1,\"head\":\"" + sig_[0] +
-                "\"},\"hints\":[{\"kind\":\"index-gap\",\"line\":2,\"expected\":1,\"found\":2}]}\n");
+  EXPECT_EQ(
+      ran.out,
+      "{\"command\":\"verify\",\"file\":\"" + file +
+          "\",\"status\":\"broken\",\"break\":{\"class\":\"link-broken\",\"line\":2,\"offset\":" +
+          std::to_string(base_[0].size() + 1) + ",\"index\":2,\"expected_prev_hash\":\"" + sig_[0] +
+          "\",\"found_prev_hash\":\"" + sig_[1] + "\"},\"verified\":{\"entries\":1,\"head\":\"" +
+          sig_[0] +
+          "\"},\"hints\":[{\"kind\":\"index-gap\",\"line\":2,\"expected\":1,\"found\":2}]}\n");
 
   const std::string torn = write("torn.jsonl", base_[0] + "\n{\"index\":1,}");
-  EXPECT_EQ(run_cli({"verify", "--json", torn}).out,
-            "{\"command\":\"verify\",\"file\":\"" + torn +
-                "\",\"status\":\"broken\",\"break\":{\"class\":\"not-an-entry\",\"line\":2,\"offset\":" +
-                std::to_string(base_[0].size() + 1) +
-                ",\"index\":null,\"column\":12,\"reason\":\"',' before the closing bracket\"},"
-                "\"verified\":{\"entries\":1,\"head\":\"" + sig_[0] + "\"},\"hints\":[]}\n");
+  EXPECT_EQ(
+      run_cli({"verify", "--json", torn}).out,
+      "{\"command\":\"verify\",\"file\":\"" + torn +
+          "\",\"status\":\"broken\",\"break\":{\"class\":\"not-an-entry\",\"line\":2,\"offset\":" +
+          std::to_string(base_[0].size() + 1) +
+          ",\"index\":null,\"column\":12,\"reason\":\"',' before the closing bracket\"},"
+          "\"verified\":{\"entries\":1,\"head\":\"" +
+          sig_[0] + "\"},\"hints\":[]}\n");
 }
 
 TEST_F(CommandTest, HostileTextFromTheFileIsEscaped) {
@@ -187,10 +189,11 @@ TEST_F(CommandTest, HostileTextFromTheFileIsEscaped) {
   const std::string evil = "\x1B[2J\x1B[31mOK\n\xE2\x80\xAE";
   const std::string file = write("ledger.jsonl", entry_line(0, evil, "mallory", 1.0, "x") + "\n");
   const Ran ran = run_cli({"verify", file});
-  EXPECT_EQ(ran.out, file + ": broken at line 1 (byte 0, index 0): link broken\n"
-                            "  expected prev_hash: GENESIS_BLOCK_HASH\n"
-                            "  found prev_hash:    \"\\u001b[2J\\u001b[31mOK\\n\\u202e\"\n"
-                            "  verified before it: 0 entries, head GENESIS_BLOCK_HASH\n");
+  EXPECT_EQ(ran.out, file +
+                         ": broken at line 1 (byte 0, index 0): link broken\n"
+                         "  expected prev_hash: GENESIS_BLOCK_HASH\n"
+                         "  found prev_hash:    \"\\u001b[2J\\u001b[31mOK\\n\\u202e\"\n"
+                         "  verified before it: 0 entries, head GENESIS_BLOCK_HASH\n");
 }
 
 TEST_F(CommandTest, FilesThatCannotBeVerified) {
@@ -250,11 +253,12 @@ TEST_F(CommandTest, QuietPrintsNothing) {
 
 TEST_F(CommandTest, HeadIsWhatARecorderWouldContinueFrom) {
   // The last line that parses wins, as when a recorder reopens the file.
-  const std::string file = write("ledger.jsonl", join({base_[0], base_[1]}) + base_[2].substr(0, 40));
+  const std::string file =
+      write("ledger.jsonl", join({base_[0], base_[1]}) + base_[2].substr(0, 40));
   EXPECT_EQ(run_cli({"head", file}).out, file + ": head " + sig_[1] + ", next index 2\n");
-  EXPECT_EQ(run_cli({"head", "--json", file}).out,
-            "{\"command\":\"head\",\"file\":\"" + file + "\",\"status\":\"ok\",\"head\":\"" + sig_[1] +
-                "\",\"next_index\":2}\n");
+  EXPECT_EQ(run_cli({"head", "--json", file}).out, "{\"command\":\"head\",\"file\":\"" + file +
+                                                       "\",\"status\":\"ok\",\"head\":\"" +
+                                                       sig_[1] + "\",\"next_index\":2}\n");
   const std::string empty = write("empty.jsonl", "");
   EXPECT_EQ(run_cli({"head", empty}).out, empty + ": head GENESIS_BLOCK_HASH, next index 0\n");
 
@@ -280,10 +284,10 @@ TEST_F(CommandTest, CheckpointAndVerifySince) {
   write("ledger.jsonl", join(base_));
   Ran ran = run_cli({"verify", "--since", cp, file});
   EXPECT_EQ(ran.status, kExitIntact);
-  EXPECT_EQ(ran.out, file + ": intact since the checkpoint at line 2: 3 entries, last line 3, head " +
+  EXPECT_EQ(ran.out, file +
+                         ": intact since the checkpoint at line 2: 3 entries, last line 3, head " +
                          sig_[2] + "\n");
-  EXPECT_EQ(run_cli({"checkpoint", "--since=" + cp, file}).out,
-            run_cli({"checkpoint", file}).out);
+  EXPECT_EQ(run_cli({"checkpoint", "--since=" + cp, file}).out, run_cli({"checkpoint", file}).out);
 
   // A checkpoint command on a broken ledger prints the break where the checkpoint would go.
   write("ledger.jsonl", join({base_[0], base_[2]}));
@@ -291,8 +295,8 @@ TEST_F(CommandTest, CheckpointAndVerifySince) {
   EXPECT_EQ(ran.status, kExitBroken);
   EXPECT_EQ(ran.out, "");
   EXPECT_EQ(ran.err.substr(0, ran.err.find('\n')),
-            "quorvel-ledger: " + file + ": broken at line 2 (byte " + std::to_string(base_[0].size() + 1) +
-                ", index 2): link broken");
+            "quorvel-ledger: " + file + ": broken at line 2 (byte " +
+                std::to_string(base_[0].size() + 1) + ", index 2): link broken");
 
   // A last line without its line feed is left out of the checkpoint, with a note.
   write("ledger.jsonl", join({base_[0], base_[1]}) + base_[2]);
@@ -381,9 +385,10 @@ TEST_F(CommandTest, CheckpointsThatCannotBeUsed) {
                          ": cannot read the checkpoint: No such file or directory (os error 2)\n");
   ran = run_cli({"checkpoint", "--json", "--since", missing, clean_});
   EXPECT_EQ(ran.status, kExitError);
-  EXPECT_EQ(ran.out, "{\"command\":\"checkpoint\",\"file\":\"" + clean_ +
-                         "\",\"status\":\"error\",\"error\":\"bad-checkpoint\",\"message\":\"" + missing +
-                         ": cannot read the checkpoint: No such file or directory (os error 2)\"}\n");
+  EXPECT_EQ(ran.out,
+            "{\"command\":\"checkpoint\",\"file\":\"" + clean_ +
+                "\",\"status\":\"error\",\"error\":\"bad-checkpoint\",\"message\":\"" + missing +
+                ": cannot read the checkpoint: No such file or directory (os error 2)\"}\n");
 }
 
 TEST(CommandLineTest, UsageErrors) {
@@ -417,8 +422,9 @@ TEST(CommandLineTest, UsageErrors) {
             "quorvel-ledger: --json: cannot open: No such file or directory (os error 2)\n");
   const Ran help = run_cli({"--help"});
   EXPECT_EQ(help.status, kExitIntact);
-  EXPECT_EQ(help.out.substr(0, help.out.find('\n')),
-            "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE");
+  EXPECT_EQ(
+      help.out.substr(0, help.out.find('\n')),
+      "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE");
   EXPECT_EQ(run_cli({"--version"}).out, "quorvel-ledger 1.0 (checkpoint form v1)\n");
 }
 
@@ -462,9 +468,9 @@ TEST_F(CommandTest, ProgressIsDrawnOnlyForALongWalk) {
 
 // Runs the built program with `input` on its standard input and its standard
 // output going to `out_path`; returns the exit status and standard error.
-std::pair<int, std::string> run_binary(const std::vector<std::string>& args, const std::string& input,
-                                       const std::string& out_path, const std::string& err_path,
-                                       const std::string& in_path) {
+std::pair<int, std::string> run_binary(const std::vector<std::string>& args,
+                                       const std::string& input, const std::string& out_path,
+                                       const std::string& err_path, const std::string& in_path) {
   {
     std::FILE* in = std::fopen(in_path.c_str(), "wb");
     std::fwrite(input.data(), 1, input.size(), in);
@@ -474,7 +480,8 @@ std::pair<int, std::string> run_binary(const std::vector<std::string>& args, con
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, in_path.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   std::vector<char*> argv;
   std::string program = QUORVEL_LEDGER_BINARY;
   argv.push_back(program.data());

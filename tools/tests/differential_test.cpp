@@ -2,7 +2,6 @@
 // every file, the first failing line where the core's own reader puts it, and
 // the same result for every number of jobs and every buffer size.
 #include <fcntl.h>
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -22,6 +21,7 @@ namespace {
 
 using testing::chain_lines;
 using testing::entry_line;
+using testing::hint;
 using testing::join;
 using testing::Lines;
 using testing::signature_of;
@@ -42,7 +42,9 @@ CoreStop core_stop(const std::string& path) {
   std::string link(GENESIS_BLOCK_HASH);
   for (std::uint64_t line = 1;; ++line) {
     auto next = reader->next_line();
-    const auto stop = [&](BreakKind kind) { return CoreStop{Outcome::kBroken, kind, line, reader->line_offset()}; };
+    const auto stop = [&](BreakKind kind) {
+      return CoreStop{Outcome::kBroken, kind, line, reader->line_offset()};
+    };
     if (!next) {
       if (next.error().message() == kInvalidUtf8) return stop(BreakKind::kInvalidUtf8);
       return {Outcome::kError};
@@ -69,7 +71,8 @@ Audit audit_all_ways(const std::string& path, std::size_t size) {
     AuditOptions options;
     options.walk = walk;
     const Audit many = audit_ledger(path, options);
-    const std::string how = "jobs " + std::to_string(walk.jobs) + ", buffer " + std::to_string(walk.buffer_size);
+    const std::string how =
+        "jobs " + std::to_string(walk.jobs) + ", buffer " + std::to_string(walk.buffer_size);
     EXPECT_EQ(many.outcome, one.outcome) << how;
     EXPECT_EQ(many.brk, one.brk) << how;
     EXPECT_EQ(many.hints, one.hints) << how;
@@ -114,25 +117,17 @@ std::string replace_first(std::string text, std::string_view from, std::string_v
 
 std::string cut_at(std::string text, std::size_t size) { return text.substr(0, size); }
 
-Hint hint(HintKind kind, std::uint64_t line, std::uint64_t other = 0, std::uint64_t expected = 0,
-          std::uint64_t found = 0) {
-  Hint h = Hint::about(kind, line);
-  h.other_line = other;
-  h.expected = expected;
-  h.found = found;
-  return h;
-}
-
 TEST_F(DifferentialTest, CraftedLedgers) {
   const Lines base = chain_lines(5);
   const std::string sig0 = signature_of(base[0]);
   const std::string sig2 = signature_of(base[2]);
   const Lines alice = chain_lines(2, signature_of(base[2]), 3, "alice");
   const Lines bob = chain_lines(2, signature_of(base[2]), 3, "bob");
-  const std::string last = base[4];
-  const std::size_t e_acute = last.find("\xC3\xA9");
+  const std::string cut_last = base[4].substr(0, base[4].find("\xC3\xA9") + 1);
+  const Lines restarted = chain_lines(2, GENESIS_BLOCK_HASH, 0, "bob");
   const std::string restart = entry_line(3, sig2, "alice", 7.0, "after the crash");
-  std::string long_line = entry_line(2, signature_of(base[1]), "alice", 1.0, std::string(100000, 'x'));
+  std::string long_line =
+      entry_line(2, signature_of(base[1]), "alice", 1.0, std::string(100000, 'x'));
   const Lines with_long = chain_lines(3, signature_of(long_line), 3);
 
   struct Case {
@@ -150,7 +145,8 @@ TEST_F(DifferentialTest, CraftedLedgers) {
   const std::string sig1 = signature_of(base[1]);
   std::string sig1_upper = sig1;
   for (char& c : sig1_upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  upper.replace(upper.find("\"signature\":\"" + sig1), 13 + sig1.size(), "\"signature\":\"" + sig1_upper);
+  upper.replace(upper.find("\"signature\":\"" + sig1), 13 + sig1.size(),
+                "\"signature\":\"" + sig1_upper);
   LogEntry nan_entry = *parse_log_entry(base[1]);
   nan_entry.delta_i = std::nan("");
   const std::string nan_line = entry_to_json(nan_entry);
@@ -160,45 +156,51 @@ TEST_F(DifferentialTest, CraftedLedgers) {
   constexpr auto kIntact = Outcome::kIntact;
   constexpr auto kBroken = Outcome::kBroken;
   constexpr auto kNone = std::nullopt;
-  const std::string torn_append = join({base[0], base[1], base[2]}) + base[3].substr(0, 90) + restart + "\n";
+  const std::string torn_append =
+      join({base[0], base[1], base[2]}) + base[3].substr(0, 90) + restart + "\n";
   Hint appended = Hint::about(HintKind::kTornThenAppended, 4);
   appended.column = 91;
   const Case cases[] = {
       {"clean", join(base), kIntact, {}, 0, kNone, {}},
       {"empty", "", kIntact, {}, 0, kNone, {}},
       {"blank lines, carriage returns, no final line feed",
-       "\n  \r\n" + base[0] + "\r\n\xE3\x80\x80\n" + base[1] + "\n\t\n" + base[2], kIntact, {}, 0, kNone, {}},
+       "\n  \r\n" + base[0] + "\r\n\xE3\x80\x80\n" + base[1] + "\n\t\n" + base[2],
+       kIntact, {}, 0, kNone, {}},
       {"index changed alone", reindexed, kIntact, {}, 0, kNone, {}},
       {"a line longer than every range", join({base[0], base[1], long_line}) + join(with_long),
        kIntact, {}, 0, kNone, {}},
       {"payload edited", edited, kBroken, BreakKind::kContentAltered, 3, 2, {}},
       {"signature in upper case", upper, kBroken, BreakKind::kContentAltered, 2, 1, {}},
-      {"first entry deleted", join({base[1], base[2], base[3]}), kBroken, BreakKind::kLinkBroken, 1, 1,
-       {hint(HintKind::kIndexGap, 1, 0, 0, 1)}},
-      {"middle entry deleted", join({base[0], base[1], base[3], base[4]}), kBroken,
-       BreakKind::kLinkBroken, 3, 3, {hint(HintKind::kIndexGap, 3, 0, 2, 3)}},
-      {"entries swapped", join({base[0], base[2], base[1], base[3]}), kBroken, BreakKind::kLinkBroken,
-       2, 2, {hint(HintKind::kIndexGap, 2, 0, 1, 2)}},
-      {"entry repeated", join({base[0], base[1], base[2], base[2], base[3]}), kBroken,
-       BreakKind::kLinkBroken, 4, 2,
+      {"first entry deleted", join({base[1], base[2], base[3]}),
+       kBroken, BreakKind::kLinkBroken, 1, 1, {hint(HintKind::kIndexGap, 1, 0, 0, 1)}},
+      {"middle entry deleted", join({base[0], base[1], base[3], base[4]}),
+       kBroken, BreakKind::kLinkBroken, 3, 3, {hint(HintKind::kIndexGap, 3, 0, 2, 3)}},
+      {"entries swapped", join({base[0], base[2], base[1], base[3]}),
+       kBroken, BreakKind::kLinkBroken, 2, 2, {hint(HintKind::kIndexGap, 2, 0, 1, 2)}},
+      {"entry repeated", join({base[0], base[1], base[2], base[2], base[3]}),
+       kBroken, BreakKind::kLinkBroken, 4, 2,
        {hint(HintKind::kIndexRepeat, 4, 0, 3, 2), hint(HintKind::kDuplicate, 4, 3)}},
-      {"two writers", join({base[0], base[1], base[2], alice[0], bob[0], alice[1], bob[1]}), kBroken,
-       BreakKind::kLinkBroken, 5, 3, {hint(HintKind::kIndexRepeat, 5, 0, 4, 3), hint(HintKind::kFork, 5, 4)}},
-      {"a second chain begins", join({base[0], base[1], base[2]}) + join(chain_lines(2, GENESIS_BLOCK_HASH, 0, "bob")),
+      {"two writers", join({base[0], base[1], base[2], alice[0], bob[0], alice[1], bob[1]}),
+       kBroken, BreakKind::kLinkBroken, 5, 3,
+       {hint(HintKind::kIndexRepeat, 5, 0, 4, 3), hint(HintKind::kFork, 5, 4)}},
+      {"a second chain begins", join({base[0], base[1], base[2]}) + join(restarted),
        kBroken, BreakKind::kLinkBroken, 4, 0,
        {hint(HintKind::kIndexRepeat, 4, 0, 3, 0), hint(HintKind::kFork, 4, 1)}},
-      {"torn tail", cut_at(join(base), join(base).size() - 40), kBroken, BreakKind::kNotEntry, 5, kNone,
-       {hint(HintKind::kTornTail, 5)}},
-      {"torn tail inside a character", join({base[0], base[1], base[2], base[3]}) + last.substr(0, e_acute + 1),
+      {"torn tail", cut_at(join(base), join(base).size() - 40),
+       kBroken, BreakKind::kNotEntry, 5, kNone, {hint(HintKind::kTornTail, 5)}},
+      {"torn tail inside a character", join({base[0], base[1], base[2], base[3]}) + cut_last,
        kBroken, BreakKind::kInvalidUtf8, 5, kNone, {hint(HintKind::kTornTail, 5)}},
-      {"torn entry, then an append", torn_append, kBroken, BreakKind::kNotEntry, 4, kNone, {appended}},
-      {"an edit, and a torn tail further on", cut_at(edited, edited.size() - 10), kBroken,
-       BreakKind::kContentAltered, 3, 2, {hint(HintKind::kTornTail, 5)}},
+      {"torn entry, then an append", torn_append,
+       kBroken, BreakKind::kNotEntry, 4, kNone, {appended}},
+      {"an edit, and a torn tail further on", cut_at(edited, edited.size() - 10),
+       kBroken, BreakKind::kContentAltered, 3, 2, {hint(HintKind::kTornTail, 5)}},
       {"not UTF-8 in the middle", not_utf8, kBroken, BreakKind::kInvalidUtf8, 3, kNone, {}},
-      {"a delta that is not a number", join({base[0], nan_line, base[2]}), kBroken, BreakKind::kNotEntry,
-       2, kNone, {}},
-      {"byte order mark", "\xEF\xBB\xBF" + join(base), kBroken, BreakKind::kNotEntry, 1, kNone, {}},
-      {"lines ended by carriage returns alone", join(base, "\r"), kBroken, BreakKind::kNotEntry, 1, kNone, {}},
+      {"a delta that is not a number", join({base[0], nan_line, base[2]}),
+       kBroken, BreakKind::kNotEntry, 2, kNone, {}},
+      {"byte order mark", "\xEF\xBB\xBF" + join(base),
+       kBroken, BreakKind::kNotEntry, 1, kNone, {}},
+      {"lines ended by carriage returns alone", join(base, "\r"),
+       kBroken, BreakKind::kNotEntry, 1, kNone, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -233,16 +235,18 @@ TEST_F(DifferentialTest, DetailsOfEachBreak) {
   altered.replace(altered.find("alice"), 5, "alicf");
   audit = check(join({base[0], altered}));
   EXPECT_EQ(audit.brk->signature, signature_of(base[1]));
-  EXPECT_EQ(audit.brk->expected, *compute_entry_digest(signature_of(base[0]),
-                                                        parse_log_entry(altered)->timestamp, "alicf",
-                                                        parse_log_entry(altered)->delta_i,
-                                                        parse_log_entry(altered)->payload));
+  EXPECT_EQ(
+      audit.brk->expected,
+      *compute_entry_digest(signature_of(base[0]), parse_log_entry(altered)->timestamp, "alicf",
+                            parse_log_entry(altered)->delta_i, parse_log_entry(altered)->payload));
 
   audit = check(base[0] + "\n{\"index\":1,}\n");
   EXPECT_EQ(audit.brk->parse_error, ParseError::kTrailingComma);
   EXPECT_EQ(audit.brk->column, 12u);
 
-  audit = check(base[0] + "\nab\xE2\x82" "cd\n");
+  audit = check(base[0] +
+                "\nab\xE2\x82"
+                "cd\n");
   EXPECT_EQ(audit.brk->column, 3u);
 }
 
@@ -258,8 +262,9 @@ TEST_F(DifferentialTest, EarlyBreakInALongFile) {
 // One random change to a ledger's bytes.
 void mutate(std::string& text, std::mt19937_64& random, const Lines& other_chain) {
   const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
-  static const char* const kInserts[] = {"\n", "\r", "\r\n", " ", "\xE3\x80\x80", "\xC3", "\xFF",
-                                         "{", "}", "\"", ",", "0", "\\", "\xC3\xA9"};
+  static const char* const kInserts[] = {"\n",   "\r",   "\r\n", " ",       "\xE3\x80\x80",
+                                         "\xC3", "\xFF", "{",    "}",       "\"",
+                                         ",",    "0",    "\\",   "\xC3\xA9"};
   Lines lines;
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t end = std::min(text.find('\n', at), text.size());
@@ -268,15 +273,49 @@ void mutate(std::string& text, std::mt19937_64& random, const Lines& other_chain
   }
   const std::size_t n = lines.size();
   switch (pick(10)) {
-    case 0: if (!text.empty()) text[pick(text.size())] = static_cast<char>(random()); break;
-    case 1: if (!text.empty()) text.erase(pick(text.size()), 1 + pick(40)); break;
-    case 2: text.insert(pick(text.size() + 1), kInserts[pick(std::size(kInserts))]); break;
-    case 3: text.resize(pick(text.size() + 1)); break;
-    case 4: if (n > 0) { const auto i = pick(n); lines.insert(lines.begin() + static_cast<long>(i), lines[i]); text = join(lines); } break;
-    case 5: if (n > 0) { lines.erase(lines.begin() + static_cast<long>(pick(n))); text = join(lines); } break;
-    case 6: if (n > 1) { std::swap(lines[pick(n)], lines[pick(n)]); text = join(lines); } break;
-    case 7: if (n > 0) { lines.insert(lines.begin() + static_cast<long>(pick(n)), std::string(pick(3), ' ')); text = join(lines); } break;
-    case 8: if (n > 0) { lines[pick(n)] = other_chain[pick(other_chain.size())]; text = join(lines); } break;
+    case 0:
+      if (!text.empty()) text[pick(text.size())] = static_cast<char>(random());
+      break;
+    case 1:
+      if (!text.empty()) text.erase(pick(text.size()), 1 + pick(40));
+      break;
+    case 2:
+      text.insert(pick(text.size() + 1), kInserts[pick(std::size(kInserts))]);
+      break;
+    case 3:
+      text.resize(pick(text.size() + 1));
+      break;
+    case 4:
+      if (n > 0) {
+        const auto i = pick(n);
+        lines.insert(lines.begin() + static_cast<long>(i), lines[i]);
+        text = join(lines);
+      }
+      break;
+    case 5:
+      if (n > 0) {
+        lines.erase(lines.begin() + static_cast<long>(pick(n)));
+        text = join(lines);
+      }
+      break;
+    case 6:
+      if (n > 1) {
+        std::swap(lines[pick(n)], lines[pick(n)]);
+        text = join(lines);
+      }
+      break;
+    case 7:
+      if (n > 0) {
+        lines.insert(lines.begin() + static_cast<long>(pick(n)), std::string(pick(3), ' '));
+        text = join(lines);
+      }
+      break;
+    case 8:
+      if (n > 0) {
+        lines[pick(n)] = other_chain[pick(other_chain.size())];
+        text = join(lines);
+      }
+      break;
     default: {  // one hexadecimal digit of a hash
       const std::size_t at = text.find_first_of("0123456789abcdef", pick(text.size() + 1));
       if (at != std::string::npos) text[at] = text[at] == 'a' ? 'b' : 'a';

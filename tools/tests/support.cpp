@@ -3,8 +3,8 @@
 #include <stdlib.h>
 
 #include <fstream>
-#include <ostream>
 #include <iterator>
+#include <ostream>
 
 namespace ledger::cli::testing {
 
@@ -34,7 +34,8 @@ std::string entry_line(std::uint64_t index, std::string_view prev_hash, std::str
                        double delta, std::string_view payload) {
   LogEntry entry;
   entry.index = index;
-  entry.timestamp = format_ledger_timestamp(1798000000 + static_cast<std::int64_t>(index), 500000000);
+  entry.timestamp =
+      format_ledger_timestamp(1798000000 + static_cast<std::int64_t>(index), 500000000);
   entry.prev_hash = prev_hash;
   entry.actor = actor;
   entry.delta_i = delta;
@@ -77,6 +78,15 @@ std::string read_file(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+Hint hint(HintKind kind, std::uint64_t line, std::uint64_t other_line, std::uint64_t expected,
+          std::uint64_t found) {
+  Hint h = Hint::about(kind, line);
+  h.other_line = other_line;
+  h.expected = expected;
+  h.found = found;
+  return h;
+}
+
 }  // namespace ledger::cli::testing
 
 namespace ledger::cli {
@@ -93,6 +103,8 @@ void PrintTo(const Break& brk, std::ostream* out) {
        << ", column " << brk.column << ", expected " << brk.expected << "}";
 }
 
-void PrintTo(const Checkpoint& checkpoint, std::ostream* out) { *out << format_checkpoint(checkpoint); }
+void PrintTo(const Checkpoint& checkpoint, std::ostream* out) {
+  *out << format_checkpoint(checkpoint);
+}
 
 }  // namespace ledger::cli

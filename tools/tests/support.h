@@ -50,6 +50,10 @@ std::string join(const Lines& lines, std::string_view terminator = "\n");
 
 std::string read_file(const std::string& path);
 
+// A hint about `line`, with the fields its kind uses.
+Hint hint(HintKind kind, std::uint64_t line, std::uint64_t other_line = 0,
+          std::uint64_t expected = 0, std::uint64_t found = 0);
+
 }  // namespace ledger::cli::testing
 
 namespace ledger::cli {
