@@ -31,7 +31,7 @@ struct Segment {
   std::optional<Failure> failure;
 };
 
-struct RangeSpec {
+struct RangePlan {
   std::uint64_t start;      // a line start, or a raw offset when `align`
   std::uint64_t limit;      // lines starting here or later belong to the next range
   bool align;               // move `start` to the next line start first
@@ -47,11 +47,11 @@ Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& ent
   return b;
 }
 
-void walk_lines(RangeReader& reader, const RangeSpec& spec, Segment& seg, WalkControl& control) {
+void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkControl& control) {
   EntryHasher hasher;
   EntryFields entry;
-  std::string link = spec.link != nullptr ? *spec.link : std::string();
-  bool link_known = spec.link != nullptr;
+  std::string link = plan.link != nullptr ? *plan.link : std::string();
+  bool link_known = plan.link != nullptr;
   std::uint64_t reported = reader.position();
   for (;;) {
     auto status = reader.next();
@@ -66,7 +66,7 @@ void walk_lines(RangeReader& reader, const RangeSpec& spec, Segment& seg, WalkCo
       control.bytes_done.fetch_add(seg.end - reported, std::memory_order_relaxed);
       reported = seg.end;
       // An earlier range has broken: what this one finds will never be reported.
-      if (control.first_break.load(std::memory_order_relaxed) < spec.start) break;
+      if (control.first_break.load(std::memory_order_relaxed) < plan.start) break;
     }
     const std::string_view line = reader.line();
     const std::uint64_t offset = reader.line_offset();
@@ -118,7 +118,7 @@ void walk_lines(RangeReader& reader, const RangeSpec& spec, Segment& seg, WalkCo
     // link is kept as the head before the last entry.
     std::swap(seg.head_before_last, link);
     link.assign(entry.signature);
-    if (seg.entries == spec.max_entries) break;
+    if (seg.entries == plan.max_entries) break;
   }
   if (seg.entries > 0) seg.head = std::move(link);
   control.bytes_done.fetch_add(seg.end > reported ? seg.end - reported : 0,
@@ -131,12 +131,12 @@ void walk_lines(RangeReader& reader, const RangeSpec& spec, Segment& seg, WalkCo
   }
 }
 
-Segment walk_range(const platform::File& file, const RangeSpec& spec, std::size_t buffer_size,
+Segment walk_range(const platform::File& file, const RangePlan& plan, std::size_t buffer_size,
                    WalkControl& control) {
   Segment seg;
   try {
-    std::uint64_t start = spec.start;
-    if (spec.align) {
+    std::uint64_t start = plan.start;
+    if (plan.align) {
       auto aligned = find_line_start(file, start);
       if (!aligned) {
         seg.failure = std::move(aligned).error();
@@ -145,8 +145,8 @@ Segment walk_range(const platform::File& file, const RangeSpec& spec, std::size_
       start = *aligned;
     }
     seg.end = start;
-    RangeReader reader(file, start, spec.limit, buffer_size);
-    walk_lines(reader, spec, seg, control);
+    RangeReader reader(file, start, plan.limit, buffer_size);
+    walk_lines(reader, plan, seg, control);
   } catch (const std::bad_alloc&) {
     seg.failure = Failure::internal("out of memory");
   }
@@ -216,23 +216,23 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
   const auto ranges =
       static_cast<std::size_t>(std::min<std::uint64_t>(std::max(1u, options.jobs), by_size));
 
-  std::vector<RangeSpec> specs(ranges);
+  std::vector<RangePlan> plans(ranges);
   for (std::size_t k = 0; k < ranges; ++k) {
-    specs[k] =
-        RangeSpec{.start = start + span * k / ranges,
+    plans[k] =
+        RangePlan{.start = start + span * k / ranges,
                   .limit = k + 1 < ranges ? start + span * (k + 1) / ranges : RangeReader::kNoLimit,
                   .align = k > 0,
                   .link = k == 0 ? &out.chain.head : nullptr};
   }
   std::vector<Segment> segments(ranges);
   if (ranges == 1) {
-    segments[0] = walk_range(file, specs[0], options.buffer_size, control);
+    segments[0] = walk_range(file, plans[0], options.buffer_size, control);
   } else {
     std::vector<std::jthread> threads;
     threads.reserve(ranges);
     for (std::size_t k = 0; k < ranges; ++k) {
       threads.emplace_back(
-          [&, k] { segments[k] = walk_range(file, specs[k], options.buffer_size, control); });
+          [&, k] { segments[k] = walk_range(file, plans[k], options.buffer_size, control); });
     }
   }
   for (std::size_t k = 0; k < ranges; ++k) {
@@ -244,12 +244,12 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
 WalkOutcome walk_first_entry(const platform::File& file) {
   WalkOutcome out;
   WalkControl control;
-  const RangeSpec spec{.start = 0,
+  const RangePlan plan{.start = 0,
                        .limit = RangeReader::kNoLimit,
                        .align = false,
                        .link = &out.chain.head,
                        .max_entries = 1};
-  Segment seg = walk_range(file, spec, RangeReader::kDefaultBufferSize, control);
+  Segment seg = walk_range(file, plan, RangeReader::kDefaultBufferSize, control);
   fold(out, seg, false);
   return out;
 }
