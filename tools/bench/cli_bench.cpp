@@ -3,6 +3,11 @@
 // then the tool with one job and with two jobs as child processes, and the
 // medians of the per-round ratios are reported with the tool's peak memory.
 //
+// Each round also runs two of the core's walks at once on two threads: twice
+// the work, timed against one walk, gives the most that two threads can gain on
+// this machine at that moment (close to 2 on two idle cores, less when the
+// cores are shared), against which the tool's two-job ratio can be judged.
+//
 //   ledger_cli_bench [--entries N] [--rounds R] [--file PATH]
 //
 // The ledger is written to PATH (default: a temporary file, removed at the
@@ -19,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ledger/entry.h"
@@ -87,6 +93,15 @@ double run_tool(const std::string& file, const char* jobs, long& max_rss_kib) {
   return elapsed;
 }
 
+// Seconds for two of the core's walks over `file` at once, on two threads.
+double run_core_pair(const std::string& file) {
+  const auto start = Clock::now();
+  std::thread other([&] { (void)ledger::verify_ledger_file(file); });
+  (void)ledger::verify_ledger_file(file);
+  other.join();
+  return seconds_since(start);
+}
+
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   const std::size_t n = values.size();
@@ -133,7 +148,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::vector<double> core_s, one_s, two_s, one_vs_core, two_vs_core, two_vs_one;
+  std::vector<double> core_s, one_s, two_s, one_vs_core, two_vs_core, two_vs_one, ceiling;
   long rss_kib = 0;
   for (int round = 0; round < options.rounds; ++round) {
     const auto start = Clock::now();
@@ -145,14 +160,18 @@ int main(int argc, char** argv) {
     }
     const double one = run_tool(options.file, "1", rss_kib);
     const double two = run_tool(options.file, "2", rss_kib);
+    const double pair = run_core_pair(options.file);
     core_s.push_back(core);
     one_s.push_back(one);
     two_s.push_back(two);
     one_vs_core.push_back(core / one);
     two_vs_core.push_back(core / two);
     two_vs_one.push_back(one / two);
-    std::printf("round %d: core %.3f s, tool 1 job %.3f s, tool 2 jobs %.3f s\n", round + 1, core,
-                one, two);
+    ceiling.push_back(2 * core / pair);
+    std::printf(
+        "round %d: core %.3f s, tool 1 job %.3f s, tool 2 jobs %.3f s, two core walks at once %.3f "
+        "s\n",
+        round + 1, core, one, two, pair);
   }
   const double mib = bytes / (1 << 20);
   std::printf("ledger: %zu entries, %.1f MiB\n", options.entries, mib);
@@ -162,6 +181,8 @@ int main(int argc, char** argv) {
       "median speed ratio: tool 1 job / core %.2fx, tool 2 jobs / core %.2fx, "
       "tool 2 jobs / tool 1 job %.2fx\n",
       median(one_vs_core), median(two_vs_core), median(two_vs_one));
+  std::printf("two-thread ceiling of this machine (2 x core / two core walks at once): %.2fx\n",
+              median(ceiling));
   std::printf("tool peak resident memory: %ld KiB\n", rss_kib);
   if (temporary) std::filesystem::remove(options.file);
   return 0;

@@ -1,6 +1,7 @@
 #include "cli/walk.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 #include <thread>
 #include <utility>
@@ -14,6 +15,11 @@ namespace ledger::cli {
 namespace {
 
 constexpr std::uint64_t kControlEvery = 1024;  // lines between progress and stop checks
+
+// Ranges per thread. Threads take the next range as they finish one, so a
+// thread that gets less processor time walks less of the file; a fixed number
+// keeps the memory for the ranges' results independent of the file's size.
+constexpr std::uint64_t kRangesPerJob = 8;
 
 // What a walk over one range found. Line numbers count from the range's start.
 struct Segment {
@@ -213,8 +219,9 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
   const std::uint64_t span = *size > start ? *size - start : 0;
   const std::uint64_t by_size =
       std::max<std::uint64_t>(1, span / std::max<std::uint64_t>(1, options.min_range_bytes));
-  const auto ranges =
-      static_cast<std::size_t>(std::min<std::uint64_t>(std::max(1u, options.jobs), by_size));
+  const unsigned jobs = std::max(1u, options.jobs);
+  const auto ranges = static_cast<std::size_t>(
+      std::min<std::uint64_t>(jobs == 1 ? 1 : jobs * kRangesPerJob, by_size));
 
   std::vector<RangePlan> plans(ranges);
   for (std::size_t k = 0; k < ranges; ++k) {
@@ -228,12 +235,18 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
   if (ranges == 1) {
     segments[0] = walk_range(file, plans[0], options.buffer_size, control);
   } else {
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+      for (std::size_t k = next++; k < ranges; k = next++) {
+        // A range after a break that is already known would never be reported.
+        if (control.first_break.load(std::memory_order_relaxed) < plans[k].start) continue;
+        segments[k] = walk_range(file, plans[k], options.buffer_size, control);
+      }
+    };
     std::vector<std::jthread> threads;
-    threads.reserve(ranges);
-    for (std::size_t k = 0; k < ranges; ++k) {
-      threads.emplace_back(
-          [&, k] { segments[k] = walk_range(file, plans[k], options.buffer_size, control); });
-    }
+    threads.reserve(jobs);
+    for (std::size_t t = 0; t < std::min<std::size_t>(jobs, ranges); ++t)
+      threads.emplace_back(work);
   }
   for (std::size_t k = 0; k < ranges; ++k) {
     if (!fold(out, segments[k], k > 0)) break;
