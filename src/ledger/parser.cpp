@@ -298,6 +298,7 @@ class Parser {
     const char* start = p_;
     NumberText number;
     if (!scan_number(number)) return false;
+    if (exact_decimal(number, entry_.delta_i)) return true;
     const auto [ptr, ec] = std::from_chars(number.begin, number.end, entry_.delta_i);
     if (ec == std::errc() && ptr == number.end) return true;
     // Out of range: too large fails; too small is zero with the number's sign.
@@ -307,6 +308,26 @@ class Parser {
     }
     p_ = start;
     return set_error(ParseError::kDeltaTooLarge);
+  }
+
+  // The common short number without exponent whose digits, read as an
+  // integer, and whose power of ten are both exact doubles: then one
+  // correctly rounded division gives the nearest double, as from_chars would.
+  static bool exact_decimal(const NumberText& number, double& value) {
+    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    constexpr std::uint64_t kMaxExactInteger = std::uint64_t{1} << 53;
+    if (number.has_exponent || number.end - number.int_begin > 19) return false;
+    std::uint64_t digits = 0;
+    for (const char* q = number.int_begin; q != number.end; ++q) {
+      if (*q != '.') digits = digits * 10 + static_cast<std::uint64_t>(*q - '0');
+    }
+    if (digits > kMaxExactInteger) return false;
+    const auto fraction_digits = number.has_fraction ? number.end - number.int_end - 1 : 0;
+    const double magnitude = static_cast<double>(digits) / kPowersOfTen[fraction_digits];
+    value = number.begin != number.int_begin ? -magnitude : magnitude;
+    return true;
   }
 
   // Whether a nonzero number's magnitude is at least 1, judged from the

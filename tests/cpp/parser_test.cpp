@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
+#include <random>
 #include <cmath>
 #include <string>
 
@@ -211,6 +213,46 @@ TEST(ParserTest, EveryErrorHasADescription) {
     const auto text = describe(static_cast<ParseError>(i));
     EXPECT_FALSE(text.empty());
     EXPECT_NE(text, "unknown parse error") << i;
+  }
+}
+
+}  // namespace
+}  // namespace ledger
+
+namespace ledger {
+namespace {
+
+// Every number text reads as the double nearest to its exact value, whichever
+// way the parser gets there: checked against std::from_chars on random texts
+// and on the shortest texts of random doubles.
+TEST(ParserNumberTest, DeltaIsTheNearestDouble) {
+  std::mt19937_64 random(99);
+  auto parsed_delta = [](const std::string& text) {
+    auto entry = parse_log_entry(with_member("delta_i", text));
+    EXPECT_TRUE(entry.has_value()) << text;
+    return entry ? entry->delta_i : 0.0;
+  };
+  for (int i = 0; i < 100'000; ++i) {
+    std::string text = random() % 2 ? "-" : "";
+    const std::size_t integer_digits = 1 + random() % 17;
+    text += static_cast<char>('1' + random() % 9);
+    for (std::size_t d = 1; d < integer_digits; ++d) text += static_cast<char>('0' + random() % 10);
+    if (random() % 3 == 0) text = text.substr(0, text.size() - integer_digits) + "0";
+    if (random() % 2) {
+      text += '.';
+      const std::size_t fraction_digits = 1 + random() % 20;
+      for (std::size_t d = 0; d < fraction_digits; ++d) text += static_cast<char>('0' + random() % 10);
+    }
+    double expected = 0;
+    std::from_chars(text.data(), text.data() + text.size(), expected);
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(parsed_delta(text)), std::bit_cast<std::uint64_t>(expected)) << text;
+  }
+  for (int i = 0; i < 100'000; ++i) {
+    const double value = std::bit_cast<double>(random());
+    if (!std::isfinite(value)) continue;
+    char buffer[kMaxDeltaLength];
+    const std::string text(buffer, write_delta(buffer, value));
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(parsed_delta(text)), std::bit_cast<std::uint64_t>(value)) << text;
   }
 }
 
