@@ -70,8 +70,22 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Runs the tool; returns seconds, and its peak resident set in KiB.
-double run_tool(const std::string& file, const char* jobs, long& max_rss_kib) {
+double cpu_seconds(const struct rusage& usage) {
+  const auto seconds = [](const struct timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Processor time used by the calling thread so far.
+double thread_cpu_seconds() {
+  struct rusage usage {};
+  getrusage(RUSAGE_THREAD, &usage);
+  return cpu_seconds(usage);
+}
+
+// Runs the tool; returns seconds, and its processor time and peak resident set in KiB.
+double run_tool(const std::string& file, const char* jobs, double& cpu, long& max_rss_kib) {
   const char* argv[] = {LEDGER_CLI_PATH, "verify", "--quiet", "--jobs", jobs,
                         file.c_str(),    nullptr};
   const auto start = Clock::now();
@@ -90,6 +104,7 @@ double run_tool(const std::string& file, const char* jobs, long& max_rss_kib) {
     std::exit(2);
   }
   max_rss_kib = std::max(max_rss_kib, usage.ru_maxrss);
+  cpu = cpu_seconds(usage);
   return elapsed;
 }
 
@@ -149,17 +164,22 @@ int main(int argc, char** argv) {
   }
 
   std::vector<double> core_s, one_s, two_s, one_vs_core, two_vs_core, two_vs_one, ceiling;
+  std::vector<double> cpu_one_vs_core, cpu_two_vs_one;
   long rss_kib = 0;
   for (int round = 0; round < options.rounds; ++round) {
+    const double cpu_before = thread_cpu_seconds();
     const auto start = Clock::now();
     auto verdict = ledger::verify_ledger_file(options.file);
     const double core = seconds_since(start);
+    const double core_cpu = thread_cpu_seconds() - cpu_before;
     if (!verdict || !*verdict) {
       std::fprintf(stderr, "the core did not find the ledger intact\n");
       return 2;
     }
-    const double one = run_tool(options.file, "1", rss_kib);
-    const double two = run_tool(options.file, "2", rss_kib);
+    double one_cpu = 0;
+    double two_cpu = 0;
+    const double one = run_tool(options.file, "1", one_cpu, rss_kib);
+    const double two = run_tool(options.file, "2", two_cpu, rss_kib);
     const double pair = run_core_pair(options.file);
     core_s.push_back(core);
     one_s.push_back(one);
@@ -168,6 +188,8 @@ int main(int argc, char** argv) {
     two_vs_core.push_back(core / two);
     two_vs_one.push_back(one / two);
     ceiling.push_back(2 * core / pair);
+    cpu_one_vs_core.push_back(core_cpu / one_cpu);
+    cpu_two_vs_one.push_back(one_cpu / two_cpu);
     std::printf(
         "round %d: core %.3f s, tool 1 job %.3f s, tool 2 jobs %.3f s, two core walks at once %.3f "
         "s\n",
@@ -181,6 +203,9 @@ int main(int argc, char** argv) {
       "median speed ratio: tool 1 job / core %.2fx, tool 2 jobs / core %.2fx, "
       "tool 2 jobs / tool 1 job %.2fx\n",
       median(one_vs_core), median(two_vs_core), median(two_vs_one));
+  std::printf(
+      "median processor time ratio: core / tool 1 job %.2fx, tool 1 job / tool 2 jobs %.2fx\n",
+      median(cpu_one_vs_core), median(cpu_two_vs_one));
   std::printf("two-thread ceiling of this machine (2 x core / two core walks at once): %.2fx\n",
               median(ceiling));
   std::printf("tool peak resident memory: %ld KiB\n", rss_kib);
