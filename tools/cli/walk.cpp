@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <thread>
 #include <utility>
@@ -32,7 +33,7 @@ struct Segment {
   std::optional<EntryMark> last;
   std::optional<EntryMark> before_last;
   std::string head;              // signature of `last`
-  std::string head_before_last;  // prev_hash of `last`
+  std::string head_before_last;  // prev_hash of `last`, when its line has no line feed
   std::optional<Break> brk;
   std::optional<Failure> failure;
 };
@@ -120,10 +121,16 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkCo
     ++seg.entries;
     seg.before_last = seg.last;
     seg.last = mark;
-    // The signature equals the digest: it becomes the next link, and the old
-    // link is kept as the head before the last entry.
-    std::swap(seg.head_before_last, link);
-    link.assign(entry.signature);
+    // Only the file's last line can lack its line feed; a checkpoint stops
+    // before such an entry, at the head before it.
+    if (!mark.terminated) seg.head_before_last = entry.prev_hash;
+    // The signature equals the digest: it becomes the next link. Every link
+    // but the first is a digest, so it is overwritten in place.
+    if (link.size() == computed.size()) {
+      std::memcpy(link.data(), computed.data(), computed.size());
+    } else {
+      link.assign(computed);
+    }
     if (seg.entries == plan.max_entries) break;
   }
   if (seg.entries > 0) seg.head = std::move(link);

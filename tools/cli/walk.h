@@ -91,7 +91,8 @@ struct Chain {
   std::string first;              // signature of the file's first entry; empty when none passed
   std::optional<EntryMark> last;  // the last entry that passed
   std::optional<EntryMark> before_last;  // the one before it
-  std::string head_before_last;          // the head before the last entry (its prev_hash)
+  std::string head_before_last;          // the last entry's prev_hash, when its line has no
+                                         // line feed (the head a checkpoint stops at)
 
   bool operator==(const Chain&) const = default;
 };
