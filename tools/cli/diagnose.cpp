@@ -11,8 +11,8 @@
 namespace ledger::cli {
 namespace {
 
-// How every line written by a recorder begins; where a torn line was appended
-// to, the complete entry starts with it.
+// How every line written by a recorder begins. Inside a written line the
+// quotes of texts are escaped, so these bytes occur only at its start.
 constexpr std::string_view kEntryStart = R"({"index":)";
 
 std::optional<Hint> index_hint(const Break& brk, const Chain& chain) {
@@ -65,24 +65,25 @@ bool looks_cut_short(std::string_view bytes) {
 }
 
 // A line that begins with a cut-short entry and ends in a complete one: an
-// interrupted write, after which the next write was appended to it.
+// interrupted write, after which the next write was appended to it. The
+// complete entry is the last one to begin on the line; trying only that one
+// keeps the search linear in the line's length, however the line is made.
 Result<std::optional<Hint>> torn_then_appended_hint(const platform::File& file, const Break& brk) {
   RangeReader reader(file, brk.offset, brk.offset + 1);
   auto status = reader.next();
   if (!status) return fail(std::move(status).error());
   const std::string_view line = reader.line();
+  const std::size_t at = line.rfind(kEntryStart);
+  if (at == std::string_view::npos || at == 0) return std::optional<Hint>();
+  const std::string_view rest = line.substr(at);
   LogEntry entry;
-  for (std::size_t at = line.find(kEntryStart, 1); at != std::string_view::npos;
-       at = line.find(kEntryStart, at + 1)) {
-    const std::string_view rest = line.substr(at);
-    if (is_valid_utf8(rest) && parse_log_entry_into(rest, entry) &&
-        looks_cut_short(line.substr(0, at))) {
-      Hint hint = Hint::about(HintKind::kTornThenAppended, brk.line);
-      hint.column = at + 1;
-      return std::optional<Hint>(hint);
-    }
+  if (!is_valid_utf8(rest) || !parse_log_entry_into(rest, entry) ||
+      !looks_cut_short(line.substr(0, at))) {
+    return std::optional<Hint>();
   }
-  return std::optional<Hint>();
+  Hint hint = Hint::about(HintKind::kTornThenAppended, brk.line);
+  hint.column = at + 1;
+  return std::optional<Hint>(hint);
 }
 
 Result<std::uint64_t> count_line_feeds(const platform::File& file, std::uint64_t from,

@@ -163,6 +163,8 @@ TEST_F(DifferentialTest, CraftedLedgers) {
   const Lines bob = chain_lines(2, signature_of(base[2]), 3, "bob");
   const std::string cut_last = base[4].substr(0, base[4].find("\xC3\xA9") + 1);
   const Lines restarted = chain_lines(2, GENESIS_BLOCK_HASH, 0, "bob");
+  std::string nested;  // every beginning parses on to the end of the line
+  for (int i = 0; i < 20000; ++i) nested += R"({"index":1,"x":[)";
   const std::string restart = entry_line(3, sig2, "alice", 7.0, "after the crash");
   std::string long_line =
       entry_line(2, signature_of(base[1]), "alice", 1.0, std::string(100000, 'x'));
@@ -239,6 +241,8 @@ TEST_F(DifferentialTest, CraftedLedgers) {
        kBroken, BreakKind::kNotEntry, 1, kNone, {}},
       {"lines ended by carriage returns alone", join(base, "\r"),
        kBroken, BreakKind::kNotEntry, 1, kNone, {}},
+      {"a long line of entry beginnings, nested", base[0] + "\n" + nested + "\n",
+       kBroken, BreakKind::kNotEntry, 2, kNone, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
