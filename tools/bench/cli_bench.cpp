@@ -8,10 +8,12 @@
 // this machine at that moment (close to 2 on two idle cores, less when the
 // cores are shared), against which the tool's two-job ratio can be judged.
 //
-//   ledger_cli_bench [--entries N] [--rounds R] [--file PATH]
+//   ledger_cli_bench [--entries N] [--rounds R] [--ledger PATH]
 //
-// The ledger is written to PATH (default: a temporary file, removed at the
-// end) and read once before timing, so that every run reads it from the cache.
+// Without --ledger a ledger of N entries (default 1,000,000) is generated in a
+// temporary file and removed at the end; with it, the existing ledger at PATH
+// is timed (it must be intact). The ledger is read once before timing, so that
+// every run reads it from the cache.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -39,7 +41,7 @@ using Clock = std::chrono::steady_clock;
 struct Options {
   std::size_t entries = 1'000'000;
   int rounds = 5;
-  std::string file;
+  std::string ledger;  // an existing ledger to time; empty: generate one
 };
 
 bool write_ledger(const std::string& path, std::size_t entries) {
@@ -131,10 +133,10 @@ Options parse(int argc, char** argv) {
       options.entries = std::stoul(argv[i + 1]);
     } else if (name == "--rounds") {
       options.rounds = std::stoi(argv[i + 1]);
-    } else if (name == "--file") {
-      options.file = argv[i + 1];
+    } else if (name == "--ledger") {
+      options.ledger = argv[i + 1];
     } else {
-      std::fprintf(stderr, "usage: %s [--entries N] [--rounds R] [--file PATH]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--entries N] [--rounds R] [--ledger PATH]\n", argv[0]);
       std::exit(2);
     }
   }
@@ -145,19 +147,18 @@ Options parse(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   Options options = parse(argc, argv);
-  const bool temporary = options.file.empty();
-  if (temporary) {
-    options.file = (std::filesystem::temp_directory_path() /
-                    ("ledger-cli-bench-" + std::to_string(getpid()) + ".jsonl"))
-                       .string();
-  }
-  if (!write_ledger(options.file, options.entries)) {
-    std::fprintf(stderr, "cannot write %s\n", options.file.c_str());
+  const bool temporary = options.ledger.empty();
+  const std::string file = temporary ? (std::filesystem::temp_directory_path() /
+                                        ("ledger-cli-bench-" + std::to_string(getpid()) + ".jsonl"))
+                                           .string()
+                                     : options.ledger;
+  if (temporary && !write_ledger(file, options.entries)) {
+    std::fprintf(stderr, "cannot write %s\n", file.c_str());
     return 2;
   }
-  const auto bytes = static_cast<double>(std::filesystem::file_size(options.file));
+  const auto bytes = static_cast<double>(std::filesystem::file_size(file));
   {
-    std::ifstream warm(options.file, std::ios::binary);
+    std::ifstream warm(file, std::ios::binary);
     std::vector<char> chunk(1 << 20);
     while (warm.read(chunk.data(), static_cast<std::streamsize>(chunk.size()))) {
     }
@@ -169,7 +170,7 @@ int main(int argc, char** argv) {
   for (int round = 0; round < options.rounds; ++round) {
     const double cpu_before = thread_cpu_seconds();
     const auto start = Clock::now();
-    auto verdict = ledger::verify_ledger_file(options.file);
+    auto verdict = ledger::verify_ledger_file(file);
     const double core = seconds_since(start);
     const double core_cpu = thread_cpu_seconds() - cpu_before;
     if (!verdict || !*verdict) {
@@ -178,9 +179,9 @@ int main(int argc, char** argv) {
     }
     double one_cpu = 0;
     double two_cpu = 0;
-    const double one = run_tool(options.file, "1", one_cpu, rss_kib);
-    const double two = run_tool(options.file, "2", two_cpu, rss_kib);
-    const double pair = run_core_pair(options.file);
+    const double one = run_tool(file, "1", one_cpu, rss_kib);
+    const double two = run_tool(file, "2", two_cpu, rss_kib);
+    const double pair = run_core_pair(file);
     core_s.push_back(core);
     one_s.push_back(one);
     two_s.push_back(two);
@@ -196,7 +197,7 @@ int main(int argc, char** argv) {
         round + 1, core, one, two, pair);
   }
   const double mib = bytes / (1 << 20);
-  std::printf("ledger: %zu entries, %.1f MiB\n", options.entries, mib);
+  std::printf("ledger: %s, %.1f MiB\n", file.c_str(), mib);
   std::printf("median throughput: core %.0f MiB/s, tool 1 job %.0f MiB/s, tool 2 jobs %.0f MiB/s\n",
               mib / median(core_s), mib / median(one_s), mib / median(two_s));
   std::printf(
@@ -209,6 +210,6 @@ int main(int argc, char** argv) {
   std::printf("two-thread ceiling of this machine (2 x core / two core walks at once): %.2fx\n",
               median(ceiling));
   std::printf("tool peak resident memory: %ld KiB\n", rss_kib);
-  if (temporary) std::filesystem::remove(options.file);
+  if (temporary) std::filesystem::remove(file);
   return 0;
 }
