@@ -4,7 +4,7 @@ QUORVEL_HARDEN chooses how hard they push: "short" (the default, for every
 test run), "long" (scripts/harden --long) or "quick" (fewest iterations, for
 runs under valgrind). QUORVEL_HARDEN_FIGURES, when set, names a file to which
 each test appends one JSON line of the figures it measured, so that
-scripts/harden can print them.
+scripts/harden can print them; QUORVEL_HARDEN_RUN names the run they belong to.
 """
 
 import json
@@ -34,4 +34,5 @@ def record_figures(name, **figures):
     target = os.environ.get("QUORVEL_HARDEN_FIGURES")
     if target:
         with open(target, "a", encoding="utf-8") as out:
-            out.write(json.dumps({"test": name, "mode": MODE, **figures}) + "\n")
+            run = os.environ.get("QUORVEL_HARDEN_RUN", "tests")
+            out.write(json.dumps({"test": f"{name} ({run}, {MODE})", **figures}) + "\n")
