@@ -53,8 +53,9 @@ class File {
 Result<File> open_for_append(std::string_view path);
 
 // Writes all of `data`, repeating partial and interrupted writes. A write that
-// accepts nothing fails with "failed to write whole buffer".
-Result<void> write_all(const File& file, std::string_view data);
+// accepts nothing fails with "failed to write whole buffer". `written` is set
+// to the number of bytes the system accepted, also on failure.
+Result<void> write_all(const File& file, std::string_view data, std::size_t& written);
 
 // Opens an existing regular file for reading only. Anything else (a directory,
 // a device, a FIFO, a socket) fails without being opened for reading, so the

@@ -73,9 +73,10 @@ Result<File> open_for_append(std::string_view path) {
   return File(fd);
 }
 
-Result<void> write_all(const File& file, std::string_view data) {
+Result<void> write_all(const File& file, std::string_view data, std::size_t& written) {
   const char* p = data.data();
   std::size_t left = data.size();
+  written = 0;
   while (left > 0) {
     const ssize_t n = ::write(fd_of(file), p, left);
     if (n < 0) {
@@ -85,6 +86,7 @@ Result<void> write_all(const File& file, std::string_view data) {
     if (n == 0) return fail(Failure::io("failed to write whole buffer"));
     p += n;
     left -= static_cast<std::size_t>(n);
+    written += static_cast<std::size_t>(n);
   }
   return {};
 }

@@ -49,7 +49,9 @@ class Recorder {
   // processes appending to one file never interleave bytes inside a line. On
   // success the chain head becomes the signature and the count grows by one;
   // on any failure both stay as they were, and bytes already written stay in
-  // the file. A delta that is not finite is refused before anything happens.
+  // the file. After a write that stopped inside a line, the next line starts
+  // with a line feed of its own, so that it does not vanish into the torn one.
+  // A delta that is not finite is refused before anything happens.
   Result<std::string> commit_truth(std::string_view actor, double delta, std::string_view payload);
 
   // Walks the ledger file and reports whether its chain is intact (see verify.h).
@@ -74,6 +76,7 @@ class Recorder {
   ClockFn clock_;             // read-only after construction
   EntryHasher hasher_;        // guarded by mutex_; reused for every commit
   std::string line_;          // guarded by mutex_; reused line buffer
+  bool tore_line_ = false;    // guarded by mutex_; the last write stopped inside a line
 };
 
 }  // namespace ledger

@@ -173,8 +173,9 @@ TEST_F(RecorderTest, PathWithNulIsRefusedAndNothingIsCreated) {
 }
 
 // A write that the system accepts only in part: the accepted bytes stay, the
-// commit fails, and the state does not move.
-TEST_F(RecorderTest, PartialWriteKeepsTheAcceptedBytes) {
+// commit fails, and the state does not move. The next commit ends the torn
+// line before its own, so that its entry is not swallowed by it.
+TEST_F(RecorderTest, PartialWriteKeepsTheAcceptedBytesAndTheNextLineStandsApart) {
   const std::string ledger = path("ledger.jsonl");
   write_file(ledger, "0123456789\n");
   constexpr rlim_t kLimit = 100;  // the next line is far longer than 89 bytes
@@ -184,12 +185,20 @@ TEST_F(RecorderTest, PartialWriteKeepsTheAcceptedBytes) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{kLimit, kLimit};
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlim_t original = limit.rlim_cur;
+    limit.rlim_cur = kLimit;
     setrlimit(RLIMIT_FSIZE, &limit);
     Recorder recorder = fresh(ledger);
     auto result = recorder.commit_truth("a", 1.0, "p");
-    const std::string report = result ? "committed" : result.error().message() + "|" +
-                                                          std::to_string(recorder.snapshot().entry_count);
+    std::string report = result ? "committed" : result.error().message() + "|" +
+                                                    std::to_string(recorder.snapshot().entry_count) + "|" +
+                                                    std::to_string(read_file(ledger).size());
+    limit.rlim_cur = original;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    auto next = recorder.commit_truth("b", 2.0, "q");
+    report += next ? "|next committed" : "|" + next.error().message();
     (void)!write(pipe_fds[1], report.data(), report.size());
     _exit(0);
   }
@@ -201,10 +210,17 @@ TEST_F(RecorderTest, PartialWriteKeepsTheAcceptedBytes) {
   waitpid(child, &status, 0);
   ASSERT_GT(n, 0);
   EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)),
-            "Disk Write Failed: File too large (os error 27)|0");
-  const std::string contents = read_file(ledger);
-  EXPECT_EQ(contents.size(), kLimit);
-  EXPECT_TRUE(contents.starts_with("0123456789\n{\"index\":0,"));
+            "Disk Write Failed: File too large (os error 27)|0|100|next committed");
+  const auto lines = split_lines(read_file(ledger));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "0123456789");
+  EXPECT_TRUE(lines[1].starts_with("{\"index\":0,")) << lines[1];
+  EXPECT_EQ(lines[1].size(), kLimit - 11);
+  const LogEntry next = parse_log_entry(lines[2]).value();
+  EXPECT_EQ(next.index, 0u);
+  EXPECT_EQ(next.prev_hash, kGenesis);
+  EXPECT_EQ(next.actor, "b");
+  EXPECT_EQ(open_recorder(ledger).entry_count, 1u);
 }
 
 TEST_F(RecorderTest, NonFiniteDeltaIsRefusedBeforeAnythingHappens) {

@@ -545,13 +545,13 @@ ROWS = {
         "next": "index 0 after GENESIS", "final": ["e0"], "verify_after": True,
         "reopened": "index 1 after e0"},
     # The accepted bytes stay (a torn line without a line feed); the recorder
-    # does not move. Its next line lands right after the torn bytes, so e2 is
-    # whole in the file but on a line that is no entry: a recorder reopened
-    # later cannot see it and continues from e1 again.
+    # does not move. It knows it tore the line, so its next line starts with
+    # a line feed of its own: e2 stands on its own line, where a recorder
+    # reopened later finds it. The torn line stays, so verification fails.
     "file_size_limit": {
         "raised": WRITE_FAILED + "File too large (os error 27)", "verify": False,
         "file": ["e0", "e1", "torn (unterminated)"], "next": "index 2 after e1",
-        "final": ["e0", "e1", "torn+e2"], "verify_after": False, "reopened": "index 2 after e1"},
+        "final": ["e0", "e1", "torn", "e2"], "verify_after": False, "reopened": "index 3 after e2"},
     # Appending needs no read access, so the writer goes on; but verification
     # cannot read the file (False, not an exception), and a recorder opened
     # meanwhile cannot find the chain's end and starts a new chain (m0) in
