@@ -81,15 +81,19 @@ struct AlignedBuffer {
   char* data;
 };
 
-}  // namespace
+struct ChainScan {
+  ChainHead found;
+  bool ends_inside_line = false;  // the file's last byte is not a line feed
+};
 
 // The result is that of reading every line in order and keeping the last one
 // that parses; but only the lines after it need parsing. So the file is read
 // once to check its encoding and find its end, and then lines are taken from
 // the end backwards until one parses. Memory stays at one buffer and one line.
-Result<ChainHead> load_chain_head(std::string_view path) {
-  ChainHead found{std::string(GENESIS_BLOCK_HASH), 0};
-  if (!platform::exists(path)) return found;
+Result<ChainScan> scan_chain(std::string_view path) {
+  ChainScan result{ChainHead{std::string(GENESIS_BLOCK_HASH), 0}};
+  ChainHead& found = result.found;
+  if (!platform::exists(path)) return result;
   auto file = platform::open_regular_for_read(path);
   if (!file) return fail(std::move(file).error());
   AlignedBuffer buffer;
@@ -99,6 +103,7 @@ Result<ChainHead> load_chain_head(std::string_view path) {
   // A final line feed ends the last line; without one the last line runs to
   // the end of the file and keeps a carriage return at its end.
   bool terminated = scan->size > 0 && scan->last_byte == '\n';
+  result.ends_inside_line = scan->size > 0 && !terminated;
   std::uint64_t line_end = terminated ? scan->size - 1 : scan->size;
   std::string line;
   EntryFields entry;
@@ -112,20 +117,31 @@ Result<ChainHead> load_chain_head(std::string_view path) {
     if (!is_blank_line(text) && parse_entry_fields(text, entry)) {
       found.head.assign(entry.signature);
       found.count = entry.index + 1;  // wraps from 2^64 - 1 to 0
-      return found;
+      return result;
     }
-    if (*start == 0) return found;
+    if (*start == 0) return result;
     line_end = *start - 1;  // the line feed that ends the line before
     terminated = true;
   }
 }
 
+}  // namespace
+
+Result<ChainHead> load_chain_head(std::string_view path) {
+  auto scan = scan_chain(path);
+  if (!scan) return fail(std::move(scan).error());
+  return std::move(scan->found);
+}
+
 RecorderState open_recorder(std::string_view log_path) {
   auto validated = validate_log_path(log_path);
   std::string path = validated ? std::move(*validated) : std::string(log_path);
-  auto head = load_chain_head(path);
-  ChainHead chain = head ? std::move(*head) : ChainHead{std::string(GENESIS_BLOCK_HASH), 0};
-  return create_recorder_state(std::move(path), std::move(chain.head), chain.count);
+  auto scan = scan_chain(path);
+  ChainScan chain = scan ? std::move(*scan) : ChainScan{ChainHead{std::string(GENESIS_BLOCK_HASH), 0}};
+  RecorderState state =
+      create_recorder_state(std::move(path), std::move(chain.found.head), chain.found.count);
+  state.ends_inside_line = chain.ends_inside_line;
+  return state;
 }
 
 }  // namespace ledger

@@ -83,9 +83,9 @@ Result<std::string> Recorder::commit_locked(std::string_view actor, double delta
   const std::string_view signature(digest->data(), digest->size());
 
   line_.clear();
-  // Our last write left part of a line without its line feed: end that line
-  // first, or this entry would join it and no reader could see it.
-  if (tore_line_) line_.push_back('\n');
+  // The file ends inside a line: end that line first, or this entry would
+  // join it and no reader could see it.
+  if (state_.ends_inside_line) line_.push_back('\n');
   append_entry_json(line_, EntryView{state_.entry_count, timestamp_text, state_.chain_head, actor,
                                      delta, payload, signature});
   line_.push_back('\n');
@@ -97,7 +97,7 @@ Result<std::string> Recorder::commit_locked(std::string_view actor, double delta
   (void)file->close();
   // Whether the file now ends inside a line: if nothing was accepted, as
   // before; otherwise unless the last byte accepted was a line feed.
-  tore_line_ = accepted == 0 ? tore_line_ : line_[accepted - 1] != '\n';
+  if (accepted > 0) state_.ends_inside_line = line_[accepted - 1] != '\n';
   if (line_.capacity() > kMaxKeptLineCapacity) line_ = std::string();
   if (!written) return fail(Failure::io("Disk Write Failed: " + written.error().message()));
 

@@ -23,6 +23,10 @@ struct RecorderState {
   std::string log_path;            // path of the ledger file; never changes
   std::string chain_head;          // prev_hash of the next entry
   std::uint64_t entry_count = 0;   // index of the next entry
+  // The file is known to end inside a line (torn by a failed write or a
+  // crash, or just missing its last line feed): the next entry starts with a
+  // line feed, so that it does not join that line and vanish from readers.
+  bool ends_inside_line = false;
 };
 
 RecorderState create_recorder_state(std::string log_path, std::string chain_head,
@@ -49,8 +53,9 @@ class Recorder {
   // processes appending to one file never interleave bytes inside a line. On
   // success the chain head becomes the signature and the count grows by one;
   // on any failure both stay as they were, and bytes already written stay in
-  // the file. After a write that stopped inside a line, the next line starts
-  // with a line feed of its own, so that it does not vanish into the torn one.
+  // the file. After a write that stopped inside a line (or when the file was
+  // found ending inside one), the next line starts with a line feed of its
+  // own, so that it does not vanish into the torn one.
   // A delta that is not finite is refused before anything happens.
   Result<std::string> commit_truth(std::string_view actor, double delta, std::string_view payload);
 
@@ -76,7 +81,6 @@ class Recorder {
   ClockFn clock_;             // read-only after construction
   EntryHasher hasher_;        // guarded by mutex_; reused for every commit
   std::string line_;          // guarded by mutex_; reused line buffer
-  bool tore_line_ = false;    // guarded by mutex_; the last write stopped inside a line
 };
 
 }  // namespace ledger

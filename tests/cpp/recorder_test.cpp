@@ -84,13 +84,35 @@ TEST_F(RecorderTest, EntriesChainAndStateAdvances) {
   }
 }
 
-TEST_F(RecorderTest, AppendsAfterExistingBytes) {
+TEST_F(RecorderTest, AppendsAfterExistingBytesOnALineOfItsOwn) {
+  // A recorder opened on a file whose last line lacks its line feed (torn by a
+  // crash, say) ends that line before its first entry, which would otherwise
+  // join it and be lost to every reader.
   write_file(path("ledger.jsonl"), "kept bytes without a line feed");
-  Recorder recorder = fresh(path("ledger.jsonl"));
+  Recorder recorder(open_recorder(path("ledger.jsonl")));
   ASSERT_TRUE(recorder.commit_truth("a", 1.0, "p").has_value());
-  const std::string contents = read_file(path("ledger.jsonl"));
-  EXPECT_TRUE(contents.starts_with("kept bytes without a line feed{\"index\":0,")) << contents;
-  EXPECT_TRUE(contents.ends_with("\"}\n"));
+  const auto lines = split_lines(read_file(path("ledger.jsonl")));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "kept bytes without a line feed");
+  EXPECT_TRUE(parse_log_entry(lines[1]).has_value()) << lines[1];
+
+  // An intact ledger whose last entry lacks its line feed stays intact.
+  {
+    Recorder writer(open_recorder(path("intact.jsonl")));
+    ASSERT_TRUE(writer.commit_truth("a", 1.0, "p"));
+  }
+  std::string contents = read_file(path("intact.jsonl"));
+  contents.pop_back();
+  write_file(path("intact.jsonl"), contents);
+  Recorder reopened(open_recorder(path("intact.jsonl")));
+  ASSERT_TRUE(reopened.commit_truth("b", 2.0, "q"));
+  EXPECT_TRUE(reopened.verify_integrity().value());
+  EXPECT_EQ(entries_in(path("intact.jsonl")).size(), 2u);
+
+  // A file that ends with its line feed gets no extra line.
+  Recorder again(open_recorder(path("intact.jsonl")));
+  ASSERT_TRUE(again.commit_truth("c", 3.0, "r"));
+  EXPECT_EQ(split_lines(read_file(path("intact.jsonl"))).size(), 3u);
 }
 
 TEST_F(RecorderTest, DeletedFileIsRecreatedAndTheChainContinues) {

@@ -95,10 +95,14 @@ def test_reopen_skips_a_torn_last_line(ledger_path):
     with open(ledger_path, encoding="utf-8") as ledger:
         lines = ledger.readlines()
     entries = [parse_line(line) for line in lines[:3]]
-    # No line feed ended the torn bytes, so the new line follows them directly.
-    assert lines[3].startswith(torn)
-    new = parse_line(lines[3][len(torn):])
+    # The torn bytes had no line feed: the recorder ends their line first, so
+    # that the new entry stands on a line of its own where readers find it.
+    assert lines[3] == torn + "\n"
+    new = parse_line(lines[4])
     assert (new["index"], new["prev_hash"]) == (3, entries[2]["signature"])
+    assert QuorvelRecorder(ledger_path).commit_truth("c", 2.0, "again")  # continues from it
+    with open(ledger_path, encoding="utf-8") as ledger:
+        assert parse_line(ledger.readlines()[5])["prev_hash"] == new["signature"]
 
 
 @pytest.mark.parametrize("edit", [
