@@ -37,6 +37,20 @@ Result<FileScan> scan_whole_file(const platform::File& file, char* buffer) {
   return scan;
 }
 
+// Reads exactly `size` bytes at `offset`; the file may not have shrunk since
+// its size was learnt.
+Result<void> read_exactly(const platform::File& file, std::uint64_t offset, char* out,
+                          std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    auto count = platform::read_at(file, offset + got, out + got, size - got);
+    if (!count) return fail(std::move(count).error());
+    if (*count == 0) return fail(Failure::io("the file became shorter while it was read"));
+    got += *count;
+  }
+  return {};
+}
+
 // Offset of the first byte of the line that ends at `line_end`: one past the
 // last line feed before it, or 0.
 Result<std::uint64_t> line_start(const platform::File& file, std::uint64_t line_end, char* buffer) {
@@ -44,32 +58,14 @@ Result<std::uint64_t> line_start(const platform::File& file, std::uint64_t line_
   while (position > 0) {
     const std::uint64_t begin = position > kChunkSize ? position - kChunkSize : 0;
     const auto length = static_cast<std::size_t>(position - begin);
-    std::size_t got = 0;
-    while (got < length) {
-      auto count = platform::read_at(file, begin + got, buffer + got, length - got);
-      if (!count) return fail(std::move(count).error());
-      if (*count == 0) return fail(Failure::io("the file became shorter while it was read"));
-      got += *count;
-    }
+    auto read = read_exactly(file, begin, buffer, length);
+    if (!read) return fail(std::move(read).error());
     if (const void* newline = ::memrchr(buffer, '\n', length)) {
       return begin + static_cast<std::uint64_t>(static_cast<const char*>(newline) - buffer) + 1;
     }
     position = begin;
   }
   return 0;
-}
-
-Result<void> read_range(const platform::File& file, std::uint64_t begin, std::uint64_t end,
-                        std::string& out) {
-  out.resize(static_cast<std::size_t>(end - begin));
-  std::size_t got = 0;
-  while (got < out.size()) {
-    auto count = platform::read_at(file, begin + got, out.data() + got, out.size() - got);
-    if (!count) return fail(std::move(count).error());
-    if (*count == 0) return fail(Failure::io("the file became shorter while it was read"));
-    got += *count;
-  }
-  return {};
 }
 
 struct AlignedBuffer {
@@ -110,7 +106,8 @@ Result<ChainScan> scan_chain(std::string_view path) {
   for (;;) {
     auto start = line_start(*file, line_end, buffer.data);
     if (!start) return fail(std::move(start).error());
-    auto read = read_range(*file, *start, line_end, line);
+    line.resize(static_cast<std::size_t>(line_end - *start));
+    auto read = read_exactly(*file, *start, line.data(), line.size());
     if (!read) return fail(std::move(read).error());
     std::string_view text = line;
     if (terminated && text.ends_with('\r')) text.remove_suffix(1);
