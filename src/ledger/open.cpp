@@ -12,7 +12,7 @@
 namespace ledger {
 namespace {
 
-constexpr std::size_t kChunkSize = LedgerLineReader::kBufferSize;
+constexpr std::size_t kChunkSize = kReadBufferSize;
 
 struct FileScan {
   std::uint64_t size = 0;  // bytes read before end of file
@@ -68,15 +68,6 @@ Result<std::uint64_t> line_start(const platform::File& file, std::uint64_t line_
   return 0;
 }
 
-struct AlignedBuffer {
-  static constexpr std::align_val_t kAlignment{4096};
-  AlignedBuffer() : data(static_cast<char*>(::operator new[](kChunkSize, kAlignment))) {}
-  ~AlignedBuffer() { ::operator delete[](data, kAlignment); }
-  AlignedBuffer(const AlignedBuffer&) = delete;
-  AlignedBuffer& operator=(const AlignedBuffer&) = delete;
-  char* data;
-};
-
 struct ChainScan {
   ChainHead found;
   bool ends_inside_line = false;  // the file's last byte is not a line feed
@@ -92,8 +83,8 @@ Result<ChainScan> scan_chain(std::string_view path) {
   if (!platform::exists(path)) return result;
   auto file = platform::open_regular_for_read(path);
   if (!file) return fail(std::move(file).error());
-  AlignedBuffer buffer;
-  auto scan = scan_whole_file(*file, buffer.data);
+  ReadBuffer buffer;
+  auto scan = scan_whole_file(*file, buffer.data());
   if (!scan) return fail(std::move(scan).error());
 
   // A final line feed ends the last line; without one the last line runs to
@@ -104,7 +95,7 @@ Result<ChainScan> scan_chain(std::string_view path) {
   std::string line;
   EntryFields entry;
   for (;;) {
-    auto start = line_start(*file, line_end, buffer.data);
+    auto start = line_start(*file, line_end, buffer.data());
     if (!start) return fail(std::move(start).error());
     line.resize(static_cast<std::size_t>(line_end - *start));
     auto read = read_exactly(*file, *start, line.data(), line.size());

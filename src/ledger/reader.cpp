@@ -26,13 +26,14 @@ std::size_t sequence_length(unsigned char lead) {
 
 }  // namespace
 
-void LedgerLineReader::AlignedFree::operator()(char* p) const {
+void ReadBuffer::AlignedFree::operator()(char* p) const {
   ::operator delete[](p, std::align_val_t{kBufferAlignment});
 }
 
-LedgerLineReader::LedgerLineReader(platform::File file)
-    : file_(std::move(file)),
-      buffer_(static_cast<char*>(::operator new[](kBufferSize, std::align_val_t{kBufferAlignment}))) {}
+ReadBuffer::ReadBuffer()
+    : data_(static_cast<char*>(::operator new[](kReadBufferSize, std::align_val_t{kBufferAlignment}))) {}
+
+LedgerLineReader::LedgerLineReader(platform::File file) : file_(std::move(file)) {}
 
 Result<LedgerLineReader> LedgerLineReader::open(std::string_view path) {
   auto file = platform::open_regular_for_read(path);
@@ -45,14 +46,14 @@ Result<bool> LedgerLineReader::refill() {
   position_ = 0;
   fill_ = 0;
   if (at_end_) return false;
-  auto count = platform::read_some(file_, buffer_.get(), kBufferSize);
+  auto count = platform::read_some(file_, buffer_.data(), kBufferSize);
   if (!count) return fail(std::move(count).error());
   fill_ = *count;
   if (fill_ == 0) at_end_ = true;
   // Checking a whole buffer at once is cheaper than line by line. Lines end at
   // line feeds, which never occur inside a multi-byte sequence, so while the
   // file read so far is valid, so is every line in it.
-  if (prefix_valid_) prefix_valid_ = utf8_.feed(std::string_view(buffer_.get(), fill_));
+  if (prefix_valid_) prefix_valid_ = utf8_.feed(std::string_view(buffer_.data(), fill_));
   return fill_ != 0;
 }
 
@@ -70,7 +71,7 @@ Result<std::optional<std::string_view>> LedgerLineReader::next_line() {
         break;
       }
     }
-    const char* start = buffer_.get() + position_;
+    const char* start = buffer_.data() + position_;
     const std::size_t available = fill_ - position_;
     const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
     if (newline == nullptr) {

@@ -40,6 +40,22 @@ class Utf8StreamValidator {
   bool valid_ = true;
 };
 
+// The read buffer of the ledger's readers: kReadBufferSize bytes, page-aligned
+// (aligned reads of a cached file are markedly faster). Move-only.
+inline constexpr std::size_t kReadBufferSize = 8192;
+
+class ReadBuffer {
+ public:
+  ReadBuffer();
+  char* data() const { return data_.get(); }
+
+ private:
+  struct AlignedFree {
+    void operator()(char* p) const;
+  };
+  std::unique_ptr<char[], AlignedFree> data_;
+};
+
 // Reads one regular file sequentially through one fixed buffer. A line ends at
 // a line feed, which is removed together with one carriage return right before
 // it; the last line of a file may lack the line feed. Each line's bytes,
@@ -49,7 +65,7 @@ class Utf8StreamValidator {
 // file.
 class LedgerLineReader {
  public:
-  static constexpr std::size_t kBufferSize = 8192;
+  static constexpr std::size_t kBufferSize = kReadBufferSize;
 
   // Opens the existing regular file at `path` for reading; any other kind of
   // object, a missing file or a refused open is an open failure.
@@ -66,15 +82,11 @@ class LedgerLineReader {
   void close() { (void)file_.close(); }
 
  private:
-  struct AlignedFree {
-    void operator()(char* p) const;
-  };
-
   explicit LedgerLineReader(platform::File file);
   Result<bool> refill();  // false at end of file
 
   platform::File file_;                          // the open file
-  std::unique_ptr<char[], AlignedFree> buffer_;  // kBufferSize bytes, page-aligned
+  ReadBuffer buffer_;                            // the bytes read and not yet delivered
   std::size_t position_ = 0;                     // next unread byte in buffer_
   std::size_t fill_ = 0;                         // bytes of buffer_ that hold data
   std::uint64_t buffer_offset_ = 0;              // file offset of buffer_[0]
