@@ -22,6 +22,13 @@ struct FileScan {
 // Reads the whole file once and checks that it is UTF-8. Splitting at line
 // feeds never changes UTF-8 validity (a line feed is never part of a longer
 // sequence), so this equals checking every line on its own.
+//
+// One exception is made: a file cut inside its last character. That is what a
+// writer interrupted in the middle of a line leaves behind, and the torn line
+// is no entry whatever its bytes (it ends inside a string or a token), so it is
+// skipped like any other torn line. Refusing the whole file instead would make
+// the reopened recorder restart the chain from its first link, in the middle of
+// the ledger.
 Result<FileScan> scan_whole_file(const platform::File& file, char* buffer) {
   FileScan scan;
   Utf8StreamValidator utf8;
@@ -33,7 +40,9 @@ Result<FileScan> scan_whole_file(const platform::File& file, char* buffer) {
     scan.last_byte = buffer[*count - 1];
     if (!utf8.feed(std::string_view(buffer, *count))) break;
   }
-  if (!utf8.finish()) return fail(Failure::io(std::string(kInvalidUtf8)));
+  if (!utf8.finish() && !utf8.cut_inside_character()) {
+    return fail(Failure::io(std::string(kInvalidUtf8)));
+  }
   return scan;
 }
 

@@ -178,6 +178,21 @@ bool Utf8StreamValidator::feed(std::string_view chunk) {
   return valid_;
 }
 
+bool Utf8StreamValidator::cut_inside_character() const {
+  if (!valid_ || pending_size_ == 0) return false;
+  // The held-back bytes start a longer sequence; they must be a prefix that
+  // some continuation makes valid (the same bounds as is_valid_utf8's).
+  const auto lead = static_cast<unsigned char>(pending_[0]);
+  if (sequence_length(lead) <= pending_size_ || lead < 0xC2 || lead > 0xF4) return false;
+  if (pending_size_ >= 2) {
+    const auto second = static_cast<unsigned char>(pending_[1]);
+    const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (second < low || second > high) return false;
+  }
+  return pending_size_ < 3 || is_continuation(static_cast<unsigned char>(pending_[2]));
+}
+
 bool is_blank_line(std::string_view line) {
   const auto* p = reinterpret_cast<const unsigned char*>(line.data());
   const unsigned char* const end = p + line.size();

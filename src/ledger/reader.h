@@ -33,6 +33,9 @@ class Utf8StreamValidator {
   bool feed(std::string_view chunk);
   // True when everything fed was valid and no sequence was left incomplete.
   bool finish() const { return valid_ && pending_size_ == 0; }
+  // True when everything fed was valid and the stream ends with the start of
+  // a sequence that more bytes could complete: it was cut inside a character.
+  bool cut_inside_character() const;
 
  private:
   char pending_[4] = {};         // start of a sequence cut by the end of a chunk
