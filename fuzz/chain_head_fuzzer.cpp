@@ -3,8 +3,8 @@
 // load_chain_head reads the file once for its encoding and then parses lines
 // from the end backwards. Its result must be exactly that of the plain forward
 // scan (every line in order, blank lines skipped, the last line that parses
-// wins, a read failure fails): the same head and count, or a failure with the
-// same kind and message.
+// wins, a read failure fails unless the file merely ends inside a character):
+// the same head and count, or a failure with the same kind and message.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -54,8 +54,14 @@ bool reference_is_utf8(std::string_view bytes);
 // White_Space property, by decoding to code points.
 bool reference_is_blank(std::string_view line);
 
+// Whether `bytes` are UTF-8 up to an end that cuts a character short: what a
+// writer stopped in the middle of a line leaves.
+bool ends_inside_character(std::string_view bytes);
+
 // The chain head by the plain definition: read every line in order with the
-// line reader, skip blank lines, keep the last one that parses.
+// line reader, skip blank lines, keep the last one that parses. A read failure
+// fails, unless the file ends inside a character: that torn last line is
+// skipped like any other torn line.
 Result<ChainHead> forward_scan_chain_head(const std::string& path);
 
 }  // namespace ledger::fuzz

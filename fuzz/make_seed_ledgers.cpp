@@ -95,7 +95,12 @@ int main(int argc, char** argv) {
       {"\xE2\x80\xA8", 5e-324, "\x7F/"},
       {"max", std::numeric_limits<double>::max(), "0.1"},
       {"big", 9007199254740993.0, "1e16"}};
-  make_ledger(dir / "chain-escapes.jsonl", unusual, ~std::uint64_t{0} - 2);
+  const std::string escapes = make_ledger(dir / "chain-escapes.jsonl", unusual, ~std::uint64_t{0} - 2);
+
+  // A chain followed by a line cut inside a four-byte character, as a writer
+  // stopped in the middle of a line leaves it.
+  const std::size_t emoji = escapes.find("\xF0\x9F\x98\x80");
+  write_file(dir / "chain-torn.jsonl", chain + escapes.substr(0, emoji + 2));
 
   // A line several times longer than the reader's buffer, between short ones.
   const std::vector<Commit> long_line = {

@@ -7,13 +7,20 @@
 //    views of the fields (as the verification walk does) gives exactly what
 //    parsing into a fresh entry gives;
 //  - whatever parses has a finite delta, and its line as the writer makes it is
-//    one line that parses back to the same seven values, doubles bit for bit.
+//    one line that parses back to the same seven values, doubles bit for bit;
+//  - an input that is one JSON number, put in a line as delta_i, reads as the C
+//    library's correctly rounded strtod reads it (a result too large for a
+//    double is refused); one that is plain digits, put in as index, reads as
+//    std::from_chars reads it, or is refused as too large.
 // The input is handed over in a buffer of its exact size, so AddressSanitizer
 // catches any read past the end of the line.
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -82,6 +89,70 @@ void check_line(std::string_view line) {
                                               show(written, again));
 }
 
+// Whether `text` is exactly one number by the JSON grammar.
+bool is_json_number(std::string_view text) {
+  std::size_t i = 0;
+  const auto digit_at = [&](std::size_t at) {
+    return at < text.size() && text[at] >= '0' && text[at] <= '9';
+  };
+  const auto skip_digits = [&] {
+    const std::size_t first = i;
+    while (digit_at(i)) ++i;
+    return i > first;
+  };
+  if (i < text.size() && text[i] == '-') ++i;
+  if (i < text.size() && text[i] == '0') {
+    ++i;
+  } else if (!digit_at(i) || !skip_digits()) {
+    return false;
+  }
+  if (i < text.size() && text[i] == '.' && (++i, !skip_digits())) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (!skip_digits()) return false;
+  }
+  return i == text.size();
+}
+
+// An array-form line whose index and delta_i are the given texts.
+std::string line_with(std::string_view index, std::string_view delta) {
+  return "[" + std::string(index) + ",\"t\",\"p\",\"a\"," + std::string(delta) +
+         ",\"x\",\"s\"]";
+}
+
+std::string bits_of(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%a (%.17g)", value, value);
+  return text;
+}
+
+void check_number(std::string_view number) {
+  const std::string text(number);  // strtod needs the terminating NUL
+  const double expected = std::strtod(text.c_str(), nullptr);
+  const std::string as_delta = line_with("0", number);
+  const auto delta = parse_log_entry(as_delta);
+  if (std::isinf(expected)) {
+    FUZZ_CHECK(!delta && delta.error().code == ParseError::kDeltaTooLarge, show(as_delta, delta));
+  } else {
+    FUZZ_CHECK(delta.has_value(), show(as_delta, delta));
+    FUZZ_CHECK(std::bit_cast<std::uint64_t>(delta->delta_i) ==
+                   std::bit_cast<std::uint64_t>(expected),
+               show(as_delta, delta) + ", strtod gives " + bits_of(expected));
+  }
+
+  if (number.find_first_not_of("0123456789") != std::string_view::npos) return;
+  std::uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+  const std::string as_index = line_with(number, "1.0");
+  const auto index = parse_log_entry(as_index);
+  if (ec == std::errc::result_out_of_range) {
+    FUZZ_CHECK(!index && index.error().code == ParseError::kIndexTooLarge, show(as_index, index));
+  } else {
+    FUZZ_CHECK(index.has_value() && index->index == value, show(as_index, index));
+  }
+}
+
 }  // namespace
 }  // namespace ledger::fuzz
 
@@ -90,5 +161,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Lines come from the line reader, which delivers only UTF-8.
   if (!ledger::is_valid_utf8(line)) return -1;
   ledger::fuzz::check_line(line);
+  if (ledger::fuzz::is_json_number(line)) ledger::fuzz::check_number(line);
   return 0;
 }
