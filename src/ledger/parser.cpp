@@ -268,7 +268,7 @@ class Parser {
     if (field == kIndex) return parse_index();
     if (field == kDelta) return parse_delta();
     if (*p_ != '"') return set_error(ParseError::kWrongType);
-    return read_string(text_field(field), entry_.decoded[field]);
+    return read_string(text_field(field), entry_.decoded[static_cast<std::size_t>(field)]);
   }
 
   bool parse_index() {
