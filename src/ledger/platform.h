@@ -69,6 +69,9 @@ Result<std::size_t> read_some(const File& file, char* buffer, std::size_t size);
 // means `offset` is at or past the end. Interrupted reads are repeated.
 Result<std::size_t> read_at(const File& file, std::uint64_t offset, char* buffer, std::size_t size);
 
+// The size in bytes of an open file, as the system reports it now.
+Result<std::uint64_t> file_size(const File& file);
+
 // True when the system reports metadata for `path`, following symbolic links;
 // false on every error.
 bool exists(std::string_view path);

@@ -117,6 +117,12 @@ Result<File> open_regular_for_read(std::string_view path) {
   return file;
 }
 
+Result<std::uint64_t> file_size(const File& file) {
+  struct stat info;
+  if (::fstat(fd_of(file), &info) != 0) return fail(error_from_errno(errno));
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
 Result<std::size_t> read_some(const File& file, char* buffer, std::size_t size) {
   for (;;) {
     const ssize_t n = ::read(fd_of(file), buffer, size);

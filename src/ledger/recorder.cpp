@@ -19,6 +19,21 @@ std::string_view non_finite_text(double value) {
   return value > 0 ? "inf" : "-inf";
 }
 
+// Whether the file at `path` ends inside a line now: it is not empty and its
+// last byte is not a line feed. When that cannot be read (the file is gone,
+// say, or write-only), the answer is yes: a needless line feed leaves only a
+// blank line, which readers skip, where a missing one would lose an entry.
+bool file_ends_inside_line(std::string_view path) {
+  auto file = platform::open_regular_for_read(path);
+  if (!file) return true;
+  auto size = platform::file_size(*file);
+  if (!size) return true;
+  if (*size == 0) return false;
+  char last = 0;
+  auto read = platform::read_at(*file, *size - 1, &last, 1);
+  return !read || *read != 1 || last != '\n';
+}
+
 }  // namespace
 
 // Holds the recorder lock for one operation. On the way out it sets the
@@ -82,22 +97,28 @@ Result<std::string> Recorder::commit_locked(std::string_view actor, double delta
   if (!digest) return fail(std::move(digest).error());
   const std::string_view signature(digest->data(), digest->size());
 
-  line_.clear();
-  // The file ends inside a line: end that line first, or this entry would
-  // join it and no reader could see it.
-  if (state_.ends_inside_line) line_.push_back('\n');
+  // The line goes out behind a line feed of its own only when the file ends
+  // inside a line, or the entry would join that line and no reader could see it.
+  line_.assign(1, '\n');
   append_entry_json(line_, EntryView{state_.entry_count, timestamp_text, state_.chain_head, actor,
                                      delta, payload, signature});
   line_.push_back('\n');
 
   auto file = platform::open_for_append(state_.log_path);
   if (!file) return fail(Failure::io("File Open Failed: " + file.error().message()));
+  // The mark says only that the file may end inside a line; the file itself
+  // is asked, now that this write is about to follow. A writer in another
+  // process may have ended that line meanwhile (a recorder opened while
+  // another's write was half visible sees such a line), and a line feed added
+  // then would leave a needless blank line.
+  std::string_view out(line_);
+  if (!state_.ends_inside_line || !file_ends_inside_line(state_.log_path)) out.remove_prefix(1);
   std::size_t accepted = 0;
-  auto written = platform::write_all(*file, line_, accepted);
+  auto written = platform::write_all(*file, out, accepted);
   (void)file->close();
   // Whether the file now ends inside a line: if nothing was accepted, as
   // before; otherwise unless the last byte accepted was a line feed.
-  if (accepted > 0) state_.ends_inside_line = line_[accepted - 1] != '\n';
+  if (accepted > 0) state_.ends_inside_line = out[accepted - 1] != '\n';
   if (line_.capacity() > kMaxKeptLineCapacity) line_ = std::string();
   if (!written) return fail(Failure::io("Disk Write Failed: " + written.error().message()));
 

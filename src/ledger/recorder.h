@@ -23,9 +23,10 @@ struct RecorderState {
   std::string log_path;            // path of the ledger file; never changes
   std::string chain_head;          // prev_hash of the next entry
   std::uint64_t entry_count = 0;   // index of the next entry
-  // The file is known to end inside a line (torn by a failed write or a
-  // crash, or just missing its last line feed): the next entry starts with a
-  // line feed, so that it does not join that line and vanish from readers.
+  // The file was seen ending inside a line (torn by a failed write or a
+  // crash, or just missing its last line feed). The next commit looks at the
+  // file's last byte and, if that line is still open, starts its entry with a
+  // line feed, so that the entry does not join that line and vanish from readers.
   bool ends_inside_line = false;
 };
 

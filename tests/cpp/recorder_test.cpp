@@ -113,6 +113,16 @@ TEST_F(RecorderTest, AppendsAfterExistingBytesOnALineOfItsOwn) {
   Recorder again(open_recorder(path("intact.jsonl")));
   ASSERT_TRUE(again.commit_truth("c", 3.0, "r"));
   EXPECT_EQ(split_lines(read_file(path("intact.jsonl"))).size(), 3u);
+
+  // A line that was open when the recorder was opened (another process's
+  // write half visible) and was ended before the commit gets no blank line.
+  write_file(path("racing.jsonl"), "a line still being written");
+  Recorder late(open_recorder(path("racing.jsonl")));
+  write_file(path("racing.jsonl"), "a line still being written, now whole\n");
+  ASSERT_TRUE(late.commit_truth("d", 4.0, "s"));
+  const std::string racing = read_file(path("racing.jsonl"));
+  EXPECT_EQ(racing.find("\n\n"), std::string::npos) << racing;
+  EXPECT_EQ(split_lines(racing).size(), 2u);
 }
 
 TEST_F(RecorderTest, DeletedFileIsRecreatedAndTheChainContinues) {

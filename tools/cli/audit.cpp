@@ -7,7 +7,7 @@
 #include <thread>
 #include <utility>
 
-#include "cli/file_io.h"
+#include "ledger/platform.h"
 #include "cli/range_reader.h"
 
 namespace ledger::cli {
@@ -89,7 +89,7 @@ bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& cp, Au
     return false;
   }
   char last_byte = 0;
-  auto got = read_at(file, &last_byte, 1, cp.bytes - 1);
+  auto got = platform::read_at(file, cp.bytes - 1, &last_byte, 1);
   if (!got) {
     set_failure(audit, got.error());
     return false;
@@ -179,7 +179,7 @@ WalkOutcome run_walk(const platform::File& file, Chain chain, const AuditOptions
 }
 
 void audit_file(const platform::File& file, const AuditOptions& options, Audit& audit) {
-  auto size = file_size(file);
+  auto size = platform::file_size(file);
   if (!size) {
     set_failure(audit, size.error());
     return;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "cli/file_io.h"
+#include "ledger/platform.h"
 #include "cli/range_reader.h"
 #include "ledger/parser.h"
 #include "ledger/reader.h"
@@ -92,7 +92,7 @@ Result<std::uint64_t> count_line_feeds(const platform::File& file, std::uint64_t
   std::uint64_t count = 0;
   while (from < to) {
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), to - from));
-    auto got = read_at(file, chunk.data(), want, from);
+    auto got = platform::read_at(file, from, chunk.data(), want);
     if (!got) return fail(std::move(got).error());
     if (*got == 0) break;
     count += static_cast<std::uint64_t>(std::count(chunk.data(), chunk.data() + *got, '\n'));
@@ -103,11 +103,11 @@ Result<std::uint64_t> count_line_feeds(const platform::File& file, std::uint64_t
 
 // The last line of the file, when it has no line feed and is cut short.
 Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Break& brk) {
-  auto size = file_size(file);
+  auto size = platform::file_size(file);
   if (!size) return fail(std::move(size).error());
   if (*size <= brk.offset) return std::optional<Hint>();
   char last = 0;
-  auto got = read_at(file, &last, 1, *size - 1);
+  auto got = platform::read_at(file, *size - 1, &last, 1);
   if (!got) return fail(std::move(got).error());
   if (*got == 0 || last == '\n') return std::optional<Hint>();
   auto start = find_line_start_before(file, *size);

@@ -1,33 +1,11 @@
-// POSIX implementation of the positioned reads.
+// POSIX implementation of reading a small file.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "cli/file_io.h"
-
-namespace ledger::cli {
-
-Result<std::size_t> read_at(const platform::File& file, char* buffer, std::size_t size,
-                            std::uint64_t offset) {
-  const int fd = static_cast<int>(file.handle());
-  for (;;) {
-    const ssize_t n = ::pread(fd, buffer, size, static_cast<off_t>(offset));
-    if (n >= 0) return static_cast<std::size_t>(n);
-    if (errno != EINTR) return fail(Failure::io(platform::os_error_text(errno)));
-  }
-}
-
-Result<std::uint64_t> file_size(const platform::File& file) {
-  struct stat info;
-  if (::fstat(static_cast<int>(file.handle()), &info) != 0) {
-    return fail(Failure::io(platform::os_error_text(errno)));
-  }
-  return static_cast<std::uint64_t>(info.st_size);
-}
-
-}  // namespace ledger::cli
+#include "ledger/platform.h"
 
 namespace ledger::cli {
 

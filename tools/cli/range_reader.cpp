@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "cli/file_io.h"
+#include "ledger/platform.h"
 #include "ledger/reader.h"
 
 namespace ledger::cli {
@@ -27,7 +27,7 @@ Result<bool> RangeReader::refill() {
   cursor_ = 0;
   fill_ = 0;
   if (at_end_) return false;
-  auto count = read_at(file_, buffer_.get(), buffer_size_, buffer_start_);
+  auto count = platform::read_at(file_, buffer_start_, buffer_.get(), buffer_size_);
   if (!count) return fail(std::move(count).error());
   fill_ = *count;
   at_end_ = fill_ == 0;
@@ -90,7 +90,7 @@ Result<std::uint64_t> find_line_start(const platform::File& file, std::uint64_t 
   std::array<char, kScanChunk> chunk;
   std::uint64_t at = offset - 1;  // a line starts at `offset` when this byte is a line feed
   for (;;) {
-    auto count = read_at(file, chunk.data(), chunk.size(), at);
+    auto count = platform::read_at(file, at, chunk.data(), chunk.size());
     if (!count) return fail(std::move(count).error());
     if (*count == 0) return at;  // no line feed before the end of the file
     const auto* newline = static_cast<const char*>(std::memchr(chunk.data(), '\n', *count));
@@ -105,7 +105,7 @@ Result<std::uint64_t> find_line_start_before(const platform::File& file, std::ui
   while (stop > 0) {
     const std::uint64_t from = stop - std::min<std::uint64_t>(stop, chunk.size());
     const auto want = static_cast<std::size_t>(stop - from);
-    auto count = read_at(file, chunk.data(), want, from);
+    auto count = platform::read_at(file, from, chunk.data(), want);
     if (!count) return fail(std::move(count).error());
     if (*count < want) return fail(Failure::io("the file shrank while it was read"));
     for (std::size_t i = want; i > 0; --i) {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/file_io.h"
+#include "ledger/platform.h"
 #include "ledger/entry.h"
 #include "ledger/reader.h"
 
@@ -218,7 +218,7 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
   WalkOutcome out;
   const std::uint64_t start = chain.end;
   out.chain = std::move(chain);
-  auto size = file_size(file);
+  auto size = platform::file_size(file);
   if (!size) {
     out.failure = std::move(size).error();
     return out;
