@@ -81,6 +81,9 @@ struct NumberText {
   const char* end;        // one past the number
   bool has_fraction;
   bool has_exponent;
+  // The integer and fraction digits read as one integer, modulo 2^64 (exact
+  // when there are at most 19 of them); filled only when the scan asks for it.
+  std::uint64_t digits = 0;
 };
 
 // Cursor over one line. Each step returns false at the first violation, after
@@ -297,7 +300,7 @@ class Parser {
     if (*p_ != '-' && !is_digit(*p_)) return set_error(ParseError::kWrongType);
     const char* start = p_;
     NumberText number;
-    if (!scan_number(number)) return false;
+    if (!scan_number</*kAccumulate=*/true>(number)) return false;
     if (exact_decimal(number, entry_.delta_i)) return true;
     const auto [ptr, ec] = std::from_chars(number.begin, number.end, entry_.delta_i);
     if (ec == std::errc() && ptr == number.end) return true;
@@ -313,19 +316,17 @@ class Parser {
   // The common short number without exponent whose digits, read as an
   // integer, and whose power of ten are both exact doubles: then one
   // correctly rounded division gives the nearest double, as from_chars would.
+  // The digits were read as an integer while the number was scanned.
   static bool exact_decimal(const NumberText& number, double& value) {
     static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     constexpr std::uint64_t kMaxExactInteger = std::uint64_t{1} << 53;
+    // Up to 19 digits (and a point) fit in 64 bits without wrapping.
     if (number.has_exponent || number.end - number.int_begin > 19) return false;
-    std::uint64_t digits = 0;
-    for (const char* q = number.int_begin; q != number.end; ++q) {
-      if (*q != '.') digits = digits * 10 + static_cast<std::uint64_t>(*q - '0');
-    }
-    if (digits > kMaxExactInteger) return false;
+    if (number.digits > kMaxExactInteger) return false;
     const auto fraction_digits = number.has_fraction ? number.end - number.int_end - 1 : 0;
-    const double magnitude = static_cast<double>(digits) / kPowersOfTen[fraction_digits];
+    const double magnitude = static_cast<double>(number.digits) / kPowersOfTen[fraction_digits];
     value = number.begin != number.int_begin ? -magnitude : magnitude;
     return true;
   }
@@ -355,8 +356,17 @@ class Parser {
     return position + exponent >= 0;
   }
 
-  // Scans a JSON number at p_ and checks its form only.
+  // Scans a JSON number at p_ and checks its form; with kAccumulate, also
+  // reads its integer and fraction digits into number.digits on the way.
+  template <bool kAccumulate = false>
   bool scan_number(NumberText& number) {
+    std::uint64_t digits = 0;
+    auto take_digits = [&] {
+      while (p_ != end_ && is_digit(*p_)) {
+        if constexpr (kAccumulate) digits = digits * 10 + static_cast<std::uint64_t>(*p_ - '0');
+        ++p_;
+      }
+    };
     number.begin = p_;
     if (*p_ == '-') ++p_;
     number.int_begin = p_;
@@ -365,7 +375,7 @@ class Parser {
       ++p_;
       if (p_ != end_ && is_digit(*p_)) return set_error(ParseError::kBadNumber);
     } else if (is_digit(*p_)) {
-      while (p_ != end_ && is_digit(*p_)) ++p_;
+      take_digits();
     } else {
       return set_error(ParseError::kBadNumber);
     }
@@ -374,8 +384,9 @@ class Parser {
     if (number.has_fraction) {
       ++p_;
       if (p_ == end_ || !is_digit(*p_)) return set_error(ParseError::kBadNumber);
-      while (p_ != end_ && is_digit(*p_)) ++p_;
+      take_digits();
     }
+    number.digits = digits;
     number.has_exponent = p_ != end_ && (*p_ == 'e' || *p_ == 'E');
     if (number.has_exponent) {
       ++p_;
