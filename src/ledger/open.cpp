@@ -12,7 +12,9 @@
 namespace ledger {
 namespace {
 
-constexpr std::size_t kChunkSize = kReadBufferSize;
+// The whole-file pass reads in larger chunks than the line reader: on a cached
+// file a sixth of its time went to the system calls of 8 KiB reads.
+constexpr std::size_t kChunkSize = 64 * 1024;
 
 struct FileScan {
   std::uint64_t size = 0;  // bytes read before end of file
@@ -92,7 +94,7 @@ Result<ChainScan> scan_chain(std::string_view path) {
   if (!platform::exists(path)) return result;
   auto file = platform::open_regular_for_read(path);
   if (!file) return fail(std::move(file).error());
-  ReadBuffer buffer;
+  ReadBuffer buffer(kChunkSize);
   auto scan = scan_whole_file(*file, buffer.data());
   if (!scan) return fail(std::move(scan).error());
 

@@ -361,11 +361,14 @@ class Parser {
   template <bool kAccumulate = false>
   bool scan_number(NumberText& number) {
     std::uint64_t digits = 0;
+    // A local cursor: the loop then keeps it in a register.
     auto take_digits = [&] {
-      while (p_ != end_ && is_digit(*p_)) {
-        if constexpr (kAccumulate) digits = digits * 10 + static_cast<std::uint64_t>(*p_ - '0');
-        ++p_;
+      const char* q = p_;
+      while (q != end_ && is_digit(*q)) {
+        if constexpr (kAccumulate) digits = digits * 10 + static_cast<std::uint64_t>(*q - '0');
+        ++q;
       }
+      p_ = q;
     };
     number.begin = p_;
     if (*p_ == '-') ++p_;

@@ -30,8 +30,8 @@ void ReadBuffer::AlignedFree::operator()(char* p) const {
   ::operator delete[](p, std::align_val_t{kBufferAlignment});
 }
 
-ReadBuffer::ReadBuffer()
-    : data_(static_cast<char*>(::operator new[](kReadBufferSize, std::align_val_t{kBufferAlignment}))) {}
+ReadBuffer::ReadBuffer(std::size_t size)
+    : data_(static_cast<char*>(::operator new[](size, std::align_val_t{kBufferAlignment}))) {}
 
 LedgerLineReader::LedgerLineReader(platform::File file) : file_(std::move(file)) {}
 

@@ -49,7 +49,7 @@ inline constexpr std::size_t kReadBufferSize = 8192;
 
 class ReadBuffer {
  public:
-  ReadBuffer();
+  explicit ReadBuffer(std::size_t size = kReadBufferSize);
   char* data() const { return data_.get(); }
 
  private:
