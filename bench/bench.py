@@ -95,12 +95,21 @@ def cli_rows(args, ledger_path, QuorvelRecorder):
     jobs, each repetition beside the module's verify of the same file."""
     rows = {"module": [], 1: [], 2: []}
     rec = QuorvelRecorder(ledger_path)
-    for _ in range(args.reps):
+
+    def run(what):
+        if what == "module":
+            return timed(lambda: rec.verify_integrity())
+        command = [args.cli, "verify", "--quiet", "--jobs", str(what), ledger_path]
+        return timed(lambda: subprocess.run(command, check=True))
+
+    for rep in range(args.reps):
         warm(ledger_path)
-        rows["module"].append(timed(lambda: rec.verify_integrity()))
-        for jobs in (1, 2):
-            command = [args.cli, "verify", "--quiet", "--jobs", str(jobs), ledger_path]
-            rows[jobs].append(timed(lambda: subprocess.run(command, check=True)))
+        # The order turns each repetition, so that no contender always runs
+        # first (or last) after the file was read into the cache.
+        order = ["module", 1, 2]
+        order = order[rep % 3:] + order[:rep % 3]
+        for what in order:
+            rows[what].append(run(what))
     return rows
 
 

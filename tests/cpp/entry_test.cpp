@@ -1,10 +1,12 @@
 #include "ledger/entry.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -151,6 +153,43 @@ TEST(EntryTest, DigestCoversTheJoinedBytesOnly) {
   // A NaN's payload bits are covered too.
   EXPECT_NE(digest("h", "t", "a", std::bit_cast<double>(0x7FF8000000000001ULL), "p"),
             digest("h", "t", "a", std::bit_cast<double>(0x7FF8000000000002ULL), "p"));
+}
+
+// SHA-256 of the joined inputs in one call, written with printf: a reference
+// that shares nothing with the hasher but the library.
+std::string reference_digest(std::string_view prev, std::string_view ts, std::string_view actor,
+                             double delta, std::string_view payload) {
+  std::uint64_t bits = std::bit_cast<std::uint64_t>(delta);
+  std::string joined = std::string(prev) + std::string(ts) + std::string(actor);
+  for (int shift = 56; shift >= 0; shift -= 8) joined.push_back(static_cast<char>(bits >> shift));
+  joined += payload;
+  unsigned char raw[32];
+  unsigned int length = 0;
+  EXPECT_EQ(EVP_Digest(joined.data(), joined.size(), raw, &length, EVP_sha256(), nullptr), 1);
+  std::string hex;
+  char pair[3];
+  for (unsigned char byte : raw) {
+    std::snprintf(pair, sizeof pair, "%02x", byte);
+    hex += pair;
+  }
+  return hex;
+}
+
+TEST(EntryTest, DigestEqualsSha256OfTheJoinedBytesAtEverySize) {
+  // Short inputs are hashed from one gathered buffer, long ones piece by
+  // piece: sizes on both sides of that boundary, each with its hex digits.
+  EntryHasher hasher;
+  const std::string prev(64, 'e');
+  const std::string ts = "2026-01-02T03:04:05.123+00:00";
+  constexpr std::size_t kSizes[] = {0, 1, 63, 64, 300, 400, 405, 406, 407, 408, 500, 1000, 5000};
+  for (std::size_t size : kSizes) {
+    std::string payload(size, 'p');
+    for (std::size_t i = 0; i < size; ++i) payload[i] = static_cast<char>('a' + i % 26);
+    const std::string expected = reference_digest(prev, ts, "actor", -2.5, payload);
+    auto got = hasher.digest(prev, ts, "actor", -2.5, payload);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(std::string_view(got->data(), got->size()), expected) << size;
+  }
 }
 
 TEST(EntryTest, IndexChangesTheLineButNotTheSignature) {
