@@ -113,6 +113,20 @@ def cli_rows(args, ledger_path, QuorvelRecorder):
     return rows
 
 
+def cli_memory(args, ledger_path, work):
+    """Peak resident memory (KiB) of the auditor's tool verifying with two jobs
+    the big ledger and its first thousand lines: it should not grow with the file."""
+    small = os.path.join(work, "small.jsonl")
+    with open(ledger_path, "rb") as big, open(small, "wb") as out:
+        out.write(b"".join(big.readline() for _ in range(1000)))
+    peaks = []
+    for path in (ledger_path, small):
+        out = subprocess.run([args.peak, args.cli, "verify", "--quiet", "--jobs", "2", path],
+                             check=True, capture_output=True, text=True).stdout
+        peaks.append(int(out.strip()))  # KiB
+    return peaks
+
+
 # Peak resident memory of one call, compared with the resident memory just
 # before it: the kernel's high-water mark is reset first (clear_refs 5), so the
 # interpreter's start-up peak does not hide what the call adds.
@@ -176,6 +190,7 @@ def main():
     parser.add_argument("--seed", type=int, default=42)
     parser.add_argument("--work-dir", default=None)
     parser.add_argument("--cli", default=None, help="the quorvel-ledger program, for its rows")
+    parser.add_argument("--peak", default=None, help="the peak-memory probe, for the tool's memory row")
     args = parser.parse_args()
 
     sys.path.insert(0, args.module_dir)
@@ -193,6 +208,7 @@ def main():
         scans = scan_rows(args, ledger_path, QuorvelRecorder)
         memory = memory_rows(args, ledger_path)
         cli = cli_rows(args, ledger_path, QuorvelRecorder) if args.cli else None
+        cli_peaks = cli_memory(args, ledger_path, work) if args.cli and args.peak else None
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -227,6 +243,12 @@ def main():
             verdicts.append(ok)
             print("| quorvel-ledger verify --jobs %d | %s ±%.0f%% | | %.2f x the module's verify | | | >= %.1f x: %s |"
                   % (jobs, fmt_time(cm), cs * 100, ratio, want, "met" if ok else "NOT met"))
+    if cli_peaks:
+        big, small = cli_peaks
+        ok = big - small <= 1024
+        verdicts.append(ok)
+        print("| peak memory of quorvel-ledger verify --jobs 2 | %d KiB | | %d KiB on the first 1,000 lines | | |"
+              " grows by <= 1024 KiB: %s |" % (big, small, "met" if ok else "NOT met"))
     for what in ("verify", "reopen"):
         kib = memory[what]
         ok = kib <= 1024
