@@ -207,7 +207,8 @@ def test_four_processes_append_whole_lines_to_one_file(ledger_path):
                  for n in range(4)]
     assert [process.wait(timeout=300) for process in processes] == [0, 0, 0, 0]
 
-    entries = read_entries(ledger_path)  # every line parses and carries its own digest
+    # Every line parses and carries its own digest.
+    entries = read_entries(ledger_path, blank_lines_allowed=True)
     assert len(entries) == 1200
     signatures = {entry["signature"] for entry in entries}
     for n in range(4):
@@ -217,6 +218,34 @@ def test_four_processes_append_whole_lines_to_one_file(ledger_path):
         assert own[0]["prev_hash"] == GENESIS or own[0]["prev_hash"] in signatures
         assert_chained(own, first_index=own[0]["index"], first_prev=own[0]["prev_hash"])
         assert [entry["payload"].split(":")[1] for entry in own] == [str(i) for i in range(300)]
+
+
+REOPENING_WRITER = """
+import sys
+from quorvel_ledger_rs import QuorvelRecorder
+path, name = sys.argv[1], sys.argv[2]
+for i in range(150):
+    QuorvelRecorder(path).commit_truth(name, float(i), name + ":" + str(i) + ":" + "x" * (i * 53 % 6000))
+"""
+
+
+def test_recorders_opened_for_each_commit_while_others_append(ledger_path):
+    # Each commit's recorder reads a file that others are appending to, often
+    # ending inside a line that is still being written: no entry may be lost
+    # or joined to another line.
+    env = dict(os.environ, PYTHONPATH=str(MODULE_DIR))
+    processes = [subprocess.Popen([sys.executable, "-c", REOPENING_WRITER, ledger_path, f"p{n}"], env=env)
+                 for n in range(4)]
+    assert [process.wait(timeout=300) for process in processes] == [0, 0, 0, 0]
+
+    entries = read_entries(ledger_path, blank_lines_allowed=True)
+    assert len(entries) == 600
+    signatures = {entry["signature"] for entry in entries}
+    for n in range(4):
+        own = [entry for entry in entries if entry["actor"] == f"p{n}"]
+        assert [entry["payload"].split(":")[1] for entry in own] == [str(i) for i in range(150)]
+        # Each commit continues from a line that was in the file when its recorder opened.
+        assert all(entry["prev_hash"] == GENESIS or entry["prev_hash"] in signatures for entry in own)
 
 
 def test_a_nul_in_the_path_is_kept_and_refused_at_open(tmp_path):
