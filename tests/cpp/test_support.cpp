@@ -94,7 +94,7 @@ std::string random_ledger_bytes(std::uint64_t seed) {
   const std::size_t lines = pick(12);
   for (std::size_t i = 0; i < lines; ++i) {
     const LogEntry entry{random() % 5 == 0 ? ~0ULL : random() % 1000, "t", "p", "a", 1.0,
-                         std::string(pick(4) == 0 ? 9000 + pick(20000) : pick(50), 'x'),
+                         std::string(pick(4) == 0 ? 9000 + pick(80000) : pick(50), 'x'),
                          "sig" + std::to_string(i)};
     std::string line = entry_to_json(entry);
     switch (pick(10)) {
