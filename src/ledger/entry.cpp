@@ -289,8 +289,8 @@ void write_hex(const unsigned char* raw, char* hex) {
 }
 
 // Inputs up to this size are gathered into one buffer and hashed with one
-// update: each update through EVP costs a few nanoseconds of dispatch and
-// buffering, a sixth of a short entry's digest with five of them.
+// update: each update through EVP costs some nanoseconds of dispatch and
+// buffering, an eighth of a short entry's digest with five of them.
 constexpr std::size_t kGatherLimit = 512;
 
 }  // namespace

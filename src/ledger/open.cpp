@@ -12,8 +12,8 @@
 namespace ledger {
 namespace {
 
-// The whole-file pass reads in larger chunks than the line reader: on a cached
-// file a sixth of its time went to the system calls of 8 KiB reads.
+// The whole-file pass reads in larger chunks than the line reader: with 8 KiB
+// reads, the system calls took about a seventh of its time on a cached file.
 constexpr std::size_t kChunkSize = 64 * 1024;
 
 struct FileScan {

@@ -322,7 +322,7 @@ class Parser {
                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     constexpr std::uint64_t kMaxExactInteger = std::uint64_t{1} << 53;
-    // Up to 19 digits (and a point) fit in 64 bits without wrapping.
+    // At most 19 characters hold at most 19 digits, which 64 bits hold without wrapping.
     if (number.has_exponent || number.end - number.int_begin > 19) return false;
     if (number.digits > kMaxExactInteger) return false;
     const auto fraction_digits = number.has_fraction ? number.end - number.int_end - 1 : 0;

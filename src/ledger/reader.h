@@ -43,8 +43,9 @@ class Utf8StreamValidator {
   bool valid_ = true;
 };
 
-// The read buffer of the ledger's readers: kReadBufferSize bytes, page-aligned
-// (aligned reads of a cached file are markedly faster). Move-only.
+// The read buffer of the ledger's readers: page-aligned (aligned reads of a
+// cached file are markedly faster), kReadBufferSize bytes unless a reader asks
+// for another size. Move-only.
 inline constexpr std::size_t kReadBufferSize = 8192;
 
 class ReadBuffer {
