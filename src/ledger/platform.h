@@ -66,7 +66,8 @@ Result<File> open_regular_for_read(std::string_view path);
 Result<std::size_t> read_some(const File& file, char* buffer, std::size_t size);
 
 // Reads up to `size` bytes at `offset` without moving the file position; 0
-// means `offset` is at or past the end. Interrupted reads are repeated.
+// means `offset` is at or past the end. Interrupted reads are repeated. Safe to
+// call from several threads on one file.
 Result<std::size_t> read_at(const File& file, std::uint64_t offset, char* buffer, std::size_t size);
 
 // The size in bytes of an open file, as the system reports it now.

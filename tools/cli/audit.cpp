@@ -7,8 +7,8 @@
 #include <thread>
 #include <utility>
 
-#include "ledger/platform.h"
 #include "cli/range_reader.h"
+#include "ledger/platform.h"
 
 namespace ledger::cli {
 namespace {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 
-#include "ledger/platform.h"
 #include "cli/range_reader.h"
 #include "ledger/parser.h"
+#include "ledger/platform.h"
 #include "ledger/reader.h"
 
 namespace ledger::cli {

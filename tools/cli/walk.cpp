@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "ledger/platform.h"
 #include "ledger/entry.h"
+#include "ledger/platform.h"
 #include "ledger/reader.h"
 
 namespace ledger::cli {
