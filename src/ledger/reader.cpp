@@ -33,7 +33,11 @@ void ReadBuffer::AlignedFree::operator()(char* p) const {
 ReadBuffer::ReadBuffer(std::size_t size)
     : data_(static_cast<char*>(::operator new[](size, std::align_val_t{kBufferAlignment}))) {}
 
-LedgerLineReader::LedgerLineReader(platform::File file) : file_(std::move(file)) {}
+LineSplitter::LineSplitter(std::size_t buffer_size, std::uint64_t start)
+    : buffer_(buffer_size), buffer_size_(buffer_size), buffer_offset_(start) {}
+
+LedgerLineReader::LedgerLineReader(platform::File file)
+    : file_(std::move(file)), lines_(kBufferSize, 0) {}
 
 Result<LedgerLineReader> LedgerLineReader::open(std::string_view path) {
   auto file = platform::open_regular_for_read(path);
@@ -41,63 +45,15 @@ Result<LedgerLineReader> LedgerLineReader::open(std::string_view path) {
   return LedgerLineReader(std::move(*file));
 }
 
-Result<bool> LedgerLineReader::refill() {
-  buffer_offset_ += fill_;
-  position_ = 0;
-  fill_ = 0;
-  if (at_end_) return false;
-  auto count = platform::read_some(file_, buffer_.data(), kBufferSize);
-  if (!count) return fail(std::move(count).error());
-  fill_ = *count;
-  if (fill_ == 0) at_end_ = true;
-  // Checking a whole buffer at once is cheaper than line by line. Lines end at
-  // line feeds, which never occur inside a multi-byte sequence, so while the
-  // file read so far is valid, so is every line in it.
-  if (prefix_valid_) prefix_valid_ = utf8_.feed(std::string_view(buffer_.data(), fill_));
-  return fill_ != 0;
-}
-
 Result<std::optional<std::string_view>> LedgerLineReader::next_line() {
-  spill_.clear();
-  line_offset_ = buffer_offset_ + position_;
-  std::string_view line;
-  for (;;) {
-    if (position_ == fill_) {
-      auto more = refill();
-      if (!more) return fail(std::move(more).error());
-      if (!*more) {
-        if (spill_.empty()) return std::nullopt;  // nothing left at all
-        line = spill_;                            // last line, no line feed
-        break;
-      }
-    }
-    const char* start = buffer_.data() + position_;
-    const std::size_t available = fill_ - position_;
-    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
-    if (newline == nullptr) {
-      spill_.append(start, available);
-      position_ = fill_;
-      continue;
-    }
-    const auto length = static_cast<std::size_t>(newline - start) + 1;
-    position_ += length;
-    if (spill_.empty()) {
-      line = std::string_view(start, length);
-    } else {
-      spill_.append(start, length);
-      line = spill_;
-    }
-    break;
-  }
-  // A line is known valid when everything read so far is; the last line of a
-  // file without a final line feed also needs its last sequence complete.
-  const bool known_valid = prefix_valid_ && (line.ends_with('\n') || utf8_.finish());
-  if (!known_valid && !is_valid_utf8(line)) return fail(Failure::io(std::string(kInvalidUtf8)));
-  if (line.ends_with('\n')) {
-    line.remove_suffix(1);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-  }
-  return line;
+  // The file is read front to back, so the offset of each read is implied.
+  auto line = lines_.next([this](std::uint64_t, char* buffer, std::size_t size) {
+    return platform::read_some(file_, buffer, size);
+  });
+  if (!line) return fail(std::move(line).error());
+  if (!*line) return std::nullopt;
+  if (!lines_.valid(**line)) return fail(Failure::io(std::string(kInvalidUtf8)));
+  return without_terminator(**line);
 }
 
 bool is_valid_utf8(std::string_view bytes) {

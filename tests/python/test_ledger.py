@@ -201,11 +201,16 @@ for i in range(300):
 """
 
 
-def test_four_processes_append_whole_lines_to_one_file(ledger_path):
+def run_four_writers(script, ledger_path):
+    """Runs `script` in four processes at once, named p0 to p3, to the end."""
     env = dict(os.environ, PYTHONPATH=str(MODULE_DIR))
-    processes = [subprocess.Popen([sys.executable, "-c", WRITER, ledger_path, f"p{n}"], env=env)
+    processes = [subprocess.Popen([sys.executable, "-c", script, ledger_path, f"p{n}"], env=env)
                  for n in range(4)]
     assert [process.wait(timeout=300) for process in processes] == [0, 0, 0, 0]
+
+
+def test_four_processes_append_whole_lines_to_one_file(ledger_path):
+    run_four_writers(WRITER, ledger_path)
 
     # Every line parses and carries its own digest.
     entries = read_entries(ledger_path, blank_lines_allowed=True)
@@ -233,10 +238,7 @@ def test_recorders_opened_for_each_commit_while_others_append(ledger_path):
     # Each commit's recorder reads a file that others are appending to, often
     # ending inside a line that is still being written: no entry may be lost
     # or joined to another line.
-    env = dict(os.environ, PYTHONPATH=str(MODULE_DIR))
-    processes = [subprocess.Popen([sys.executable, "-c", REOPENING_WRITER, ledger_path, f"p{n}"], env=env)
-                 for n in range(4)]
-    assert [process.wait(timeout=300) for process in processes] == [0, 0, 0, 0]
+    run_four_writers(REOPENING_WRITER, ledger_path)
 
     entries = read_entries(ledger_path, blank_lines_allowed=True)
     assert len(entries) == 600

@@ -1,19 +1,15 @@
 // Reading the lines of one byte range of a ledger file.
 //
-// Lines are split exactly as the core's LedgerLineReader splits them: a line
-// ends at a line feed, which is removed together with one carriage return
-// right before it; the last line of the file may lack the line feed; a line's
-// bytes, terminator included, must be valid UTF-8; lines have no length limit.
-// Unlike LedgerLineReader this reader starts at any line start and stops at a
-// limit, so a file can be walked in ranges by several threads at once, or from
-// a checkpoint on; it also tells whether each line ended with a line feed, and
-// it can go on past a line that is not valid UTF-8.
+// Lines are split by the core's LineSplitter, exactly as LedgerLineReader
+// splits them. Unlike LedgerLineReader this reader starts at any line start
+// and stops at a limit, so a file can be walked in ranges by several threads
+// at once, or from a checkpoint on; it also tells whether each line ended with
+// a line feed, and it can go on past a line that is not valid UTF-8.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -48,29 +44,18 @@ class RangeReader {
   // The current line without its terminator. Valid until the next call.
   std::string_view line() const { return line_; }
   // Byte offset in the file at which the current line starts.
-  std::uint64_t line_offset() const { return line_offset_; }
+  std::uint64_t line_offset() const { return lines_.line_offset(); }
   // True when the current line ended with a line feed.
   bool line_terminated() const { return terminated_; }
   // Byte offset just past the current line and its terminator.
-  std::uint64_t position() const { return buffer_start_ + cursor_; }
+  std::uint64_t position() const { return lines_.position(); }
 
  private:
-  Result<bool> refill();  // false at end of file
-
   const platform::File& file_;      // borrowed
   std::uint64_t limit_;             // no line starting here or later is read
-  std::unique_ptr<char[]> buffer_;  // buffer_size_ bytes
-  std::size_t buffer_size_;         // capacity of buffer_
-  std::size_t fill_ = 0;            // bytes of buffer_ that hold data
-  std::size_t cursor_ = 0;          // next unread byte in buffer_
-  std::uint64_t buffer_start_;      // file offset of buffer_[0]
-  bool at_end_ = false;             // a read has reported end of file
-  std::string spill_;               // a line that spans refills
+  LineSplitter lines_;              // the lines from the range's start on
   std::string_view line_;           // the current line
-  std::uint64_t line_offset_ = 0;   // file offset of the current line
   bool terminated_ = false;         // the current line ended with a line feed
-  Utf8StreamValidator utf8_;        // checks each buffer as it is filled
-  bool prefix_valid_ = true;        // everything read so far is UTF-8
 };
 
 // The offset of the first line that starts at or after `offset`: `offset`
