@@ -6,11 +6,15 @@
 //  - parsing into a reused entry (as the reopen scan does) and into reused
 //    views of the fields (as the verification walk does) gives exactly what
 //    parsing into a fresh entry gives;
+//  - the line with a space in front, which the shorter path for lines laid out
+//    as the writer lays them out never takes, reads the same: the same values,
+//    or the same failure one byte further on;
 //  - whatever parses has a finite delta, and its line as the writer makes it is
 //    one line that parses back to the same seven values, doubles bit for bit;
 //  - an input that is one JSON number, put in a line as delta_i, reads as the C
 //    library's correctly rounded strtod reads it (a result too large for a
-//    double is refused); one that is plain digits, put in as index, reads as
+//    double is refused), both in a line that the general walk reads and in
+//    one laid out as the writer lays it out; one that is plain digits, put in as index, reads as
 //    std::from_chars reads it, or is refused as too large.
 // The input is handed over in a buffer of its exact size, so AddressSanitizer
 // catches any read past the end of the line.
@@ -65,6 +69,15 @@ void check_line(std::string_view line) {
   static LogEntry reused{7, "stale timestamp", "stale prev", "stale actor", -3.5,
                          std::string(100, 'p'), "stale signature"};
   static EntryFields views;
+  const auto general = parse_log_entry(" " + std::string(line));
+  FUZZ_CHECK(general.has_value() == fresh.has_value(), show(line, fresh));
+  if (fresh) {
+    FUZZ_CHECK(same_values(*general, *fresh), show(line, fresh));
+  } else {
+    FUZZ_CHECK(general.error().code == fresh.error().code &&
+                   general.error().offset == fresh.error().offset + 1,
+               show(line, fresh));
+  }
   const auto into = parse_log_entry_into(line, reused);
   const auto viewed = parse_entry_fields(line, views);
   FUZZ_CHECK(into.has_value() == fresh.has_value(), show(line, fresh));
@@ -127,18 +140,25 @@ std::string bits_of(double value) {
   return text;
 }
 
+// A line laid out as the writer lays it out, whose delta_i is the given text.
+std::string writer_line_with(std::string_view delta) {
+  return R"({"index":0,"timestamp":"t","prev_hash":"p","actor":"a","delta_i":)" + std::string(delta) +
+         R"(,"payload":"x","signature":"s"})";
+}
+
 void check_number(std::string_view number) {
   const std::string text(number);  // strtod needs the terminating NUL
   const double expected = std::strtod(text.c_str(), nullptr);
-  const std::string as_delta = line_with("0", number);
-  const auto delta = parse_log_entry(as_delta);
-  if (std::isinf(expected)) {
-    FUZZ_CHECK(!delta && delta.error().code == ParseError::kDeltaTooLarge, show(as_delta, delta));
-  } else {
-    FUZZ_CHECK(delta.has_value(), show(as_delta, delta));
-    FUZZ_CHECK(std::bit_cast<std::uint64_t>(delta->delta_i) ==
-                   std::bit_cast<std::uint64_t>(expected),
-               show(as_delta, delta) + ", strtod gives " + bits_of(expected));
+  for (const std::string& as_delta : {line_with("0", number), writer_line_with(number)}) {
+    const auto delta = parse_log_entry(as_delta);
+    if (std::isinf(expected)) {
+      FUZZ_CHECK(!delta && delta.error().code == ParseError::kDeltaTooLarge, show(as_delta, delta));
+    } else {
+      FUZZ_CHECK(delta.has_value(), show(as_delta, delta));
+      FUZZ_CHECK(std::bit_cast<std::uint64_t>(delta->delta_i) ==
+                     std::bit_cast<std::uint64_t>(expected),
+                 show(as_delta, delta) + ", strtod gives " + bits_of(expected));
+    }
   }
 
   if (number.find_first_not_of("0123456789") != std::string_view::npos) return;

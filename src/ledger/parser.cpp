@@ -1,5 +1,6 @@
 #include "ledger/parser.h"
 
+#include "ledger/decimal.h"
 #include "ledger/string_scan.h"
 
 #include <array>
@@ -94,6 +95,8 @@ class Parser {
       : begin_(line.data()), p_(line.data()), end_(line.data() + line.size()), entry_(entry) {}
 
   std::expected<void, ParseFailure> run() {
+    if (parse_writer_layout()) return {};
+    p_ = begin_;
     skip_ws();
     if (p_ == end_) return failure(ParseError::kNoValue);
     bool ok;
@@ -119,6 +122,154 @@ class Parser {
   bool set_error(ParseError code) {
     error_ = {code, static_cast<std::size_t>(p_ - begin_)};
     return false;
+  }
+
+  // Lines as the writer makes them: the members in field order, no white
+  // space between tokens, no escapes. Matching that layout with fixed-size
+  // compares skips the general walk's bookkeeping for each member. Accepts
+  // only lines that the general walk reads the same way; false leaves the
+  // line to the general walk, which then decides from the start.
+  bool parse_writer_layout() {
+    if (!take<"{\"index\":">() || !parse_plain_index()) return false;
+    if (!take<",\"timestamp\":\"">() || !take_plain_string(entry_.timestamp)) return false;
+    if (!take<",\"prev_hash\":\"">() || !take_plain_string(entry_.prev_hash)) return false;
+    if (!take<",\"actor\":\"">() || !take_plain_string(entry_.actor)) return false;
+    if (!take<",\"delta_i\":">() || p_ == end_ || !parse_plain_delta()) return false;
+    if (!take<",\"payload\":\"">() || !take_plain_string(entry_.payload)) return false;
+    if (!take<",\"signature\":\"">() || !take_plain_string(entry_.signature)) return false;
+    if (!take<"}">()) return false;
+    skip_ws();
+    return p_ == end_;
+  }
+
+  // Consumes `kText` when p_ holds exactly it. Texts of 8 to 16 bytes are
+  // compared as two overlapping 8-byte words; for those sizes the compiler
+  // would otherwise call memcmp.
+  template <Literal kText>
+  bool take() {
+    constexpr std::size_t n = kText.size;
+    if (static_cast<std::size_t>(end_ - p_) < n) return false;
+    bool same;
+    if constexpr (n >= 8 && n <= 16) {
+      same = word_at(p_) == word_at(kText.text) && word_at(p_ + n - 8) == word_at(kText.text + n - 8);
+    } else {
+      same = std::memcmp(p_, kText.text, n) == 0;
+    }
+    if (!same) return false;
+    p_ += n;
+    return true;
+  }
+
+  static std::uint64_t word_at(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
+  }
+
+  // The rest of a string after its opening quote, when it holds no escape
+  // and no control character; consumes the closing quote.
+  [[gnu::always_inline]] bool take_plain_string(std::string_view& text) {
+    const char* start = p_;
+    p_ = detail::find_special(p_, end_);
+    if (p_ == end_ || *p_ != '"') return false;
+    text = std::string_view(start, static_cast<std::size_t>(p_ - start));
+    ++p_;
+    return true;
+  }
+
+  // delta_i as the writer writes most numbers: an optional '-', then at most
+  // 19 digits in all, with or without a fraction. Reads the digits eight at a
+  // time; other forms go to parse_delta.
+  bool parse_plain_delta() {
+    const char* const start = p_;
+    const char* q = p_ + (*p_ == '-');
+    const char* const int_begin = q;
+    const char* const int_end = q + digit_run(q);
+    const char* frac_end = int_end;
+    if (int_end != end_ && *int_end == '.') frac_end = int_end + 1 + digit_run(int_end + 1);
+    const auto int_digits = int_end - int_begin;
+    const auto frac_digits = frac_end == int_end ? 0 : frac_end - int_end - 1;
+    const bool plain = int_digits > 0 && (*int_begin != '0' || int_digits == 1) &&
+                       (frac_end == int_end || frac_digits > 0) && int_digits + frac_digits <= 19 &&
+                       end_ - frac_end >= 8 && *frac_end != 'e' && *frac_end != 'E';
+    if (!plain) return parse_delta();
+    std::uint64_t digits = digits_value(int_begin, int_digits);
+    if (frac_digits > 0) digits = digits * kPowersOfTen[frac_digits] + digits_value(int_end + 1, frac_digits);
+    p_ = frac_end;
+    const auto converted = detail::decimal_to_double(digits, static_cast<int>(frac_digits), start != int_begin);
+    if (converted) {
+      entry_.delta_i = *converted;
+      return true;
+    }
+    const auto [ptr, ec] = std::from_chars(start, frac_end, entry_.delta_i);
+    return ec == std::errc() && ptr == frac_end;
+  }
+
+  static constexpr std::uint64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000,
+      100000000, 1000000000, 10000000000, 100000000000, 1000000000000, 10000000000000,
+      100000000000000, 1000000000000000, 10000000000000000, 100000000000000000,
+      1000000000000000000, 10000000000000000000U};
+
+  // Number of ASCII digits starting at q, counted up to at least 20: enough
+  // to tell that a number is too long for the plain form.
+  std::ptrdiff_t digit_run(const char* q) const {
+    if (end_ - q >= 24) {
+      const std::uint64_t first = nondigit_bytes(word_at(q));
+      if (first != 0) return std::countr_zero(first) / 8;
+      const std::uint64_t second = nondigit_bytes(word_at(q + 8));
+      if (second != 0) return 8 + std::countr_zero(second) / 8;
+      const std::uint64_t third = nondigit_bytes(word_at(q + 16));
+      return 16 + (third != 0 ? std::countr_zero(third) / 8 : 8);
+    }
+    const char* r = q;
+    while (r != end_ && r - q < 20 && is_digit(*r)) ++r;
+    return r - q;
+  }
+
+  // High bit set in each byte of `word` that is not an ASCII digit; the
+  // lowest flagged byte is exact, higher ones may be false alarms.
+  static std::uint64_t nondigit_bytes(std::uint64_t word) {
+    const std::uint64_t offset = word ^ (detail::kOnes * '0');  // digits become 0 to 9
+    return ((offset + detail::kOnes * 0x76) | offset) & detail::kHighBits;
+  }
+
+  // Value of the `count` (at most 19) digits at q; eight bytes past the
+  // digits must be readable.
+  static std::uint64_t digits_value(const char* q, std::ptrdiff_t count) {
+    std::uint64_t value = 0;
+    for (; count >= 8; count -= 8, q += 8) value = value * 100000000 + eight_digits(word_at(q));
+    if (count > 0) {
+      // Shift the last digits to the top of a word and fill below with '0'.
+      const auto shift = static_cast<unsigned>(8 - count) * 8;
+      const std::uint64_t word = (word_at(q) << shift) | ((detail::kOnes * '0') >> (64 - shift));
+      value = value * kPowersOfTen[count] + eight_digits(word);
+    }
+    return value;
+  }
+
+  // Value of eight ASCII digits, the first in the lowest byte.
+  static std::uint64_t eight_digits(std::uint64_t word) {
+    word -= detail::kOnes * '0';
+    word = word * 10 + (word >> 8);  // pairs of digits in alternate bytes
+    word = (((word & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
+            (((word >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >> 32;
+    return word;
+  }
+
+  // index as plain digits (no leading zero) that fit in 64 bits.
+  bool parse_plain_index() {
+    const char* q = p_;
+    std::uint64_t value = 0;
+    while (q != end_ && is_digit(*q)) {
+      const auto digit = static_cast<std::uint64_t>(*q - '0');
+      if (value > (UINT64_MAX - digit) / 10) return false;
+      value = value * 10 + digit;
+      ++q;
+    }
+    if (q == p_ || (*p_ == '0' && q - p_ > 1)) return false;
+    entry_.index = value;
+    p_ = q;
+    return true;
   }
 
   // Every JSON white-space byte is at most ' ': one test settles the common
@@ -313,21 +464,16 @@ class Parser {
     return set_error(ParseError::kDeltaTooLarge);
   }
 
-  // The common short number without exponent whose digits, read as an
-  // integer, and whose power of ten are both exact doubles: then one
-  // correctly rounded division gives the nearest double, as from_chars would.
-  // The digits were read as an integer while the number was scanned.
+  // A number without exponent with at most 19 digits, read as an integer
+  // while the number was scanned, converts without a library call.
   static bool exact_decimal(const NumberText& number, double& value) {
-    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    constexpr std::uint64_t kMaxExactInteger = std::uint64_t{1} << 53;
     // At most 19 characters hold at most 19 digits, which 64 bits hold without wrapping.
     if (number.has_exponent || number.end - number.int_begin > 19) return false;
-    if (number.digits > kMaxExactInteger) return false;
     const auto fraction_digits = number.has_fraction ? number.end - number.int_end - 1 : 0;
-    const double magnitude = static_cast<double>(number.digits) / kPowersOfTen[fraction_digits];
-    value = number.begin != number.int_begin ? -magnitude : magnitude;
+    const auto converted = detail::decimal_to_double(number.digits, static_cast<int>(fraction_digits),
+                                                     number.begin != number.int_begin);
+    if (!converted) return false;
+    value = *converted;
     return true;
   }
 

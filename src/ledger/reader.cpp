@@ -62,11 +62,16 @@ bool is_valid_utf8(std::string_view bytes) {
   while (p != end) {
     // ASCII runs are the common case: test many bytes at a time.
 #if defined(__SSE2__)
-    while (end - p >= 32) {
-      const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-      if (_mm_movemask_epi8(_mm_or_si128(first, second)) != 0) break;
-      p += 32;
+    while (end - p >= 64) {
+      const auto* block = reinterpret_cast<const __m128i*>(p);
+      const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(block), _mm_loadu_si128(block + 1)),
+                                       _mm_or_si128(_mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3)));
+      if (_mm_movemask_epi8(any) != 0) break;
+      p += 64;
+    }
+    while (end - p >= 16) {
+      if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) != 0) break;
+      p += 16;
     }
 #endif
     while (end - p >= 8) {

@@ -19,8 +19,11 @@ Result<bool> verify_ledger_file(std::string_view path) {
     auto line = reader->next_line();
     if (!line) return fail(std::move(line).error());
     if (!line->has_value()) return true;
-    if (is_blank_line(**line)) continue;
-    if (!parse_entry_fields(**line, entry)) return false;
+    if (!parse_entry_fields(**line, entry)) {
+      // A blank line holds no JSON value, so it never parses; it is skipped.
+      if (is_blank_line(**line)) continue;
+      return false;
+    }
     if (entry.prev_hash != expected_link) return false;
     auto digest = hasher.digest(entry.prev_hash, entry.timestamp, entry.actor, entry.delta_i,
                                 entry.payload);

@@ -7,6 +7,7 @@
 #include <random>
 #include <cmath>
 #include <string>
+#include <vector>
 
 namespace ledger {
 namespace {
@@ -180,6 +181,47 @@ TEST(ParserTest, RefusedLines) {
   }
 }
 
+// Lines laid out as the writer lays them out take a shorter path through the
+// parser. Whatever such a line holds after a change, that path must read it
+// exactly as the general walk does, which a leading space forces: the same
+// values, or the same failure one byte further on.
+TEST(ParserTest, WriterLayoutReadsAsTheGeneralWalkDoes) {
+  std::vector<std::string> lines;
+  for (const char* delta : {"0", "-0", "7", "-12.5", "1055.1007751937984", "-1207.5019305019305",
+                            "123456789012345678.5", "1e+300", "4.9406564584124654e-324", "-0.000001"}) {
+    lines.push_back(with_member("delta_i", delta));
+  }
+  lines.push_back(with_member("index", "18446744073709551615"));
+  lines.push_back(with_member("actor", R"("tab	and é")"));
+  lines.push_back(kLine + "\r\n");
+  const char kBytes[] = {'"', '\\', ' ', '0', '9', '-', '+', '.', 'e', ',', ':', '{', '}', ']', '\x01', 'a'};
+  auto same_reading = [](const std::string& line) {
+    const auto direct = parse_log_entry(line);
+    const auto general = parse_log_entry(" " + line);
+    ASSERT_EQ(direct.has_value(), general.has_value()) << line;
+    if (direct) {
+      EXPECT_EQ(*direct, *general) << line;
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(direct->delta_i), std::bit_cast<std::uint64_t>(general->delta_i)) << line;
+    } else {
+      EXPECT_EQ(direct.error().code, general.error().code) << line;
+      EXPECT_EQ(direct.error().offset + 1, general.error().offset) << line;
+    }
+  };
+  for (const std::string& line : lines) {
+    same_reading(line);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      same_reading(line.substr(0, i));
+      same_reading(line.substr(0, i) + line.substr(i + 1));
+      for (char byte : kBytes) {
+        std::string changed = line;
+        changed[i] = byte;
+        same_reading(changed);
+        same_reading(line.substr(0, i) + byte + line.substr(i));
+      }
+    }
+  }
+}
+
 TEST(ParserTest, SkippedValuesFollowTheRelaxedRules) {
   // Sizes are not checked and \u escapes need no partner inside skipped values.
   for (const char* member : {R"("x":1e99999)", R"("x":123456789012345678901234567890)",
@@ -222,16 +264,52 @@ TEST(ParserTest, EveryErrorHasADescription) {
 namespace ledger {
 namespace {
 
+// The decimal text of digits / 10^fraction_digits, as a writer might put it.
+std::string decimal_text(std::uint64_t digits, int fraction_digits) {
+  std::string text = std::to_string(digits);
+  if (fraction_digits == 0) return text;
+  const auto places = static_cast<std::size_t>(fraction_digits);
+  if (text.size() <= places) text.insert(0, places + 1 - text.size(), '0');
+  text.insert(text.size() - places, ".");
+  return text;
+}
+
 // Every number text reads as the double nearest to its exact value, whichever
-// way the parser gets there: checked against std::from_chars on random texts
-// and on the shortest texts of random doubles.
+// way the parser gets there: checked against std::from_chars on random texts,
+// on numbers that lie on or next to the midpoint between two doubles, and on
+// the shortest texts of random doubles. Each text is read both in a line as
+// the writer lays it out and in one that needs the general walk.
 TEST(ParserNumberTest, DeltaIsTheNearestDouble) {
   std::mt19937_64 random(99);
   auto parsed_delta = [](const std::string& text) {
-    auto entry = parse_log_entry(with_member("delta_i", text));
-    EXPECT_TRUE(entry.has_value()) << text;
-    return entry ? entry->delta_i : 0.0;
+    const std::string line = with_member("delta_i", text);
+    auto entry = parse_log_entry(line);
+    auto general = parse_log_entry(" " + line);
+    EXPECT_TRUE(entry.has_value() && general.has_value()) << text;
+    if (!entry || !general) return 0.0;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(entry->delta_i), std::bit_cast<std::uint64_t>(general->delta_i)) << text;
+    return entry->delta_i;
   };
+  auto expect_nearest = [&](const std::string& text) {
+    double expected = 0;
+    std::from_chars(text.data(), text.data() + text.size(), expected);
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(parsed_delta(text)), std::bit_cast<std::uint64_t>(expected)) << text;
+  };
+  // Up to 19 digits in all, any split between integer and fraction.
+  for (int i = 0; i < 100'000; ++i) {
+    const std::uint64_t digits = random() % 10'000'000'000'000'000'000U >> (random() % 64);
+    expect_nearest((random() % 2 ? "-" : "") + decimal_text(digits, static_cast<int>(random() % 20)));
+  }
+  // Midpoints: an odd 54-bit number times a power of two, divided by 10^k,
+  // and the numbers one unit in the last digit on either side.
+  for (int i = 0; i < 20'000; ++i) {
+    const int places = static_cast<int>(random() % 5);
+    std::uint64_t digits = (random() >> 11) | (std::uint64_t{1} << 53) | 1;
+    for (int k = 0; k < places; ++k) digits *= 5;
+    if (digits < (std::uint64_t{1} << 63)) digits <<= random() % static_cast<unsigned>(std::countl_zero(digits));
+    for (std::uint64_t nearby : {digits - 1, digits, digits + 1}) expect_nearest(decimal_text(nearby, places));
+  }
+  // Any length, with or without a fraction.
   for (int i = 0; i < 100'000; ++i) {
     std::string text = random() % 2 ? "-" : "";
     const std::size_t integer_digits = 1 + random() % 17;
@@ -243,9 +321,7 @@ TEST(ParserNumberTest, DeltaIsTheNearestDouble) {
       const std::size_t fraction_digits = 1 + random() % 20;
       for (std::size_t d = 0; d < fraction_digits; ++d) text += static_cast<char>('0' + random() % 10);
     }
-    double expected = 0;
-    std::from_chars(text.data(), text.data() + text.size(), expected);
-    ASSERT_EQ(std::bit_cast<std::uint64_t>(parsed_delta(text)), std::bit_cast<std::uint64_t>(expected)) << text;
+    expect_nearest(text);
   }
   for (int i = 0; i < 100'000; ++i) {
     const double value = std::bit_cast<double>(random());
