@@ -82,9 +82,10 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkCo
       seg.brk->column = first_invalid_utf8_column(line);
       break;
     }
-    if (is_blank_line(line)) continue;
     auto parsed = parse_entry_fields(line, entry);
     if (!parsed) {
+      // A blank line holds no JSON value, so it never parses; it is skipped.
+      if (is_blank_line(line)) continue;
       seg.brk = Break::at(BreakKind::kNotEntry, seg.lines, offset);
       seg.brk->column = parsed.error().offset + 1;
       seg.brk->parse_error = parsed.error().code;
