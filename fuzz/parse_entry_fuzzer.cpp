@@ -14,8 +14,8 @@
 //  - an input that is one JSON number, put in a line as delta_i, reads as the C
 //    library's correctly rounded strtod reads it (a result too large for a
 //    double is refused), both in a line that the general walk reads and in
-//    one laid out as the writer lays it out; one that is plain digits, put in as index, reads as
-//    std::from_chars reads it, or is refused as too large.
+//    one laid out as the writer lays it out; one that is plain digits, put in
+//    as index, reads as std::from_chars reads it, or is refused as too large.
 // The input is handed over in a buffer of its exact size, so AddressSanitizer
 // catches any read past the end of the line.
 #include <bit>

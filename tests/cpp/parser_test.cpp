@@ -192,7 +192,7 @@ TEST(ParserTest, WriterLayoutReadsAsTheGeneralWalkDoes) {
     lines.push_back(with_member("delta_i", delta));
   }
   lines.push_back(with_member("index", "18446744073709551615"));
-  lines.push_back(with_member("actor", R"("tab	and é")"));
+  lines.push_back(with_member("actor", R"("tab\tand \u00e9")"));
   lines.push_back(kLine + "\r\n");
   const char kBytes[] = {'"', '\\', ' ', '0', '9', '-', '+', '.', 'e', ',', ':', '{', '}', ']', '\x01', 'a'};
   auto same_reading = [](const std::string& line) {
