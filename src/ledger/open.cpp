@@ -80,7 +80,7 @@ Result<std::uint64_t> line_start(const platform::File& file, std::uint64_t line_
 }
 
 struct ChainScan {
-  ChainHead found;
+  ChainHead found{std::string(GENESIS_BLOCK_HASH), 0};  // a fresh chain until a line parses
   bool ends_inside_line = false;  // the file's last byte is not a line feed
 };
 
@@ -89,7 +89,7 @@ struct ChainScan {
 // once to check its encoding and find its end, and then lines are taken from
 // the end backwards until one parses. Memory stays at one buffer and one line.
 Result<ChainScan> scan_chain(std::string_view path) {
-  ChainScan result{ChainHead{std::string(GENESIS_BLOCK_HASH), 0}};
+  ChainScan result;
   ChainHead& found = result.found;
   if (!platform::exists(path)) return result;
   auto file = platform::open_regular_for_read(path);
@@ -136,7 +136,7 @@ RecorderState open_recorder(std::string_view log_path) {
   auto validated = validate_log_path(log_path);
   std::string path = validated ? std::move(*validated) : std::string(log_path);
   auto scan = scan_chain(path);
-  ChainScan chain = scan ? std::move(*scan) : ChainScan{ChainHead{std::string(GENESIS_BLOCK_HASH), 0}};
+  ChainScan chain = scan ? std::move(*scan) : ChainScan{};
   RecorderState state =
       create_recorder_state(std::move(path), std::move(chain.found.head), chain.found.count);
   state.ends_inside_line = chain.ends_inside_line;

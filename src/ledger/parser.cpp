@@ -82,9 +82,6 @@ struct NumberText {
   const char* end;        // one past the number
   bool has_fraction;
   bool has_exponent;
-  // The integer and fraction digits read as one integer, modulo 2^64 (exact
-  // when there are at most 19 of them); filled only when the scan asks for it.
-  std::uint64_t digits = 0;
 };
 
 // Cursor over one line. Each step returns false at the first violation, after
@@ -451,7 +448,7 @@ class Parser {
     if (*p_ != '-' && !is_digit(*p_)) return set_error(ParseError::kWrongType);
     const char* start = p_;
     NumberText number;
-    if (!scan_number</*kAccumulate=*/true>(number)) return false;
+    if (!scan_number(number)) return false;
     if (exact_decimal(number, entry_.delta_i)) return true;
     const auto [ptr, ec] = std::from_chars(number.begin, number.end, entry_.delta_i);
     if (ec == std::errc() && ptr == number.end) return true;
@@ -464,13 +461,18 @@ class Parser {
     return set_error(ParseError::kDeltaTooLarge);
   }
 
-  // A number without exponent with at most 19 digits, read as an integer
-  // while the number was scanned, converts without a library call.
+  // A number without exponent with at most 19 digits converts without a
+  // library call. Lines in the writer's layout never get here (see
+  // parse_plain_delta), so a plain loop over the digits does.
   static bool exact_decimal(const NumberText& number, double& value) {
     // At most 19 characters hold at most 19 digits, which 64 bits hold without wrapping.
     if (number.has_exponent || number.end - number.int_begin > 19) return false;
+    std::uint64_t digits = 0;
+    for (const char* q = number.int_begin; q != number.end; ++q) {
+      if (*q != '.') digits = digits * 10 + static_cast<std::uint64_t>(*q - '0');
+    }
     const auto fraction_digits = number.has_fraction ? number.end - number.int_end - 1 : 0;
-    const auto converted = detail::decimal_to_double(number.digits, static_cast<int>(fraction_digits),
+    const auto converted = detail::decimal_to_double(digits, static_cast<int>(fraction_digits),
                                                      number.begin != number.int_begin);
     if (!converted) return false;
     value = *converted;
@@ -502,20 +504,8 @@ class Parser {
     return position + exponent >= 0;
   }
 
-  // Scans a JSON number at p_ and checks its form; with kAccumulate, also
-  // reads its integer and fraction digits into number.digits on the way.
-  template <bool kAccumulate = false>
+  // Scans a JSON number at p_ and checks its form only.
   bool scan_number(NumberText& number) {
-    std::uint64_t digits = 0;
-    // A local cursor: the loop then keeps it in a register.
-    auto take_digits = [&] {
-      const char* q = p_;
-      while (q != end_ && is_digit(*q)) {
-        if constexpr (kAccumulate) digits = digits * 10 + static_cast<std::uint64_t>(*q - '0');
-        ++q;
-      }
-      p_ = q;
-    };
     number.begin = p_;
     if (*p_ == '-') ++p_;
     number.int_begin = p_;
@@ -524,7 +514,7 @@ class Parser {
       ++p_;
       if (p_ != end_ && is_digit(*p_)) return set_error(ParseError::kBadNumber);
     } else if (is_digit(*p_)) {
-      take_digits();
+      while (p_ != end_ && is_digit(*p_)) ++p_;
     } else {
       return set_error(ParseError::kBadNumber);
     }
@@ -533,9 +523,8 @@ class Parser {
     if (number.has_fraction) {
       ++p_;
       if (p_ == end_ || !is_digit(*p_)) return set_error(ParseError::kBadNumber);
-      take_digits();
+      while (p_ != end_ && is_digit(*p_)) ++p_;
     }
-    number.digits = digits;
     number.has_exponent = p_ != end_ && (*p_ == 'e' || *p_ == 'E');
     if (number.has_exponent) {
       ++p_;

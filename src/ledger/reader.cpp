@@ -24,6 +24,24 @@ std::size_t sequence_length(unsigned char lead) {
   return 1;
 }
 
+// Bounds of the byte after `lead` in a valid sequence. They are narrower than
+// any continuation byte's for the leads that could otherwise start an
+// overlong form, a surrogate or a code point above U+10FFFF.
+struct SecondByteBounds {
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+};
+
+SecondByteBounds second_byte_bounds(unsigned char lead) {
+  switch (lead) {
+    case 0xE0: return {0xA0, 0xBF};  // no overlong forms
+    case 0xED: return {0x80, 0x9F};  // no surrogates
+    case 0xF0: return {0x90, 0xBF};  // no overlong forms
+    case 0xF4: return {0x80, 0x8F};  // nothing above U+10FFFF
+    default: return {};
+  }
+}
+
 }  // namespace
 
 void ReadBuffer::AlignedFree::operator()(char* p) const {
@@ -86,24 +104,11 @@ bool is_valid_utf8(std::string_view bytes) {
       ++p;
       continue;
     }
-    std::size_t length;
-    unsigned char low = 0x80;  // bounds of the second byte
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;   // no overlong forms
-      if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;   // no overlong forms
-      if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-    } else {
-      return false;
-    }
+    const std::size_t length = sequence_length(lead);
+    if (length == 1) return false;  // a continuation byte, or a byte that leads nothing
     if (static_cast<std::size_t>(end - p) < length) return false;
-    if (p[1] < low || p[1] > high) return false;
+    const SecondByteBounds second = second_byte_bounds(lead);
+    if (p[1] < second.low || p[1] > second.high) return false;
     for (std::size_t i = 2; i < length; ++i) {
       if (!is_continuation(p[i])) return false;
     }
@@ -142,14 +147,13 @@ bool Utf8StreamValidator::feed(std::string_view chunk) {
 bool Utf8StreamValidator::cut_inside_character() const {
   if (!valid_ || pending_size_ == 0) return false;
   // The held-back bytes start a longer sequence; they must be a prefix that
-  // some continuation makes valid (the same bounds as is_valid_utf8's).
+  // some continuation makes valid.
   const auto lead = static_cast<unsigned char>(pending_[0]);
-  if (sequence_length(lead) <= pending_size_ || lead < 0xC2 || lead > 0xF4) return false;
+  if (sequence_length(lead) <= pending_size_) return false;  // also a byte that leads nothing
   if (pending_size_ >= 2) {
     const auto second = static_cast<unsigned char>(pending_[1]);
-    const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    if (second < low || second > high) return false;
+    const SecondByteBounds bounds = second_byte_bounds(lead);
+    if (second < bounds.low || second > bounds.high) return false;
   }
   return pending_size_ < 3 || is_continuation(static_cast<unsigned char>(pending_[2]));
 }

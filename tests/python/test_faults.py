@@ -249,6 +249,24 @@ def load_shim():
     return ctypes.CDLL(os.environ["FAULT_SHIM"])
 
 
+def with_two_entries(work, ledger, path=None):
+    path = path or work / "ledger.jsonl"
+    ledger.files = [path]
+    recorder = QuorvelRecorder(str(path))
+    assert [ledger.commit(recorder), ledger.commit(recorder)] == ["e0", "e1"]
+    return path, recorder
+
+
+def finish(outcome, path, recorder, ledger, reopen=True):
+    """The common ending: the next commit, the file, the verdict and, unless
+    told otherwise, a reopened recorder."""
+    outcome.update(next=ledger.next(recorder), final=ledger.describe(path),
+                   verify_after=verdict(recorder))
+    if reopen:
+        outcome["reopened"] = ledger.next(QuorvelRecorder(str(path)), name="r")
+    return outcome
+
+
 def scenario_missing_directory(work, ledger):
     path = work / "missing" / "ledger.jsonl"
     recorder = QuorvelRecorder(str(path))
@@ -256,9 +274,7 @@ def scenario_missing_directory(work, ledger):
                "file": ledger.describe(path)}
     os.mkdir(work / "missing")
     ledger.files = [path]
-    outcome.update(next=ledger.next(recorder), final=ledger.describe(path),
-                   verify_after=verdict(recorder))
-    return outcome
+    return finish(outcome, path, recorder, ledger, reopen=False)
 
 
 def scenario_directory_as_path(work, ledger):
@@ -269,9 +285,7 @@ def scenario_directory_as_path(work, ledger):
                "file": "a directory" if path.is_dir() else "?"}
     path.rmdir()
     ledger.files = [path]
-    outcome.update(next=ledger.next(recorder), final=ledger.describe(path),
-                   verify_after=verdict(recorder))
-    return outcome
+    return finish(outcome, path, recorder, ledger, reopen=False)
 
 
 def scenario_device_full(work, ledger):
@@ -283,26 +297,7 @@ def scenario_device_full(work, ledger):
     outcome["raised again"] = ledger.commit(recorder)
     path.unlink()
     ledger.files = [path]
-    outcome.update(next=ledger.next(recorder), final=ledger.describe(path),
-                   verify_after=verdict(recorder),
-                   reopened=ledger.next(QuorvelRecorder(str(path)), name="r"))
-    return outcome
-
-
-def with_two_entries(work, ledger):
-    path = work / "ledger.jsonl"
-    ledger.files = [path]
-    recorder = QuorvelRecorder(str(path))
-    assert [ledger.commit(recorder), ledger.commit(recorder)] == ["e0", "e1"]
-    return path, recorder
-
-
-def finish(outcome, path, recorder, ledger):
-    """The common ending: the next commit, the file, the verdict, a reopened recorder."""
-    outcome.update(next=ledger.next(recorder), final=ledger.describe(path),
-                   verify_after=verdict(recorder),
-                   reopened=ledger.next(QuorvelRecorder(str(path)), name="r"))
-    return outcome
+    return finish(outcome, path, recorder, ledger)
 
 
 def scenario_file_size_limit(work, ledger):
@@ -401,20 +396,15 @@ def scenario_interrupted_and_short_calls(work, ledger):
 def scenario_read_and_write_errors(work, ledger):
     """Every read and write of the ledger fails with EIO for a while."""
     shim = load_shim()
-    path = work / "shimmed" / "ledger.jsonl"
-    path.parent.mkdir()
-    ledger.files = [path]
-    recorder = QuorvelRecorder(str(path))
-    assert [ledger.commit(recorder), ledger.commit(recorder)] == ["e0", "e1"]
+    (work / "shimmed").mkdir()
+    path, recorder = with_two_entries(work, ledger, work / "shimmed" / "ledger.jsonl")
     shim.shim_set_mode(2)
     opened_meanwhile = QuorvelRecorder(str(path))
     outcome = {"raised": ledger.commit(recorder), "verify": verdict(recorder)}
     shim.shim_set_mode(0)
     outcome.update(file=ledger.describe(path),
                    **{"opened meanwhile": ledger.next(opened_meanwhile, name="m0")})
-    outcome.update(next=ledger.next(recorder), final=ledger.describe(path),
-                   verify_after=verdict(recorder))
-    return outcome
+    return finish(outcome, path, recorder, ledger, reopen=False)
 
 
 def scenario_signals_interrupt_a_blocked_write(work, ledger):

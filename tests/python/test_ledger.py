@@ -209,15 +209,21 @@ def run_four_writers(script, ledger_path):
     assert [process.wait(timeout=300) for process in processes] == [0, 0, 0, 0]
 
 
+def entries_by_writer(ledger_path, total):
+    """The ledger's entries (blank lines allowed) as the lists of p0 to p3, in
+    file order, and the set of all signatures."""
+    entries = read_entries(ledger_path, blank_lines_allowed=True)
+    assert len(entries) == total
+    by_writer = [[entry for entry in entries if entry["actor"] == f"p{n}"] for n in range(4)]
+    return by_writer, {entry["signature"] for entry in entries}
+
+
 def test_four_processes_append_whole_lines_to_one_file(ledger_path):
     run_four_writers(WRITER, ledger_path)
 
     # Every line parses and carries its own digest.
-    entries = read_entries(ledger_path, blank_lines_allowed=True)
-    assert len(entries) == 1200
-    signatures = {entry["signature"] for entry in entries}
-    for n in range(4):
-        own = [entry for entry in entries if entry["actor"] == f"p{n}"]
+    by_writer, signatures = entries_by_writer(ledger_path, 1200)
+    for own in by_writer:
         # Each process continues its own chain, in file order, from whatever
         # last line it found when it opened the file.
         assert own[0]["prev_hash"] == GENESIS or own[0]["prev_hash"] in signatures
@@ -240,11 +246,8 @@ def test_recorders_opened_for_each_commit_while_others_append(ledger_path):
     # or joined to another line.
     run_four_writers(REOPENING_WRITER, ledger_path)
 
-    entries = read_entries(ledger_path, blank_lines_allowed=True)
-    assert len(entries) == 600
-    signatures = {entry["signature"] for entry in entries}
-    for n in range(4):
-        own = [entry for entry in entries if entry["actor"] == f"p{n}"]
+    by_writer, signatures = entries_by_writer(ledger_path, 600)
+    for own in by_writer:
         assert [entry["payload"].split(":")[1] for entry in own] == [str(i) for i in range(150)]
         # Each commit continues from a line that was in the file when its recorder opened.
         assert all(entry["prev_hash"] == GENESIS or entry["prev_hash"] in signatures for entry in own)
