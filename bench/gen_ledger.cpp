@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "ledger/digest.h"
 #include "ledger/entry.h"
 
 int main(int argc, char** argv) {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "ledger/digest.h"
 #include "ledger/entry.h"
 #include "ledger/parser.h"
 #include "ledger/reader.h"

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "ledger/digest.h"
 #include "ledger/entry.h"
 #include "ledger/failure.h"
 #include "ledger/platform.h"

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "ledger/digest.h"
 #include "ledger/entry.h"
 #include "ledger/parser.h"
 #include "ledger/reader.h"

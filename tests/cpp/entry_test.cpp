@@ -1,3 +1,4 @@
+#include "ledger/digest.h"
 #include "ledger/entry.h"
 
 #include <gtest/gtest.h>

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "ledger/digest.h"
 #include "ledger/entry.h"
 #include "ledger/verify.h"
 

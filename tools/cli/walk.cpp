@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "ledger/digest.h"
 #include "ledger/entry.h"
 #include "ledger/platform.h"
 #include "ledger/reader.h"

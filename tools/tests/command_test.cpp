@@ -16,6 +16,7 @@
 
 #include "cli/json.h"
 #include "cli/progress.h"
+#include "ledger/digest.h"
 #include "ledger/parser.h"
 #include "support.h"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/audit.h"
+#include "ledger/digest.h"
 #include "ledger/parser.h"
 #include "ledger/reader.h"
 #include "ledger/verify.h"

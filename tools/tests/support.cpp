@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "ledger/digest.h"
+
 #include <stdlib.h>
 
 #include <fstream>

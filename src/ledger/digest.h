@@ -1,0 +1,48 @@
+// The entry digest: what an entry's signature is.
+//
+// The signature is SHA-256 over prev_hash, timestamp, actor, the 8 big-endian
+// bytes of delta_i and payload, joined with no separators, as 64 lowercase hex
+// digits. index and signature are not covered. Stored ledgers and their other
+// readers depend on exactly these bytes.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "ledger/failure.h"
+#include "ledger/format.h"
+
+struct evp_md_ctx_st;
+struct evp_md_st;
+
+namespace ledger {
+
+using DigestHex = std::array<char, kSignatureLength>;
+
+// A reusable SHA-256 context for entry digests: resetting a context is cheaper
+// than making a fresh one, so the commit path and the verification walk each
+// keep one. Not thread-safe: one owner at a time.
+class EntryHasher {
+ public:
+  EntryHasher();
+  ~EntryHasher();
+  EntryHasher(const EntryHasher&) = delete;
+  EntryHasher& operator=(const EntryHasher&) = delete;
+
+  // Digest of the five inputs as 64 lowercase hex digits. Fails only when
+  // libcrypto does (out of memory), as an internal fault.
+  Result<DigestHex> digest(std::string_view prev_hash, std::string_view timestamp,
+                           std::string_view actor, double delta, std::string_view payload);
+
+ private:
+  evp_md_ctx_st* ctx_;  // owned; null if allocation failed
+  evp_md_st* md_;       // owned SHA-256 implementation, fetched once
+};
+
+// One-shot form of EntryHasher::digest.
+Result<std::string> compute_entry_digest(std::string_view prev_hash, std::string_view timestamp,
+                                         std::string_view actor, double delta,
+                                         std::string_view payload);
+
+}  // namespace ledger
