@@ -106,7 +106,7 @@ void check_utf8_validation(std::string_view file) {
   // Chunks of one to four bytes (chosen by the input's size, so the corpus
   // covers them all) cut sequences at every position; the reader's buffer
   // size is the chunking that the reopen scan uses.
-  for (std::size_t chunk : {1 + file.size() % 4, LedgerLineReader::kBufferSize}) {
+  for (std::size_t chunk : {1 + file.size() % 4, kReadBufferSize}) {
     Utf8StreamValidator stream;
     for (std::size_t at = 0; at < file.size(); at += chunk) stream.feed(file.substr(at, chunk));
     FUZZ_CHECK(stream.finish() == valid, "streamed in chunks of " + std::to_string(chunk));

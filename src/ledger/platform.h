@@ -73,6 +73,30 @@ Result<std::size_t> read_at(const File& file, std::uint64_t offset, char* buffer
 // The size in bytes of an open file, as the system reports it now.
 Result<std::uint64_t> file_size(const File& file);
 
+// Questions about where lines start and end, answered with positioned reads.
+// They are built on read_at alone, the same on every platform (file_tail.cpp).
+
+// Reads exactly `size` bytes at `offset`; fails with "the file became shorter
+// while it was read" when the file ends first.
+Result<void> read_exactly(const File& file, std::uint64_t offset, char* out, std::size_t size);
+
+// Whether a line ends just before `end` (at least 1): the byte at `end - 1` is
+// a line feed. False when the file holds fewer than `end` bytes.
+Result<bool> line_ends_at(const File& file, std::uint64_t end);
+
+// Whether the file ends inside a line now: it is not empty and its last byte
+// is not a line feed.
+Result<bool> ends_inside_line(const File& file);
+
+// Start of the line that holds the byte before `end`: one past the last line
+// feed before `end`, or 0 when there is none.
+Result<std::uint64_t> line_start_before(const File& file, std::uint64_t end);
+
+// Start of the first line that starts at or after `offset`: `offset` itself
+// when it is 0 or follows a line feed, otherwise one past the next line feed,
+// or the end of the file when none follows.
+Result<std::uint64_t> line_start_at_or_after(const File& file, std::uint64_t offset);
+
 // True when the system reports metadata for `path`, following symbolic links;
 // false on every error.
 bool exists(std::string_view path);

@@ -1,9 +1,9 @@
 // Reading a ledger file back, line by line.
 //
-// Both readers of a ledger (reopening a recorder and verifying its chain) do
-// the same: open with LedgerLineReader::open, call next_line until end of file
-// or a read failure, skip lines for which is_blank_line holds, and hand every
-// other line, untrimmed, to parse_log_entry (parser.h).
+// Verification opens a ledger with LedgerLineReader::open, calls next_line
+// until end of file or a read failure, and hands every line, untrimmed, to the
+// chain check (chain.h). The auditor's tool splits lines with the same
+// LineSplitter.
 #pragma once
 
 #include <cstddef>
@@ -16,33 +16,9 @@
 
 #include "ledger/failure.h"
 #include "ledger/platform.h"
+#include "ledger/utf8.h"
 
 namespace ledger {
-
-// Message of the read failure for a line whose bytes are not valid UTF-8.
-inline constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
-
-// True when every byte sequence of `bytes` is well-formed UTF-8 (no overlong
-// forms, no surrogates, nothing above U+10FFFF).
-bool is_valid_utf8(std::string_view bytes);
-
-// Checks that a byte stream fed in chunks of any size is UTF-8; a sequence
-// may be split between chunks.
-class Utf8StreamValidator {
- public:
-  // Takes the next chunk; false once the stream is known to be invalid.
-  bool feed(std::string_view chunk);
-  // True when everything fed was valid and no sequence was left incomplete.
-  bool finish() const { return valid_ && pending_size_ == 0; }
-  // True when everything fed was valid and the stream ends with the start of
-  // a sequence that more bytes could complete: it was cut inside a character.
-  bool cut_inside_character() const;
-
- private:
-  char pending_[4] = {};         // start of a sequence cut by the end of a chunk
-  std::size_t pending_size_ = 0;  // bytes in pending_
-  bool valid_ = true;
-};
 
 // The read buffer of the ledger's readers: page-aligned (aligned reads of a
 // cached file are markedly faster), kReadBufferSize bytes unless a reader asks
@@ -168,12 +144,9 @@ Result<std::optional<std::string_view>> LineSplitter::next(Read&& read) {
 // it; the last line of a file may lack the line feed. Each line's bytes,
 // terminator included, must be valid UTF-8. Lines have no length limit.
 //
-// Owned by one operation on one thread; closing (or destroying) it closes the
-// file.
+// Owned by one operation on one thread; destroying it closes the file.
 class LedgerLineReader {
  public:
-  static constexpr std::size_t kBufferSize = kReadBufferSize;
-
   // Opens the existing regular file at `path` for reading; any other kind of
   // object, a missing file or a refused open is an open failure.
   static Result<LedgerLineReader> open(std::string_view path);
@@ -186,17 +159,11 @@ class LedgerLineReader {
   // Byte offset in the file at which the line last returned by next_line starts.
   std::uint64_t line_offset() const { return lines_.line_offset(); }
 
-  void close() { (void)file_.close(); }
-
  private:
   explicit LedgerLineReader(platform::File file);
 
   platform::File file_;   // the open file, read front to back
   LineSplitter lines_;    // its lines
 };
-
-// True when `line` is empty or holds only Unicode White_Space characters.
-// `line` must be valid UTF-8.
-bool is_blank_line(std::string_view line);
 
 }  // namespace ledger

@@ -13,25 +13,15 @@ constexpr std::size_t kMaxKeptLineCapacity = 1 << 20;
 
 Failure poisoned_failure() { return Failure::internal(std::string(kPoisonedMessage)); }
 
-// How Python shows a float that is not finite, for the refusal message.
-std::string_view non_finite_text(double value) {
-  if (std::isnan(value)) return "nan";
-  return value > 0 ? "inf" : "-inf";
-}
-
-// Whether the file at `path` ends inside a line now: it is not empty and its
-// last byte is not a line feed. When that cannot be read (the file is gone,
-// say, or write-only), the answer is yes: a needless line feed leaves only a
-// blank line, which readers skip, where a missing one would lose an entry.
+// Whether the file at `path` ends inside a line now. When that cannot be
+// read (the file is gone, say, or write-only), the answer is yes: a needless
+// line feed leaves only a blank line, which readers skip, where a missing one
+// would lose an entry.
 bool file_ends_inside_line(std::string_view path) {
   auto file = platform::open_regular_for_read(path);
   if (!file) return true;
-  auto size = platform::file_size(*file);
-  if (!size) return true;
-  if (*size == 0) return false;
-  char last = 0;
-  auto read = platform::read_at(*file, *size - 1, &last, 1);
-  return !read || *read != 1 || last != '\n';
+  auto inside = platform::ends_inside_line(*file);
+  return !inside || *inside;
 }
 
 }  // namespace
@@ -75,8 +65,7 @@ Result<std::string> Recorder::commit_truth(std::string_view actor, double delta,
   // The line could not carry such a value (it would hold null while the
   // signature covers the number), so it is refused before anything happens.
   if (!std::isfinite(delta)) {
-    return fail(Failure::invalid_argument(std::string("argument 'delta': must be a finite number, got ") +
-                                          std::string(non_finite_text(delta))));
+    return fail(Failure::invalid_argument(std::string(kDeltaNotFinite)));
   }
   Guard guard(*this);
   if (poisoned_) return fail(poisoned_failure());
@@ -131,11 +120,6 @@ Result<bool> Recorder::verify_integrity() {
   Guard guard(*this);
   if (poisoned_) return fail(poisoned_failure());
   return guard.finish(verify_ledger_file(state_.log_path));
-}
-
-void Recorder::poison() {
-  std::lock_guard lock(mutex_);
-  poisoned_ = true;
 }
 
 RecorderState Recorder::snapshot() const {

@@ -17,6 +17,9 @@ namespace ledger {
 inline constexpr std::string_view kPoisonedMessage =
     "called `Result::unwrap()` on an `Err` value: PoisonError { .. }";
 
+// Message of the refusal of a delta that is an infinity or NaN.
+inline constexpr std::string_view kDeltaNotFinite = "delta is not a finite number";
+
 // Start of the message of the internal fault for a clock before 1970.
 inline constexpr std::string_view kClockBeforeEpoch = "system time before Unix epoch";
 
@@ -58,15 +61,12 @@ class Recorder {
   // the file. After a write that stopped inside a line (or when the file was
   // found ending inside one), the next line starts with a line feed of its
   // own, so that it does not vanish into the torn one.
-  // A delta that is not finite is refused before anything happens.
+  // A delta that is not finite is refused (kInvalidArgument, kDeltaNotFinite)
+  // before anything happens.
   Result<std::string> commit_truth(std::string_view actor, double delta, std::string_view payload);
 
   // Walks the ledger file and reports whether its chain is intact (see verify.h).
   Result<bool> verify_integrity();
-
-  // Sets the poisoned mark. For a fault raised while the lock is held, which
-  // the holder's guard records by itself; this is for faults it cannot see.
-  void poison();
 
   // A copy of the state, taken under the lock (for tests and diagnostics).
   RecorderState snapshot() const;

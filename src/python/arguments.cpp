@@ -1,5 +1,6 @@
 #include "arguments.h"
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -192,6 +193,15 @@ std::optional<double> convert_double_argument(PyObject* object, std::string_view
     return std::nullopt;
   }
   return value;
+}
+
+bool check_finite_argument(double value, std::string_view name) {
+  if (std::isfinite(value)) return true;
+  const char* shown = std::isnan(value) ? "nan" : value > 0 ? "inf" : "-inf";
+  const std::string message =
+      "argument '" + std::string(name) + "': must be a finite number, got " + shown;
+  PyErr_SetString(PyExc_ValueError, message.c_str());
+  return false;
 }
 
 void wrap_argument_error(std::string_view name) {

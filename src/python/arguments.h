@@ -54,8 +54,8 @@ class Utf8Text {
   std::string_view view_;
 };
 
-// The UTF-8 text of a str (or str subclass) argument, as an owned copy that
-// may hold NUL characters. Anything else fails with TypeError "argument
+// The UTF-8 text of a str (or str subclass) argument, held as Utf8Text (a
+// view into the interpreter's bytes, not a copy); it may hold NUL characters. Anything else fails with TypeError "argument
 // '<name>': '<type>' object cannot be converted to 'PyString'"; text that
 // cannot be encoded fails with the encoder's exception (UnicodeEncodeError).
 std::optional<Utf8Text> convert_text_argument(PyObject* object, std::string_view name);
@@ -65,6 +65,12 @@ std::optional<Utf8Text> convert_text_argument(PyObject* object, std::string_view
 // conversion is reworded as "argument '<name>': ..."; any other exception
 // passes unchanged. Infinities and NaN pass through.
 std::optional<double> convert_double_argument(PyObject* object, std::string_view name);
+
+// True when `value` is finite. Otherwise raises ValueError "argument '<name>':
+// must be a finite number, got nan" (or "inf", "-inf", as Python shows them):
+// a ledger line cannot carry such a number, so it is refused before anything
+// happens. Returns false then.
+bool check_finite_argument(double value, std::string_view name);
 
 // Replaces the pending exception of a failed conversion by the one the caller
 // raises: an exact TypeError becomes TypeError "argument '<name>': <str(e)>"

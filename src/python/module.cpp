@@ -88,6 +88,7 @@ PyObject* recorder_commit_truth(PyObject* self, PyObject* args, PyObject* kwargs
     if (!delta) return nullptr;
     const std::optional<Utf8Text> payload = convert_text_argument((*bound)[2], "payload");
     if (!payload) return nullptr;
+    if (!check_finite_argument(*delta, "delta")) return nullptr;
 
     const ledger::Result<std::string> signature =
         recorder_of(self).commit_truth(actor->view(), *delta, payload->view());

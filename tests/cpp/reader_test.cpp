@@ -71,7 +71,7 @@ TEST_F(ReaderTest, SplitsLinesAtLineFeeds) {
 TEST_F(ReaderTest, LinesSpanningBufferRefills) {
   // Lines of lengths around the buffer size, and a multi-byte character cut by
   // a refill, arrive whole.
-  const std::size_t size = LedgerLineReader::kBufferSize;
+  const std::size_t size = kReadBufferSize;
   std::vector<std::string> expected;
   std::string bytes;
   for (std::size_t length : {size - 2, size - 1, size, size + 1, 3 * size + 7}) {

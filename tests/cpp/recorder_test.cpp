@@ -257,20 +257,13 @@ TEST_F(RecorderTest, PartialWriteKeepsTheAcceptedBytesAndTheNextLineStandsApart)
 
 TEST_F(RecorderTest, NonFiniteDeltaIsRefusedBeforeAnythingHappens) {
   Recorder recorder = fresh(path("ledger.jsonl"));
-  const struct {
-    double value;
-    const char* message;
-  } cases[] = {
-      {std::numeric_limits<double>::quiet_NaN(), "argument 'delta': must be a finite number, got nan"},
-      {-std::numeric_limits<double>::quiet_NaN(), "argument 'delta': must be a finite number, got nan"},
-      {std::numeric_limits<double>::infinity(), "argument 'delta': must be a finite number, got inf"},
-      {-std::numeric_limits<double>::infinity(), "argument 'delta': must be a finite number, got -inf"},
-  };
-  for (const auto& c : cases) {
-    auto result = recorder.commit_truth("a", c.value, "p");
+  const double cases[] = {std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
+                          std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  for (const double value : cases) {
+    auto result = recorder.commit_truth("a", value, "p");
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind(), FailureKind::kInvalidArgument);
-    EXPECT_EQ(result.error().message(), c.message);
+    EXPECT_EQ(result.error().message(), kDeltaNotFinite);
   }
   EXPECT_FALSE(std::filesystem::exists(path("ledger.jsonl")));
   EXPECT_FALSE(recorder.is_poisoned());

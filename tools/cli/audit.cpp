@@ -88,17 +88,16 @@ bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& cp, Au
     set_break(audit, std::move(b));
     return false;
   }
-  char last_byte = 0;
-  auto got = platform::read_at(file, cp.bytes - 1, &last_byte, 1);
-  if (!got) {
-    set_failure(audit, got.error());
+  auto terminated = platform::line_ends_at(file, cp.bytes);
+  if (!terminated) {
+    set_failure(audit, terminated.error());
     return false;
   }
-  if (*got == 0 || last_byte != '\n') {
+  if (!*terminated) {
     set_break(audit, rollback(RollbackReason::kNoLineEnd, cp, cp.bytes));
     return false;
   }
-  auto start = find_line_start_before(file, cp.bytes);
+  auto start = platform::line_start_before(file, cp.bytes - 1);
   if (!start) {
     set_failure(audit, start.error());
     return false;

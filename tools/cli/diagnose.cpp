@@ -6,14 +6,11 @@
 #include "cli/range_reader.h"
 #include "ledger/parser.h"
 #include "ledger/platform.h"
-#include "ledger/reader.h"
+#include "ledger/format.h"
+#include "ledger/utf8.h"
 
 namespace ledger::cli {
 namespace {
-
-// How every line written by a recorder begins. Inside a written line the
-// quotes of texts are escaped, so these bytes occur only at its start.
-constexpr std::string_view kEntryStart = R"({"index":)";
 
 std::optional<Hint> index_hint(const Break& brk, const Chain& chain) {
   if (!brk.index) return std::nullopt;
@@ -35,8 +32,10 @@ Result<std::optional<Hint>> fork_hint(const platform::File& file, const Break& b
     auto status = reader.next();
     if (!status) return fail(std::move(status).error());
     if (*status == LineStatus::kEnd) return std::optional<Hint>();
-    if (*status != LineStatus::kLine || is_blank_line(reader.line())) continue;
-    if (!parse_log_entry_into(reader.line(), entry) || entry.prev_hash != brk.prev_hash) continue;
+    if (*status != LineStatus::kLine || !parse_log_entry_into(reader.line(), entry) ||
+        entry.prev_hash != brk.prev_hash) {
+      continue;
+    }
     const HintKind kind = entry.signature == brk.signature ? HintKind::kDuplicate : HintKind::kFork;
     Hint hint = Hint::about(kind, brk.line);
     hint.other_line = line;
@@ -73,7 +72,7 @@ Result<std::optional<Hint>> torn_then_appended_hint(const platform::File& file, 
   auto status = reader.next();
   if (!status) return fail(std::move(status).error());
   const std::string_view line = reader.line();
-  const std::size_t at = line.rfind(kEntryStart);
+  const std::size_t at = line.rfind(kEntryStart.view());
   if (at == std::string_view::npos || at == 0) return std::optional<Hint>();
   const std::string_view rest = line.substr(at);
   LogEntry entry;
@@ -106,11 +105,10 @@ Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Bre
   auto size = platform::file_size(file);
   if (!size) return fail(std::move(size).error());
   if (*size <= brk.offset) return std::optional<Hint>();
-  char last = 0;
-  auto got = platform::read_at(file, *size - 1, &last, 1);
-  if (!got) return fail(std::move(got).error());
-  if (*got == 0 || last == '\n') return std::optional<Hint>();
-  auto start = find_line_start_before(file, *size);
+  auto terminated = platform::line_ends_at(file, *size);
+  if (!terminated) return fail(std::move(terminated).error());
+  if (*terminated) return std::optional<Hint>();
+  auto start = platform::line_start_before(file, *size);
   if (!start) return fail(std::move(start).error());
   if (*start < brk.offset) return std::optional<Hint>();  // the file changed meanwhile
   RangeReader reader(file, *start, *start + 1);

@@ -2,28 +2,16 @@
 
 #include <cstdio>
 
-#include "ledger/reader.h"
+#include "ledger/utf8.h"
 
 namespace ledger::cli {
 namespace {
 
+// `unit` is a UTF-16 code unit (at most 0xFFFF).
 void append_u_escape(std::string& out, std::uint32_t unit) {
-  char buffer[8];
+  char buffer[16];
   std::snprintf(buffer, sizeof buffer, "\\u%04x", unit);
   out += buffer;
-}
-
-// Decodes the UTF-8 sequence at `text[at]`; returns its length, or 0 when the
-// bytes there are not valid UTF-8.
-std::size_t decode(std::string_view text, std::size_t at, std::uint32_t& code_point) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  const std::size_t length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  if (at + length > text.size() || !is_valid_utf8(text.substr(at, length))) return 0;
-  code_point = length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
-  for (std::size_t i = 1; i < length; ++i) {
-    code_point = (code_point << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3Fu);
-  }
-  return length;
 }
 
 }  // namespace
@@ -61,7 +49,7 @@ std::string json_quote(std::string_view text) {
       continue;
     }
     std::uint32_t code_point = 0;
-    const std::size_t length = decode(text, at, code_point);
+    const std::size_t length = decode_utf8(text, at, code_point);
     if (length == 0) {
       append_u_escape(out, 0xFFFD);
       ++at;

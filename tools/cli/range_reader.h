@@ -58,13 +58,4 @@ class RangeReader {
   bool terminated_ = false;         // the current line ended with a line feed
 };
 
-// The offset of the first line that starts at or after `offset`: `offset`
-// itself when it is 0 or follows a line feed, otherwise one past the next line
-// feed, or the end of the file when none follows.
-Result<std::uint64_t> find_line_start(const platform::File& file, std::uint64_t offset);
-
-// The offset at which the line that ends just before `end` starts: one past
-// the last line feed before `end - 1`, or 0. `end` must be at least 1.
-Result<std::uint64_t> find_line_start_before(const platform::File& file, std::uint64_t end);
-
 }  // namespace ledger::cli

@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "ledger/digest.h"
+#include "ledger/chain.h"
 #include "ledger/entry.h"
 #include "ledger/platform.h"
-#include "ledger/reader.h"
+#include "ledger/utf8.h"
 
 namespace ledger::cli {
 namespace {
@@ -55,11 +55,15 @@ Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& ent
   return b;
 }
 
+// The chain check for a range: with the link into it, or with the link left
+// to be checked at the seam once the range before it is done.
+ChainCheck range_check(const RangePlan& plan) {
+  if (plan.link != nullptr) return ChainCheck(*plan.link);
+  return ChainCheck(ChainCheck::UnknownLink{});
+}
+
 void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkControl& control) {
-  EntryHasher hasher;
-  EntryFields entry;
-  std::string link = plan.link != nullptr ? *plan.link : std::string();
-  bool link_known = plan.link != nullptr;
+  ChainCheck chain = range_check(plan);
   std::uint64_t reported = reader.position();
   for (;;) {
     auto status = reader.next();
@@ -80,44 +84,37 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkCo
     const std::uint64_t offset = reader.line_offset();
     if (*status == LineStatus::kInvalidUtf8) {
       seg.brk = Break::at(BreakKind::kInvalidUtf8, seg.lines, offset);
-      seg.brk->column = first_invalid_utf8_column(line);
+      seg.brk->column = valid_utf8_prefix(line) + 1;
       break;
     }
-    auto parsed = parse_entry_fields(line, entry);
-    if (!parsed) {
-      // A blank line holds no JSON value, so it never parses; it is skipped.
-      if (is_blank_line(line)) continue;
+    auto verdict = chain.check(line);
+    if (!verdict) {
+      seg.failure = std::move(verdict).error();
+      break;
+    }
+    if (*verdict == LineVerdict::kBlank) continue;
+    if (*verdict == LineVerdict::kNotEntry) {
       seg.brk = Break::at(BreakKind::kNotEntry, seg.lines, offset);
-      seg.brk->column = parsed.error().offset + 1;
-      seg.brk->parse_error = parsed.error().code;
+      seg.brk->column = chain.parse_failure().offset + 1;
+      seg.brk->parse_error = chain.parse_failure().code;
       break;
     }
+    const EntryFields& entry = chain.entry();
     const EntryMark mark{seg.lines, offset, seg.end, entry.index, reader.line_terminated()};
     if (!seg.first) {
       seg.first = mark;
       seg.first_signature = entry.signature;
-      if (!link_known) {
-        // The link into this range is checked at the seam, once the range before it is done.
-        seg.first_prev_hash = entry.prev_hash;
-        link = entry.prev_hash;
-        link_known = true;
-      }
+      // Without a link into the range, it is checked at the seam afterwards.
+      if (plan.link == nullptr) seg.first_prev_hash = entry.prev_hash;
     }
-    if (entry.prev_hash != link) {
+    if (*verdict == LineVerdict::kLinkBroken) {
       seg.brk = parsed_break(BreakKind::kLinkBroken, mark, entry);
-      seg.brk->expected = link;
+      seg.brk->expected = chain.link();
       break;
     }
-    auto digest =
-        hasher.digest(entry.prev_hash, entry.timestamp, entry.actor, entry.delta_i, entry.payload);
-    if (!digest) {
-      seg.failure = std::move(digest).error();
-      break;
-    }
-    const std::string_view computed(digest->data(), digest->size());
-    if (computed != entry.signature) {
+    if (*verdict == LineVerdict::kContentAltered) {
       seg.brk = parsed_break(BreakKind::kContentAltered, mark, entry);
-      seg.brk->expected = computed;
+      seg.brk->expected = chain.computed();
       break;
     }
     ++seg.entries;
@@ -126,16 +123,9 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkCo
     // Only the file's last line can lack its line feed; a checkpoint stops
     // before such an entry, at the head before it.
     if (!mark.terminated) seg.head_before_last = entry.prev_hash;
-    // The signature equals the digest: it becomes the next link. Every link
-    // but the first is a digest, so it is overwritten in place.
-    if (link.size() == computed.size()) {
-      std::memcpy(link.data(), computed.data(), computed.size());
-    } else {
-      link.assign(computed);
-    }
     if (seg.entries == plan.max_entries) break;
   }
-  if (seg.entries > 0) seg.head = std::move(link);
+  if (seg.entries > 0) seg.head = chain.link();
   control.bytes_done.fetch_add(seg.end > reported ? seg.end - reported : 0,
                                std::memory_order_relaxed);
   if (seg.brk) {
@@ -152,7 +142,7 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, std::size_
   try {
     std::uint64_t start = plan.start;
     if (plan.align) {
-      auto aligned = find_line_start(file, start);
+      auto aligned = platform::line_start_at_or_after(file, start);
       if (!aligned) {
         seg.failure = std::move(aligned).error();
         return seg;
@@ -283,30 +273,23 @@ Result<LineCheck> check_line(const platform::File& file, std::uint64_t offset) {
   LineCheck check;
   check.status = *status;
   if (*status != LineStatus::kLine) return check;
-  check.blank = is_blank_line(reader.line());
-  if (check.blank) return check;
-  auto parsed = parse_log_entry_into(reader.line(), check.entry);
-  if (!parsed) {
-    check.parse_failure = parsed.error();
-    return check;
-  }
-  EntryHasher hasher;
-  const LogEntry& e = check.entry;
-  auto digest = hasher.digest(e.prev_hash, e.timestamp, e.actor, e.delta_i, e.payload);
-  if (!digest) return fail(std::move(digest).error());
-  check.digest.assign(digest->data(), digest->size());
+  // Its link is not judged here: the check takes the entry's prev_hash as given.
+  ChainCheck chain{ChainCheck::UnknownLink{}};
+  auto verdict = chain.check(reader.line());
+  if (!verdict) return fail(std::move(verdict).error());
+  check.blank = *verdict == LineVerdict::kBlank;
+  if (*verdict == LineVerdict::kNotEntry) check.parse_failure = chain.parse_failure();
+  if (*verdict != LineVerdict::kLinked && *verdict != LineVerdict::kContentAltered) return check;
+  const EntryFields& e = chain.entry();
+  check.entry = LogEntry{e.index,
+                         std::string(e.timestamp),
+                         std::string(e.prev_hash),
+                         std::string(e.actor),
+                         e.delta_i,
+                         std::string(e.payload),
+                         std::string(e.signature)};
+  check.digest.assign(chain.computed());
   return check;
-}
-
-std::size_t first_invalid_utf8_column(std::string_view bytes) {
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[at]);
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    if (at + length > bytes.size() || !is_valid_utf8(bytes.substr(at, length))) return at + 1;
-    at += length;
-  }
-  return bytes.size() + 1;  // not reached for bytes that are not valid UTF-8
 }
 
 }  // namespace ledger::cli

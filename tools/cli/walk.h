@@ -1,11 +1,9 @@
 // Walking a ledger's hash chain with the rules of verification, in ranges.
 //
-// The walk applies the same checks, in the same order, as the core's
-// verify_ledger_file: every line must be valid UTF-8; blank lines are skipped;
-// every other line must parse as an entry, its prev_hash must equal the
-// previous entry's signature (GENESIS_BLOCK_HASH for the first) and its
-// signature must be the digest of its content. The first line that fails ends
-// the walk. Unlike the core it says where and why.
+// The walk judges lines by the core's chain rule (ChainCheck, ledger/chain.h),
+// as the core's verify_ledger_file does: every line must be valid UTF-8, and
+// the first line that breaks the chain ends the walk. Unlike the core it says
+// where and why.
 //
 // A file can be walked as several ranges at once: each range is walked with
 // the link into it unknown, recording its first entry's prev_hash, and the
@@ -137,8 +135,5 @@ struct LineCheck {
 
 // Reads the line that starts at `offset` and checks it as an entry, apart from its link.
 Result<LineCheck> check_line(const platform::File& file, std::uint64_t offset);
-
-// 1-based column of the first byte of `bytes` that is not part of valid UTF-8.
-std::size_t first_invalid_utf8_column(std::string_view bytes);
 
 }  // namespace ledger::cli
