@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ledger/chain.h"
+#include "ledger/parser.h"
 #include "ledger/recorder.h"
 #include "test_support.h"
 
@@ -150,6 +152,44 @@ TEST_F(VerifyTest, RecorderVerifiesItsOwnFileAndCommitsAfterAFalseVerdict) {
   ASSERT_TRUE(recorder.commit_truth("a", 2.0, "p"));
   EXPECT_EQ(split_lines(read_file(path("ledger.jsonl"))).size(), 3u);
   EXPECT_EQ(recorder.snapshot().entry_count, before.entry_count + 1);
+}
+
+
+// The chain rule line by line: what each line is, and what the check holds
+// after it (the next link, the recomputed digest, the parse failure).
+TEST_F(VerifyTest, ChainCheckJudgesEachLine) {
+  const auto signature_of = [](const std::string& line) { return parse_log_entry(line).value().signature; };
+  ChainCheck chain;
+  EXPECT_EQ(chain.link(), GENESIS_BLOCK_HASH);
+  EXPECT_EQ(chain.check(lines_[0]).value(), LineVerdict::kLinked);
+  EXPECT_EQ(chain.link(), signature_of(lines_[0]));
+  EXPECT_EQ(chain.computed(), signature_of(lines_[0]));
+  EXPECT_EQ(chain.check("").value(), LineVerdict::kBlank);
+  EXPECT_EQ(chain.check(" \t\xc2\xa0\xe3\x80\x80").value(), LineVerdict::kBlank);
+  EXPECT_EQ(chain.check(lines_[1]).value(), LineVerdict::kLinked);
+  // Skipping an entry breaks the link; the expected link stays.
+  EXPECT_EQ(chain.check(lines_[3]).value(), LineVerdict::kLinkBroken);
+  EXPECT_EQ(chain.link(), signature_of(lines_[1]));
+  EXPECT_EQ(chain.entry().index, 3u);
+
+  ChainCheck altered;
+  EXPECT_EQ(altered.check(replace_first(lines_[0], "alice", "alicE")).value(), LineVerdict::kContentAltered);
+  EXPECT_EQ(altered.entry().signature, signature_of(lines_[0]));
+  EXPECT_NE(altered.computed(), signature_of(lines_[0]));
+  EXPECT_EQ(altered.link(), GENESIS_BLOCK_HASH);
+
+  ChainCheck torn;
+  EXPECT_EQ(torn.check(lines_[0].substr(0, 40)).value(), LineVerdict::kNotEntry);
+  EXPECT_EQ(torn.parse_failure().code, ParseError::kUnexpectedEnd);
+  EXPECT_EQ(torn.parse_failure().offset, 40u);
+  EXPECT_EQ(torn.check("\xc2\xa0x").value(), LineVerdict::kNotEntry);
+
+  // With the link into the first entry unknown, it is taken as given.
+  ChainCheck range{ChainCheck::UnknownLink{}};
+  EXPECT_EQ(range.check(lines_[2]).value(), LineVerdict::kLinked);
+  EXPECT_EQ(range.check(lines_[3]).value(), LineVerdict::kLinked);
+  EXPECT_EQ(range.check(lines_[5]).value(), LineVerdict::kLinkBroken);
+  EXPECT_EQ(ChainCheck().check(lines_[2]).value(), LineVerdict::kLinkBroken);
 }
 
 }  // namespace
