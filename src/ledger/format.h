@@ -37,6 +37,12 @@ inline constexpr std::size_t kFieldCount = 7;
 inline constexpr std::array<std::string_view, kFieldCount> kFieldNames = {
     "index", "timestamp", "prev_hash", "actor", "delta_i", "payload", "signature"};
 static_assert(static_cast<std::size_t>(Field::kSignature) + 1 == kFieldCount);
+static_assert([] {
+  for (std::string_view name : kFieldNames) {
+    if (name.empty()) return false;
+  }
+  return true;
+}(), "every field has a name");
 
 constexpr std::string_view field_name(Field field) {
   return kFieldNames[static_cast<std::size_t>(field)];
