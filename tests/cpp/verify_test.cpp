@@ -173,7 +173,8 @@ TEST_F(VerifyTest, ChainCheckJudgesEachLine) {
   EXPECT_EQ(chain.entry().index, 3u);
 
   ChainCheck altered;
-  EXPECT_EQ(altered.check(replace_first(lines_[0], "alice", "alicE")).value(), LineVerdict::kContentAltered);
+  const std::string edited = replace_first(lines_[0], "alice", "alicE");  // entry() views into it
+  EXPECT_EQ(altered.check(edited).value(), LineVerdict::kContentAltered);
   EXPECT_EQ(altered.entry().signature, signature_of(lines_[0]));
   EXPECT_NE(altered.computed(), signature_of(lines_[0]));
   EXPECT_EQ(altered.link(), GENESIS_BLOCK_HASH);
