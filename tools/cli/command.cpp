@@ -10,7 +10,7 @@
 
 #include "cli/audit.h"
 #include "cli/checkpoint.h"
-#include "cli/file_io.h"
+#include "ledger/platform.h"
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/report.h"
@@ -167,7 +167,7 @@ class Printer {
 };
 
 std::expected<Checkpoint, std::string> load_checkpoint(std::string_view path) {
-  auto text = read_small_file(path, kMaxCheckpointLength);
+  auto text = platform::read_small_file(path, kMaxCheckpointLength);
   if (!text)
     return std::unexpected(display(path) +
                            ": cannot read the checkpoint: " + text.error().message());
