@@ -19,15 +19,17 @@ std::string fault_text(const std::exception& e) {
   return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
 }
 
-void set_error(Audit& audit, ErrorKind kind, std::string message) {
+void set_error(Audit& audit, ErrorKind kind, Failure failure) {
   audit.outcome = Outcome::kError;
-  audit.error = AuditError{kind, std::move(message)};
+  audit.error = std::move(failure);
+  audit.error_kind = kind;
 }
 
-void set_failure(Audit& audit, const Failure& failure) {
-  set_error(audit,
-            failure.kind() == FailureKind::kIo ? ErrorKind::kCannotRead : ErrorKind::kInternal,
-            failure.message());
+// A failure while reading the ledger: a read error, or an internal fault.
+void set_failure(Audit& audit, Failure failure) {
+  const ErrorKind kind =
+      failure.kind() == FailureKind::kIo ? ErrorKind::kCannotRead : ErrorKind::kInternal;
+  set_error(audit, kind, std::move(failure));
 }
 
 void set_break(Audit& audit, Break brk) {
@@ -71,7 +73,7 @@ bool same_ledger(const platform::File& file, const Checkpoint& cp, Audit& audit)
     return false;
   }
   if (first.chain.entries == 1 && first.chain.first != cp.first) {
-    set_error(audit, ErrorKind::kOtherLedger, first.chain.first);
+    set_error(audit, ErrorKind::kOtherLedger, Failure::invalid_argument(first.chain.first));
     return false;
   }
   audit.chain = Chain{};
@@ -204,13 +206,13 @@ Audit audit_ledger(std::string_view path, const AuditOptions& options) {
   Audit audit;
   auto file = platform::open_regular_for_read(path);
   if (!file) {
-    set_error(audit, ErrorKind::kCannotOpen, file.error().message());
+    set_error(audit, ErrorKind::kCannotOpen, std::move(file).error());
     return audit;
   }
   try {
     audit_file(*file, options, audit);
   } catch (const std::exception& e) {
-    set_error(audit, ErrorKind::kInternal, fault_text(e));
+    set_error(audit, ErrorKind::kInternal, Failure::internal(fault_text(e)));
   }
   return audit;
 }

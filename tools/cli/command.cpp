@@ -1,7 +1,6 @@
 #include "cli/command.h"
 
 #include <charconv>
-#include <expected>
 #include <new>
 #include <optional>
 #include <string>
@@ -10,11 +9,12 @@
 
 #include "cli/audit.h"
 #include "cli/checkpoint.h"
-#include "ledger/platform.h"
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/report.h"
+#include "ledger/failure.h"
 #include "ledger/open.h"
+#include "ledger/platform.h"
 
 namespace ledger::cli {
 namespace {
@@ -51,8 +51,6 @@ struct Invocation {
   bool quiet = false;
 };
 
-using ParseResult = std::expected<Invocation, std::string>;
-
 std::optional<Command> command_of(std::string_view word) {
   if (word == "verify") return Command::kVerify;
   if (word == "checkpoint") return Command::kCheckpoint;
@@ -71,6 +69,10 @@ std::optional<unsigned> parse_jobs(std::string_view text) {
   return value;
 }
 
+std::unexpected<Failure> usage_error(std::string problem) {
+  return fail(Failure::invalid_argument(std::move(problem)));
+}
+
 std::string quoted(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 2);
@@ -78,14 +80,14 @@ std::string quoted(std::string_view text) {
   return out;
 }
 
-ParseResult parse_args(std::span<const std::string_view> args) {
-  if (args.empty()) return std::unexpected("no command given");
+Result<Invocation> parse_args(std::span<const std::string_view> args) {
+  if (args.empty()) return usage_error("no command given");
   const auto command = command_of(args[0]);
-  if (!command) return std::unexpected("unknown command " + quoted(args[0]));
+  if (!command) return usage_error("unknown command " + quoted(args[0]));
   Invocation inv;
   inv.command = *command;
   if (inv.command == Command::kHelp || inv.command == Command::kVersion) {
-    if (args.size() > 1) return std::unexpected("unexpected argument " + quoted(args[1]));
+    if (args.size() > 1) return usage_error("unexpected argument " + quoted(args[1]));
     return inv;
   }
   std::vector<std::string_view> files;
@@ -111,11 +113,11 @@ ParseResult parse_args(std::span<const std::string_view> args) {
     }
     const bool takes_value = name == "--since" || name == "--jobs" || name == "-j";
     if (takes_value && !value) {
-      if (i + 1 == args.size()) return std::unexpected("option " + quoted(name) + " needs a value");
+      if (i + 1 == args.size()) return usage_error("option " + quoted(name) + " needs a value");
       value = args[++i];
     }
     if (!takes_value && value) {
-      return std::unexpected("option " + quoted(name) + " takes no value");
+      return usage_error("option " + quoted(name) + " takes no value");
     }
     if (name == "--json") {
       inv.json = true;
@@ -123,25 +125,25 @@ ParseResult parse_args(std::span<const std::string_view> args) {
       inv.quiet = true;
     } else if (name == "--since" || name == "--jobs" || name == "-j") {
       if (inv.command == Command::kHead) {
-        return std::unexpected("option " + quoted(name) + " does not apply to 'head'");
+        return usage_error("option " + quoted(name) + " does not apply to 'head'");
       }
       if (name == "--since") {
         inv.since = std::string(*value);
       } else {
         const auto jobs = parse_jobs(*value);
         if (!jobs) {
-          return std::unexpected("--jobs takes a whole number from 1 to " +
-                                 std::to_string(kMaxJobs) + ", not " + quoted(*value));
+          return usage_error("--jobs takes a whole number from 1 to " + std::to_string(kMaxJobs) +
+                             ", not " + quoted(*value));
         }
         inv.jobs = *jobs;
       }
     } else {
-      return std::unexpected("unknown option " + quoted(name));
+      return usage_error("unknown option " + quoted(name));
     }
   }
-  if (inv.json && inv.quiet) return std::unexpected("--json and --quiet exclude each other");
+  if (inv.json && inv.quiet) return usage_error("--json and --quiet exclude each other");
   if (files.size() != 1) {
-    return std::unexpected("expected one FILE, found " + std::to_string(files.size()));
+    return usage_error("expected one FILE, found " + std::to_string(files.size()));
   }
   inv.file = std::string(files[0]);
   return inv;
@@ -166,18 +168,16 @@ class Printer {
   bool quiet_;
 };
 
-std::expected<Checkpoint, std::string> load_checkpoint(std::string_view path) {
+// Reads the checkpoint at `path` ("-": standard input). A failure of kind kIo
+// means it could not be read; kInvalidArgument, that it is not a checkpoint.
+Result<Checkpoint> load_checkpoint(std::string_view path) {
   auto text = platform::read_small_file(path, kMaxCheckpointLength);
-  if (!text)
-    return std::unexpected(display(path) +
-                           ": cannot read the checkpoint: " + text.error().message());
+  if (!text) return fail(std::move(text).error());
   if (text->size() > kMaxCheckpointLength) {
-    return std::unexpected(display(path) + ": malformed checkpoint: longer than " +
-                           std::to_string(kMaxCheckpointLength) + " bytes");
+    return fail(Failure::invalid_argument("longer than " + std::to_string(kMaxCheckpointLength) +
+                                          " bytes"));
   }
-  auto cp = parse_checkpoint(*text);
-  if (!cp) return std::unexpected(display(path) + ": malformed checkpoint: " + cp.error());
-  return cp;
+  return parse_checkpoint(*text);
 }
 
 int report_audit(const Invocation& inv, const Audit& audit, const std::optional<Checkpoint>& since,
@@ -234,16 +234,21 @@ int run_audit(const Invocation& inv, const Io& io, const Printer& print) {
   if (inv.since) {
     auto cp = load_checkpoint(*inv.since);
     if (!cp) {
+      const std::string message =
+          display(*inv.since) +
+          (cp.error().kind() == FailureKind::kIo ? ": cannot read the checkpoint: "
+                                                 : ": malformed checkpoint: ") +
+          cp.error().message();
       if (inv.json) {
         JsonWriter w;
         w.field("command", inv.command == Command::kCheckpoint ? "checkpoint" : "verify")
             .field("file", inv.file)
             .field("status", "error")
-            .field("error", "bad-checkpoint")
-            .field("message", cp.error());
+            .field("error", error_name(ErrorKind::kBadCheckpoint))
+            .field("message", message);
         print.out(w.finish() + "\n");
       } else {
-        print.err(cp.error());
+        print.err(message);
       }
       return kExitError;
     }
@@ -302,8 +307,8 @@ int run_head(const Invocation& inv, const Printer& print) {
 int dispatch(std::span<const std::string_view> args, const Io& io) {
   auto inv = parse_args(args);
   if (!inv) {
-    std::fprintf(io.err, "%s: %s (see '%s --help')\n", kProgram.data(), inv.error().c_str(),
-                 kProgram.data());
+    std::fprintf(io.err, "%s: %s (see '%s --help')\n", kProgram.data(),
+                 inv.error().message().c_str(), kProgram.data());
     return kExitError;
   }
   const Printer print(io, inv->quiet);

@@ -19,8 +19,8 @@ constexpr std::array<std::string_view, count_of<BreakKind>> kBreakTitles = {
     "content altered", "truncated",          "rolled back"};
 constexpr std::array<std::string_view, count_of<HintKind>> kHintNames = {
     "torn-tail", "torn-then-appended", "fork", "duplicate", "index-gap", "index-repeat"};
-constexpr std::array<std::string_view, 4> kErrorNames = {"cannot-open", "cannot-read",
-                                                         "other-ledger", "internal"};
+constexpr std::array<std::string_view, count_of<ErrorKind>> kErrorNames = {
+    "cannot-open", "cannot-read", "other-ledger", "internal", "bad-checkpoint"};
 constexpr std::array<std::string_view, 3> kRollbackNames = {"no-line-end", "not-an-entry",
                                                             "other-entry"};
 
@@ -221,21 +221,24 @@ std::string audit_text(std::string_view file, const Audit& audit,
 
 std::string audit_error_text(std::string_view file, const Audit& audit,
                              const std::optional<Checkpoint>& since) {
-  const AuditError& e = *audit.error;
+  const std::string& message = audit.error->message();
   std::string out = display(file) + ": ";
-  switch (e.kind) {
+  switch (audit.error_kind) {
     case ErrorKind::kCannotOpen:
-      return out + "cannot open: " + e.message;
+      return out + "cannot open: " + message;
     case ErrorKind::kCannotRead:
-      return out + "cannot read: " + e.message;
+      return out + "cannot read: " + message;
     case ErrorKind::kInternal:
-      return out + "internal error: " + e.message;
+      return out + "internal error: " + message;
     case ErrorKind::kOtherLedger:
       return out + std::string(kOtherLedgerText) + ": its first entry has signature " +
              display(since ? since->first : std::string()) + ", this file's first entry " +
-             display(e.message);
+             display(message);
+    case ErrorKind::kBadCheckpoint:
+    case ErrorKind::kCount_:
+      break;
   }
-  return out;
+  return out + message;
 }
 
 std::string audit_json(std::string_view command, std::string_view file, const Audit& audit,
@@ -272,11 +275,11 @@ std::string audit_json(std::string_view command, std::string_view file, const Au
       if (!audit.diagnosis_error.empty()) w.field("hints_error", audit.diagnosis_error);
       break;
     case Outcome::kError:
-      w.field("status", "error").field("error", error_name(audit.error->kind));
-      if (audit.error->kind == ErrorKind::kOtherLedger) {
-        w.field("message", kOtherLedgerText).field("file_first", audit.error->message);
+      w.field("status", "error").field("error", error_name(audit.error_kind));
+      if (audit.error_kind == ErrorKind::kOtherLedger) {
+        w.field("message", kOtherLedgerText).field("file_first", audit.error->message());
       } else {
-        w.field("message", audit.error->message);
+        w.field("message", audit.error->message());
       }
       break;
   }
