@@ -55,6 +55,8 @@ struct AuditOptions {
   std::chrono::milliseconds progress_interval{250};
 };
 
+// Failures are the audit's outcome. Exceptions of the library (out of memory,
+// a thread that could not be started) pass through, from the walk's thread too.
 Audit audit_ledger(std::string_view path, const AuditOptions& options);
 
 }  // namespace ledger::cli

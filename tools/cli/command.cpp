@@ -180,10 +180,66 @@ Result<Checkpoint> load_checkpoint(std::string_view path) {
   return parse_checkpoint(*text);
 }
 
-int report_audit(const Invocation& inv, const Audit& audit, const std::optional<Checkpoint>& since,
-                 const Printer& print) {
+// One command on its way. It outlives an exception thrown while it runs, so
+// that run() can report an exception during the audit as the audit's outcome.
+class Session {
+ public:
+  Session(const Invocation& inv, const Io& io) : inv_(inv), io_(io), print_(io, inv.quiet) {}
+
+  int run();
+
+  // True from the start of the audit until its result is in.
+  bool auditing() const { return auditing_; }
+
+  // Reports the audit that a library exception ended: nothing proven.
+  int report_fault(const std::exception& e);
+
+ private:
+  std::string_view command_name() const {
+    return inv_.command == Command::kCheckpoint ? "checkpoint" : "verify";
+  }
+  int run_audit();
+  int report_audit(const Audit& audit) const;
+  int run_head() const;
+
+  const Invocation& inv_;
+  const Io& io_;
+  const Printer print_;
+  std::optional<Checkpoint> since_;  // the checkpoint the audit starts from
+  bool auditing_ = false;
+};
+
+int Session::run() {
+  switch (inv_.command) {
+    case Command::kHelp:
+      std::fputs(kUsage.data(), io_.out);
+      return kExitIntact;
+    case Command::kVersion:
+      std::fprintf(io_.out, "%s\n", kVersionText.data());
+      return kExitIntact;
+    case Command::kHead:
+      return run_head();
+    case Command::kVerify:
+    case Command::kCheckpoint:
+      return run_audit();
+  }
+  return kExitError;
+}
+
+int Session::report_fault(const std::exception& e) {
+  Audit audit;
+  audit.outcome = Outcome::kError;
+  audit.error = Failure::internal(std::string(fault_text(e)));
+  audit.error_kind = ErrorKind::kInternal;
+  return report_audit(audit);
+}
+
+int Session::report_audit(const Audit& audit) const {
+  const Invocation& inv = inv_;
+  const Printer& print = print_;
+  const std::optional<Checkpoint>& since = since_;
   const bool making = inv.command == Command::kCheckpoint;
-  const std::string_view command = making ? "checkpoint" : "verify";
+  const std::string_view command = command_name();
   switch (audit.outcome) {
     case Outcome::kIntact: {
       if (!making) {
@@ -228,7 +284,9 @@ int report_audit(const Invocation& inv, const Audit& audit, const std::optional<
   return kExitError;
 }
 
-int run_audit(const Invocation& inv, const Io& io, const Printer& print) {
+int Session::run_audit() {
+  const Invocation& inv = inv_;
+  const Printer& print = print_;
   AuditOptions options;
   options.walk.jobs = inv.jobs;
   if (inv.since) {
@@ -241,7 +299,7 @@ int run_audit(const Invocation& inv, const Io& io, const Printer& print) {
           cp.error().message();
       if (inv.json) {
         JsonWriter w;
-        w.field("command", inv.command == Command::kCheckpoint ? "checkpoint" : "verify")
+        w.field("command", command_name())
             .field("file", inv.file)
             .field("status", "error")
             .field("error", error_name(ErrorKind::kBadCheckpoint))
@@ -252,19 +310,25 @@ int run_audit(const Invocation& inv, const Io& io, const Printer& print) {
       }
       return kExitError;
     }
-    options.since = std::move(*cp);
+    since_ = std::move(*cp);
+    options.since = since_;
   }
-  if (io.err_is_terminal && !inv.quiet) {
+  if (io_.err_is_terminal && !inv.quiet) {
     const std::string label = std::string(kProgram) + ": verifying " + display(inv.file);
-    options.progress = [&io, label](std::uint64_t walked, std::uint64_t total, bool done) {
-      draw_progress(io.err, label, walked, total, done);
+    options.progress = [err = io_.err, label](std::uint64_t walked, std::uint64_t total,
+                                              bool done) {
+      draw_progress(err, label, walked, total, done);
     };
   }
+  auditing_ = true;
   const Audit audit = audit_ledger(inv.file, options);
-  return report_audit(inv, audit, options.since, print);
+  auditing_ = false;
+  return report_audit(audit);
 }
 
-int run_head(const Invocation& inv, const Printer& print) {
+int Session::run_head() const {
+  const Invocation& inv = inv_;
+  const Printer& print = print_;
   const auto report_error = [&](std::string_view error, const std::string& message) {
     if (inv.json) {
       JsonWriter w;
@@ -304,39 +368,32 @@ int run_head(const Invocation& inv, const Printer& print) {
   return kExitIntact;
 }
 
-int dispatch(std::span<const std::string_view> args, const Io& io) {
-  auto inv = parse_args(args);
-  if (!inv) {
-    std::fprintf(io.err, "%s: %s (see '%s --help')\n", kProgram.data(),
-                 inv.error().message().c_str(), kProgram.data());
-    return kExitError;
-  }
-  const Printer print(io, inv->quiet);
-  switch (inv->command) {
-    case Command::kHelp:
-      std::fputs(kUsage.data(), io.out);
-      return kExitIntact;
-    case Command::kVersion:
-      std::fprintf(io.out, "%s\n", kVersionText.data());
-      return kExitIntact;
-    case Command::kHead:
-      return run_head(*inv, print);
-    case Command::kVerify:
-    case Command::kCheckpoint:
-      return run_audit(*inv, io, print);
-  }
-  return kExitError;
-}
-
 }  // namespace
 
+// The one place that catches exceptions, all of them the library's own (out of
+// memory, a thread that could not be started); failures are values.
 int run(std::span<const std::string_view> args, const Io& io) {
   try {
-    return dispatch(args, io);
-  } catch (const std::bad_alloc&) {
-    std::fprintf(io.err, "%s: internal error: out of memory\n", kProgram.data());
+    const auto inv = parse_args(args);
+    if (!inv) {
+      std::fprintf(io.err, "%s: %s (see '%s --help')\n", kProgram.data(),
+                   inv.error().message().c_str(), kProgram.data());
+      return kExitError;
+    }
+    Session session(*inv, io);
+    try {
+      return session.run();
+    } catch (const std::exception& e) {
+      // During the audit an exception is its outcome, reported as the command
+      // asked (text or JSON, or nothing under --quiet); elsewhere it ends the
+      // command with the bare message below.
+      if (!session.auditing()) throw;
+      return session.report_fault(e);
+    }
+  } catch (const std::bad_alloc& e) {
+    std::fprintf(io.err, "%s: %s: %s\n", kProgram.data(), kInternalError.data(), fault_text(e));
   } catch (const std::system_error& e) {
-    std::fprintf(io.err, "%s: internal error: %s\n", kProgram.data(), e.what());
+    std::fprintf(io.err, "%s: %s: %s\n", kProgram.data(), kInternalError.data(), fault_text(e));
   }
   return kExitError;
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <new>
 
 #include "cli/json.h"
 #include "ledger/parser.h"
@@ -192,6 +193,10 @@ void add_checkpoint_json(JsonWriter& w, std::string_view name, const Checkpoint&
 
 }  // namespace
 
+const char* fault_text(const std::exception& e) {
+  return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
+}
+
 std::string_view break_name(BreakKind kind) { return kBreakNames[static_cast<std::size_t>(kind)]; }
 std::string_view break_title(BreakKind kind) {
   return kBreakTitles[static_cast<std::size_t>(kind)];
@@ -229,7 +234,7 @@ std::string audit_error_text(std::string_view file, const Audit& audit,
     case ErrorKind::kCannotRead:
       return out + "cannot read: " + message;
     case ErrorKind::kInternal:
-      return out + "internal error: " + message;
+      return out.append(kInternalError).append(": ").append(message);
     case ErrorKind::kOtherLedger:
       return out + std::string(kOtherLedgerText) + ": its first entry has signature " +
              display(since ? since->first : std::string()) + ", this file's first entry " +
