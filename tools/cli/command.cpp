@@ -1,6 +1,8 @@
 #include "cli/command.h"
 
 #include <charconv>
+#include <cstdio>
+#include <exception>
 #include <new>
 #include <optional>
 #include <string>
@@ -9,7 +11,6 @@
 
 #include "cli/audit.h"
 #include "cli/checkpoint.h"
-#include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "ledger/failure.h"
@@ -196,7 +197,14 @@ class Session {
 
  private:
   std::string_view command_name() const {
-    return inv_.command == Command::kCheckpoint ? "checkpoint" : "verify";
+    switch (inv_.command) {
+      case Command::kCheckpoint:
+        return "checkpoint";
+      case Command::kHead:
+        return "head";
+      default:
+        return "verify";
+    }
   }
   int run_audit();
   int report_audit(const Audit& audit) const;
@@ -235,49 +243,44 @@ int Session::report_fault(const std::exception& e) {
 }
 
 int Session::report_audit(const Audit& audit) const {
-  const Invocation& inv = inv_;
-  const Printer& print = print_;
-  const std::optional<Checkpoint>& since = since_;
-  const bool making = inv.command == Command::kCheckpoint;
+  const bool making = inv_.command == Command::kCheckpoint;
   const std::string_view command = command_name();
   switch (audit.outcome) {
     case Outcome::kIntact: {
       if (!making) {
-        print.out(inv.json ? audit_json(command, inv.file, audit, since)
-                           : audit_text(inv.file, audit, since));
+        print_.out(inv_.json ? audit_json(command, inv_.file, audit, since_)
+                             : audit_text(inv_.file, audit, since_));
         return kExitIntact;
       }
       const Checkpoint made = checkpoint_of(audit.chain);
-      if (inv.json) {
-        print.out(audit_json(command, inv.file, audit, since, made));
+      if (inv_.json) {
+        print_.out(audit_json(command, inv_.file, audit, since_, made));
         return kExitIntact;
       }
-      print.out(format_checkpoint(made) + "\n");
-      if (made.lines < audit.chain.lines && audit.chain.last && !audit.chain.last->terminated) {
-        print.err("note: " + display(inv.file) + ": line " +
-                  std::to_string(audit.chain.last->line) +
-                  " has no line feed yet; the checkpoint stops before it");
+      print_.out(format_checkpoint(made) + "\n");
+      if (const std::string note = checkpoint_note(inv_.file, audit, made); !note.empty()) {
+        print_.err(note);
       }
       return kExitIntact;
     }
     case Outcome::kBroken: {
-      if (inv.json) {
-        print.out(audit_json(command, inv.file, audit, since));
+      if (inv_.json) {
+        print_.out(audit_json(command, inv_.file, audit, since_));
       } else if (making) {
         // Standard output is the checkpoint; a broken ledger gets none.
-        std::string text = audit_text(inv.file, audit, since);
+        std::string text = audit_text(inv_.file, audit, since_);
         text.pop_back();
-        print.err(text);
+        print_.err(text);
       } else {
-        print.out(audit_text(inv.file, audit, since));
+        print_.out(audit_text(inv_.file, audit, since_));
       }
       return kExitBroken;
     }
     case Outcome::kError:
-      if (inv.json) {
-        print.out(audit_json(command, inv.file, audit, since));
+      if (inv_.json) {
+        print_.out(audit_json(command, inv_.file, audit, since_));
       } else {
-        print.err(audit_error_text(inv.file, audit, since));
+        print_.err(audit_error_text(inv_.file, audit, since_));
       }
       return kExitError;
   }
@@ -285,86 +288,50 @@ int Session::report_audit(const Audit& audit) const {
 }
 
 int Session::run_audit() {
-  const Invocation& inv = inv_;
-  const Printer& print = print_;
   AuditOptions options;
-  options.walk.jobs = inv.jobs;
-  if (inv.since) {
-    auto cp = load_checkpoint(*inv.since);
+  options.walk.jobs = inv_.jobs;
+  if (inv_.since) {
+    auto cp = load_checkpoint(*inv_.since);
     if (!cp) {
-      const std::string message =
-          display(*inv.since) +
-          (cp.error().kind() == FailureKind::kIo ? ": cannot read the checkpoint: "
-                                                 : ": malformed checkpoint: ") +
-          cp.error().message();
-      if (inv.json) {
-        JsonWriter w;
-        w.field("command", command_name())
-            .field("file", inv.file)
-            .field("status", "error")
-            .field("error", error_name(ErrorKind::kBadCheckpoint))
-            .field("message", message);
-        print.out(w.finish() + "\n");
+      if (inv_.json) {
+        print_.out(bad_checkpoint_json(command_name(), inv_.file, *inv_.since, cp.error()));
       } else {
-        print.err(message);
+        print_.err(bad_checkpoint_text(*inv_.since, cp.error()));
       }
       return kExitError;
     }
     since_ = std::move(*cp);
     options.since = since_;
   }
-  if (io_.err_is_terminal && !inv.quiet) {
-    const std::string label = std::string(kProgram) + ": verifying " + display(inv.file);
-    options.progress = [err = io_.err, label](std::uint64_t walked, std::uint64_t total,
-                                              bool done) {
+  if (io_.err_is_terminal && !inv_.quiet) {
+    options.progress = [err = io_.err, label = progress_label(inv_.file)](
+                           std::uint64_t walked, std::uint64_t total, bool done) {
       draw_progress(err, label, walked, total, done);
     };
   }
   auditing_ = true;
-  const Audit audit = audit_ledger(inv.file, options);
+  const Audit audit = audit_ledger(inv_.file, options);
   auditing_ = false;
   return report_audit(audit);
 }
 
 int Session::run_head() const {
-  const Invocation& inv = inv_;
-  const Printer& print = print_;
-  const auto report_error = [&](std::string_view error, const std::string& message) {
-    if (inv.json) {
-      JsonWriter w;
-      w.field("command", "head")
-          .field("file", inv.file)
-          .field("status", "error")
-          .field("error", error)
-          .field("message", message);
-      print.out(w.finish() + "\n");
+  const auto report_error = [this](ErrorKind kind, const Failure& failure) {
+    if (inv_.json) {
+      print_.out(head_error_json(command_name(), inv_.file, kind, failure));
     } else {
-      print.err(display(inv.file) + ": " + message);
+      print_.err(head_error_text(inv_.file, kind, failure));
     }
     return kExitError;
   };
   // The recorder would start a fresh chain on a file it cannot open; the
   // auditor is told why instead.
-  if (auto file = platform::open_regular_for_read(inv.file); !file) {
-    return report_error("cannot-open", "cannot open: " + file.error().message());
+  if (auto file = platform::open_regular_for_read(inv_.file); !file) {
+    return report_error(ErrorKind::kCannotOpen, file.error());
   }
-  auto head = load_chain_head(inv.file);
-  if (!head) {
-    return report_error("cannot-read", "cannot read: " + head.error().message() +
-                                           "; a recorder opened on it would start a new chain");
-  }
-  if (inv.json) {
-    JsonWriter w;
-    w.field("command", "head")
-        .field("file", inv.file)
-        .field("status", "ok")
-        .field("head", head->head)
-        .field("next_index", head->count);
-    print.out(w.finish() + "\n");
-  } else {
-    print.out(display(inv.file) + ": head " + display(head->head) + ", next index " +
-              std::to_string(head->count) + "\n");
-  }
+  const auto head = load_chain_head(inv_.file);
+  if (!head) return report_error(ErrorKind::kCannotRead, head.error());
+  print_.out(inv_.json ? head_json(command_name(), inv_.file, *head) : head_text(inv_.file, *head));
   return kExitIntact;
 }
 
@@ -376,8 +343,7 @@ int run(std::span<const std::string_view> args, const Io& io) {
   try {
     const auto inv = parse_args(args);
     if (!inv) {
-      std::fprintf(io.err, "%s: %s (see '%s --help')\n", kProgram.data(),
-                   inv.error().message().c_str(), kProgram.data());
+      std::fprintf(io.err, "%s: %s\n", kProgram.data(), usage_error_text(inv.error()).c_str());
       return kExitError;
     }
     Session session(*inv, io);

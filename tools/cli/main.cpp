@@ -15,8 +15,8 @@ int main(int argc, char** argv) {
   int status = ledger::cli::run(args, io);
   // A report that did not reach its reader is not a result: say so, and fail.
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fprintf(stderr, "%s: cannot write the output: %s\n", ledger::cli::kProgram.data(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "%s: %s\n", ledger::cli::kProgram.data(),
+                 ledger::cli::output_error_text(std::strerror(errno)).c_str());
     status = ledger::cli::kExitError;
   }
   return status;

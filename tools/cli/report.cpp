@@ -191,6 +191,25 @@ void add_checkpoint_json(JsonWriter& w, std::string_view name, const Checkpoint&
   w.end_object();
 }
 
+// An error reported instead of a result: its class by name, and what is wrong.
+std::string error_json(std::string_view command, std::string_view file, ErrorKind kind,
+                       std::string_view message) {
+  JsonWriter w;
+  w.field("command", command)
+      .field("file", file)
+      .field("status", "error")
+      .field("error", error_name(kind))
+      .field("message", message);
+  return w.finish() + "\n";
+}
+
+// Unlike an audit's, the message of head's error says what could not be done:
+// a recorder would open such a file as a new chain.
+std::string head_error_message(ErrorKind kind, const Failure& failure) {
+  if (kind == ErrorKind::kCannotOpen) return "cannot open: " + failure.message();
+  return "cannot read: " + failure.message() + "; a recorder opened on it would start a new chain";
+}
+
 }  // namespace
 
 const char* fault_text(const std::exception& e) {
@@ -244,6 +263,61 @@ std::string audit_error_text(std::string_view file, const Audit& audit,
       break;
   }
   return out + message;
+}
+
+std::string checkpoint_note(std::string_view file, const Audit& audit, const Checkpoint& made) {
+  const Chain& chain = audit.chain;
+  if (made.lines >= chain.lines || !chain.last || chain.last->terminated) return {};
+  return "note: " + display(file) + ": line " + number(chain.last->line) +
+         " has no line feed yet; the checkpoint stops before it";
+}
+
+std::string bad_checkpoint_text(std::string_view path, const Failure& failure) {
+  return display(path) +
+         (failure.kind() == FailureKind::kIo ? ": cannot read the checkpoint: "
+                                             : ": malformed checkpoint: ") +
+         failure.message();
+}
+
+std::string bad_checkpoint_json(std::string_view command, std::string_view file,
+                                std::string_view path, const Failure& failure) {
+  return error_json(command, file, ErrorKind::kBadCheckpoint, bad_checkpoint_text(path, failure));
+}
+
+std::string head_text(std::string_view file, const ChainHead& head) {
+  return display(file) + ": head " + display(head.head) + ", next index " + number(head.count) +
+         "\n";
+}
+
+std::string head_json(std::string_view command, std::string_view file, const ChainHead& head) {
+  JsonWriter w;
+  w.field("command", command)
+      .field("file", file)
+      .field("status", "ok")
+      .field("head", head.head)
+      .field("next_index", head.count);
+  return w.finish() + "\n";
+}
+
+std::string head_error_text(std::string_view file, ErrorKind kind, const Failure& failure) {
+  return display(file) + ": " + head_error_message(kind, failure);
+}
+
+std::string head_error_json(std::string_view command, std::string_view file, ErrorKind kind,
+                            const Failure& failure) {
+  return error_json(command, file, kind, head_error_message(kind, failure));
+}
+
+std::string usage_error_text(const Failure& failure) {
+  return failure.message() + " (see '" + std::string(kProgram) + " --help')";
+}
+
+std::string progress_label(std::string_view file) {
+  return std::string(kProgram) + ": verifying " + display(file);
+}
+
+std::string output_error_text(std::string_view reason) {
+  return "cannot write the output: " + std::string(reason);
 }
 
 std::string audit_json(std::string_view command, std::string_view file, const Audit& audit,

@@ -11,11 +11,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "cli/audit.h"
 #include "cli/json.h"
 #include "cli/progress.h"
+#include "cli/report.h"
 #include "ledger/digest.h"
 #include "ledger/parser.h"
 #include "support.h"
@@ -271,6 +276,30 @@ TEST_F(CommandTest, HeadIsWhatARecorderWouldContinueFrom) {
                          "it would start a new chain\n");
 }
 
+TEST_F(CommandTest, HeadErrorsInJson) {
+  // Unlike an audit's, head's message says what could not be done.
+  const std::string missing = path("missing.jsonl");
+  const std::string bad = write("bad.jsonl", join(base_) + "\xFF\n");
+  const struct {
+    std::string file;
+    std::string error;
+    std::string message;
+  } cases[] = {
+      {missing, "cannot-open", "cannot open: No such file or directory (os error 2)"},
+      {bad, "cannot-read",
+       "cannot read: stream did not contain valid UTF-8; a recorder opened on it would start a "
+       "new chain"},
+  };
+  for (const auto& c : cases) {
+    const Ran ran = run_cli({"head", "--json", c.file});
+    EXPECT_EQ(ran.status, kExitError) << c.file;
+    EXPECT_EQ(ran.out, "{\"command\":\"head\",\"file\":\"" + c.file +
+                           "\",\"status\":\"error\",\"error\":\"" + c.error + "\",\"message\":\"" +
+                           c.message + "\"}\n");
+    EXPECT_EQ(ran.err, "") << c.file;
+  }
+}
+
 TEST_F(CommandTest, CheckpointAndVerifySince) {
   const std::string file = write("ledger.jsonl", join({base_[0], base_[1]}));
   const Ran made = run_cli({"checkpoint", file});
@@ -446,6 +475,22 @@ TEST(OutputTest, QuotingOfUntrustedText) {
   EXPECT_EQ(display("ledger.jsonl"), "ledger.jsonl");
   EXPECT_EQ(display("my ledger"), "\"my ledger\"");
   EXPECT_EQ(display(""), "\"\"");
+}
+
+TEST(OutputTest, AnAuditEndedByAnInternalFault) {
+  // What run() reports when the library throws during an audit.
+  Audit audit;
+  audit.outcome = Outcome::kError;
+  audit.error = Failure::internal(fault_text(std::bad_alloc()));
+  audit.error_kind = ErrorKind::kInternal;
+  EXPECT_EQ(audit_error_text("big.jsonl", audit, std::nullopt),
+            "big.jsonl: internal error: out of memory");
+  EXPECT_EQ(audit_json("verify", "big.jsonl", audit, std::nullopt),
+            "{\"command\":\"verify\",\"file\":\"big.jsonl\",\"status\":\"error\",\"error\":"
+            "\"internal\",\"message\":\"out of memory\"}\n");
+  const std::system_error no_thread(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    "cannot start a thread");
+  EXPECT_STREQ(fault_text(no_thread), no_thread.what());
 }
 
 TEST(OutputTest, ProgressLine) {
