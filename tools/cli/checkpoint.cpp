@@ -4,6 +4,8 @@
 #include <charconv>
 #include <vector>
 
+#include "cli/enum_table.h"
+
 namespace ledger::cli {
 namespace {
 
@@ -13,6 +15,7 @@ constexpr std::string_view kNone = "none";
 enum Field : std::size_t { kLines, kBytes, kIndex, kHead, kEntries, kFirst, kFieldCount };
 constexpr std::array<std::string_view, kFieldCount> kFields = {"lines", "bytes",   "index",
                                                                "head",  "entries", "first"};
+static_assert(all_filled(kFields));
 
 bool is_signature(std::string_view text) {
   if (text.size() != kSignatureLength) return false;

@@ -11,6 +11,7 @@
 
 #include "cli/audit.h"
 #include "cli/checkpoint.h"
+#include "cli/enum_table.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "ledger/failure.h"
@@ -41,7 +42,12 @@ constexpr std::string_view kUsage =
     "exit status: 0 intact, 1 broken, 2 nothing proven (bad usage, unreadable file or\n"
     "checkpoint, checkpoint of another ledger)\n";
 
-enum class Command { kVerify, kCheckpoint, kHead, kHelp, kVersion };
+enum class Command { kVerify, kCheckpoint, kHead, kHelp, kVersion, kCount_ };
+
+// The words that name the commands on the command line and in JSON reports.
+constexpr EnumTable<Command> kCommandNames = {"verify", "checkpoint", "head", "--help",
+                                              "--version"};
+static_assert(all_filled(kCommandNames));
 
 struct Invocation {
   Command command = Command::kHelp;
@@ -53,11 +59,10 @@ struct Invocation {
 };
 
 std::optional<Command> command_of(std::string_view word) {
-  if (word == "verify") return Command::kVerify;
-  if (word == "checkpoint") return Command::kCheckpoint;
-  if (word == "head") return Command::kHead;
-  if (word == "--help" || word == "-h") return Command::kHelp;
-  if (word == "--version") return Command::kVersion;
+  if (word == "-h") return Command::kHelp;
+  for (std::size_t k = 0; k < kCommandNames.size(); ++k) {
+    if (word == kCommandNames[k]) return static_cast<Command>(k);
+  }
   return std::nullopt;
 }
 
@@ -196,16 +201,7 @@ class Session {
   int report_fault(const std::exception& e);
 
  private:
-  std::string_view command_name() const {
-    switch (inv_.command) {
-      case Command::kCheckpoint:
-        return "checkpoint";
-      case Command::kHead:
-        return "head";
-      default:
-        return "verify";
-    }
-  }
+  std::string_view command_name() const { return text_of(kCommandNames, inv_.command); }
   int run_audit();
   int report_audit(const Audit& audit) const;
   int run_head() const;
@@ -230,6 +226,8 @@ int Session::run() {
     case Command::kVerify:
     case Command::kCheckpoint:
       return run_audit();
+    case Command::kCount_:
+      break;
   }
   return kExitError;
 }

@@ -4,26 +4,39 @@
 #include <cstddef>
 #include <new>
 
+#include "cli/enum_table.h"
 #include "cli/json.h"
 #include "ledger/parser.h"
 
 namespace ledger::cli {
 namespace {
 
-template <typename Kind>
-constexpr std::size_t count_of = static_cast<std::size_t>(Kind::kCount_);
+constexpr EnumTable<BreakKind> kBreakNames = {"invalid-utf8",    "not-an-entry", "link-broken",
+                                              "content-altered", "truncated",    "rolled-back"};
+constexpr EnumTable<BreakKind> kBreakTitles = {"not valid UTF-8", "not a ledger entry",
+                                               "link broken",     "content altered",
+                                               "truncated",       "rolled back"};
+constexpr EnumTable<HintKind> kHintNames = {"torn-tail", "torn-then-appended", "fork",
+                                            "duplicate", "index-gap",          "index-repeat"};
+constexpr EnumTable<ErrorKind> kErrorNames = {"cannot-open", "cannot-read", "other-ledger",
+                                              "internal", "bad-checkpoint"};
+static_assert(all_filled(kBreakNames) && all_filled(kBreakTitles) && all_filled(kHintNames) &&
+              all_filled(kErrorNames));
 
-constexpr std::array<std::string_view, count_of<BreakKind>> kBreakNames = {
-    "invalid-utf8", "not-an-entry", "link-broken", "content-altered", "truncated", "rolled-back"};
-constexpr std::array<std::string_view, count_of<BreakKind>> kBreakTitles = {
-    "not valid UTF-8", "not a ledger entry", "link broken",
-    "content altered", "truncated",          "rolled back"};
-constexpr std::array<std::string_view, count_of<HintKind>> kHintNames = {
-    "torn-tail", "torn-then-appended", "fork", "duplicate", "index-gap", "index-repeat"};
-constexpr std::array<std::string_view, count_of<ErrorKind>> kErrorNames = {
-    "cannot-open", "cannot-read", "other-ledger", "internal", "bad-checkpoint"};
-constexpr std::array<std::string_view, 3> kRollbackNames = {"no-line-end", "not-an-entry",
-                                                            "other-entry"};
+// A switch rather than a table: RollbackReason has no kCount_ to size a table
+// by, and a switch without a default makes the compiler flag a reason added
+// without a name.
+std::string_view rollback_name(RollbackReason reason) {
+  switch (reason) {
+    case RollbackReason::kNoLineEnd:
+      return "no-line-end";
+    case RollbackReason::kNotEntry:
+      return "not-an-entry";
+    case RollbackReason::kOtherEntry:
+      return "other-entry";
+  }
+  return {};
+}
 
 constexpr std::string_view kOtherLedgerText = "the checkpoint is of another ledger";
 
@@ -128,7 +141,7 @@ void add_break_json(JsonWriter& w, const Break& b) {
   w.field("line", b.line).field("offset", b.offset);
   if (b.kind == BreakKind::kRolledBack) {
     w.field("checkpoint_bytes", b.covered)
-        .field("reason", kRollbackNames[static_cast<std::size_t>(b.rollback)])
+        .field("reason", rollback_name(b.rollback))
         .field("checkpoint_head", b.expected);
     if (b.rollback == RollbackReason::kOtherEntry) {
       w.field("found_index", b.index).field("found_signature", b.signature);
@@ -216,12 +229,10 @@ const char* fault_text(const std::exception& e) {
   return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
 }
 
-std::string_view break_name(BreakKind kind) { return kBreakNames[static_cast<std::size_t>(kind)]; }
-std::string_view break_title(BreakKind kind) {
-  return kBreakTitles[static_cast<std::size_t>(kind)];
-}
-std::string_view hint_name(HintKind kind) { return kHintNames[static_cast<std::size_t>(kind)]; }
-std::string_view error_name(ErrorKind kind) { return kErrorNames[static_cast<std::size_t>(kind)]; }
+std::string_view break_name(BreakKind kind) { return text_of(kBreakNames, kind); }
+std::string_view break_title(BreakKind kind) { return text_of(kBreakTitles, kind); }
+std::string_view hint_name(HintKind kind) { return text_of(kHintNames, kind); }
+std::string_view error_name(ErrorKind kind) { return text_of(kErrorNames, kind); }
 
 std::string audit_text(std::string_view file, const Audit& audit,
                        const std::optional<Checkpoint>& since) {

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "cli/audit.h"
@@ -387,6 +388,28 @@ TEST_F(CommandTest, FilesThatNoLongerHoldTheCheckpoint) {
   }
 }
 
+TEST_F(CommandTest, RollbackReasonsInJson) {
+  const std::string file = write("ledger.jsonl", join(base_));
+  const std::string cp = write("ledger.cp", run_cli({"checkpoint", file}).out);
+  const std::string other_entry = entry_line(2, sig_[1], "alicf", 0.75, "payment \"2\"\t\xC3\xA9");
+  const struct {
+    std::string contents;
+    std::string reason;
+  } cases[] = {
+      {join({base_[0], base_[1]}) + base_[2] + "  \n", "no-line-end"},
+      {join({base_[0], base_[1], std::string(base_[2].size(), 'x')}), "not-an-entry"},
+      {join({base_[0], base_[1], other_entry}), "other-entry"},
+  };
+  for (const auto& c : cases) {
+    write("ledger.jsonl", c.contents);
+    const Ran ran = run_cli({"verify", "--json", "--since", cp, file});
+    EXPECT_EQ(ran.status, kExitBroken) << c.reason;
+    EXPECT_NE(ran.out.find("\"break\":{\"class\":\"rolled-back\",\"line\":3,"), std::string::npos)
+        << ran.out;
+    EXPECT_NE(ran.out.find(",\"reason\":\"" + c.reason + "\","), std::string::npos) << ran.out;
+  }
+}
+
 TEST_F(CommandTest, CheckpointsThatCannotBeUsed) {
   const std::string good = run_cli({"checkpoint", clean_}).out;
   const struct {
@@ -475,6 +498,28 @@ TEST(OutputTest, QuotingOfUntrustedText) {
   EXPECT_EQ(display("ledger.jsonl"), "ledger.jsonl");
   EXPECT_EQ(display("my ledger"), "\"my ledger\"");
   EXPECT_EQ(display(""), "\"\"");
+}
+
+TEST(OutputTest, NamesInJsonReports) {
+  // Auditors' scripts match these names; reordering an enum must not change them.
+  const std::pair<BreakKind, std::string_view> breaks[] = {
+      {BreakKind::kInvalidUtf8, "invalid-utf8"}, {BreakKind::kNotEntry, "not-an-entry"},
+      {BreakKind::kLinkBroken, "link-broken"},   {BreakKind::kContentAltered, "content-altered"},
+      {BreakKind::kTruncated, "truncated"},      {BreakKind::kRolledBack, "rolled-back"},
+  };
+  for (const auto& [kind, name] : breaks) EXPECT_EQ(break_name(kind), name);
+  const std::pair<HintKind, std::string_view> hints[] = {
+      {HintKind::kTornTail, "torn-tail"}, {HintKind::kTornThenAppended, "torn-then-appended"},
+      {HintKind::kFork, "fork"},          {HintKind::kDuplicate, "duplicate"},
+      {HintKind::kIndexGap, "index-gap"}, {HintKind::kIndexRepeat, "index-repeat"},
+  };
+  for (const auto& [kind, name] : hints) EXPECT_EQ(hint_name(kind), name);
+  const std::pair<ErrorKind, std::string_view> errors[] = {
+      {ErrorKind::kCannotOpen, "cannot-open"},       {ErrorKind::kCannotRead, "cannot-read"},
+      {ErrorKind::kOtherLedger, "other-ledger"},     {ErrorKind::kInternal, "internal"},
+      {ErrorKind::kBadCheckpoint, "bad-checkpoint"},
+  };
+  for (const auto& [kind, name] : errors) EXPECT_EQ(error_name(kind), name);
 }
 
 TEST(OutputTest, AnAuditEndedByAnInternalFault) {
