@@ -117,4 +117,12 @@ struct UtcTime {
 };
 UtcTime utc_now();
 
+// Reads at most `limit` + 1 bytes of the file at `path`, of any readable kind
+// (a regular file, a pipe, a terminal), or of standard input when `path` is
+// "-". A result longer than `limit` tells the caller that the file is too long.
+Result<std::string> read_small_file(std::string_view path, std::size_t limit);
+
+// True when standard error is a terminal.
+bool stderr_is_terminal();
+
 }  // namespace ledger::platform

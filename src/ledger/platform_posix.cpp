@@ -175,4 +175,33 @@ UtcTime utc_now() {
   return {static_cast<std::int64_t>(now.tv_sec), nanos};
 }
 
+Result<std::string> read_small_file(std::string_view path, std::size_t limit) {
+  File owned;
+  int fd = STDIN_FILENO;
+  if (path != "-") {
+    auto c_path = to_c_path(path);
+    if (!c_path) return fail(std::move(c_path).error());
+    do {
+      fd = ::open(c_path->c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return fail(error_from_errno(errno));
+    owned = File(fd);
+  }
+  std::string text(limit + 1, '\0');
+  std::size_t filled = 0;
+  while (filled < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + filled, text.size() - filled);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(error_from_errno(errno));
+    }
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  text.resize(filled);
+  return text;
+}
+
+bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 }  // namespace ledger::platform

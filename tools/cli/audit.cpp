@@ -3,7 +3,6 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <new>
 #include <thread>
 #include <utility>
 
@@ -13,21 +12,17 @@
 namespace ledger::cli {
 namespace {
 
-// What an exception from the library (out of memory, a thread that could not
-// be started) says, for an internal fault.
-std::string fault_text(const std::exception& e) {
-  return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
-}
-
-void set_error(Audit& audit, ErrorKind kind, std::string message) {
+void set_error(Audit& audit, ErrorKind kind, Failure failure) {
   audit.outcome = Outcome::kError;
-  audit.error = AuditError{kind, std::move(message)};
+  audit.error = std::move(failure);
+  audit.error_kind = kind;
 }
 
-void set_failure(Audit& audit, const Failure& failure) {
-  set_error(audit,
-            failure.kind() == FailureKind::kIo ? ErrorKind::kCannotRead : ErrorKind::kInternal,
-            failure.message());
+// A failure while reading the ledger: a read error, or an internal fault.
+void set_failure(Audit& audit, Failure failure) {
+  const ErrorKind kind =
+      failure.kind() == FailureKind::kIo ? ErrorKind::kCannotRead : ErrorKind::kInternal;
+  set_error(audit, kind, std::move(failure));
 }
 
 void set_break(Audit& audit, Break brk) {
@@ -71,7 +66,7 @@ bool same_ledger(const platform::File& file, const Checkpoint& cp, Audit& audit)
     return false;
   }
   if (first.chain.entries == 1 && first.chain.first != cp.first) {
-    set_error(audit, ErrorKind::kOtherLedger, first.chain.first);
+    set_error(audit, ErrorKind::kOtherLedger, Failure::invalid_argument(first.chain.first));
     return false;
   }
   audit.chain = Chain{};
@@ -143,7 +138,8 @@ bool resume_from(const platform::File& file, const Checkpoint& cp, Audit& audit,
 }
 
 // Runs the walk; with a progress callback, on a thread of its own while this
-// one reports.
+// one reports. An exception on that thread is carried over and rethrown here,
+// once the progress line is erased.
 WalkOutcome run_walk(const platform::File& file, Chain chain, const AuditOptions& options,
                      std::uint64_t total) {
   WalkControl control;
@@ -154,11 +150,12 @@ WalkOutcome run_walk(const platform::File& file, Chain chain, const AuditOptions
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
+  std::exception_ptr fault;
   std::jthread worker([&] {
     try {
       out = walk_file(file, std::move(chain), options.walk, control);
-    } catch (const std::exception& e) {
-      out.failure = Failure::internal(fault_text(e));
+    } catch (...) {
+      fault = std::current_exception();  // one escaping a thread would end the program
     }
     const std::lock_guard lock(mutex);
     done = true;
@@ -174,6 +171,7 @@ WalkOutcome run_walk(const platform::File& file, Chain chain, const AuditOptions
   }
   worker.join();
   if (shown) options.progress(control.bytes_done.load(std::memory_order_relaxed), total, true);
+  if (fault) std::rethrow_exception(fault);
   return out;
 }
 
@@ -203,14 +201,10 @@ Audit audit_ledger(std::string_view path, const AuditOptions& options) {
   Audit audit;
   auto file = platform::open_regular_for_read(path);
   if (!file) {
-    set_error(audit, ErrorKind::kCannotOpen, file.error().message());
+    set_error(audit, ErrorKind::kCannotOpen, std::move(file).error());
     return audit;
   }
-  try {
-    audit_file(*file, options, audit);
-  } catch (const std::exception& e) {
-    set_error(audit, ErrorKind::kInternal, fault_text(e));
-  }
+  audit_file(*file, options, audit);
   return audit;
 }
 

@@ -13,6 +13,7 @@
 #include "cli/checkpoint.h"
 #include "cli/diagnose.h"
 #include "cli/walk.h"
+#include "ledger/failure.h"
 
 namespace ledger::cli {
 
@@ -22,26 +23,26 @@ enum class Outcome : std::uint8_t {
   kError,   // nothing was proven: see Audit::error
 };
 
+// The classes of error the tool reports by name. The failure itself is a
+// Failure beside it; this says which of the tool's errors it is.
 enum class ErrorKind : std::uint8_t {
-  kCannotOpen,   // the ledger cannot be opened: missing, a directory, refused
-  kCannotRead,   // the system reported an error while reading it
-  kOtherLedger,  // the checkpoint's first entry is not this ledger's; message: this one's
-  kInternal,     // an unexpected fault, such as running out of memory
-};
-
-struct AuditError {
-  ErrorKind kind = ErrorKind::kInternal;
-  std::string message;  // the system's text, or what differs
+  kCannotOpen,     // the ledger cannot be opened: missing, a directory, refused
+  kCannotRead,     // the system reported an error while reading it
+  kOtherLedger,    // the checkpoint's first entry is not this ledger's; message: this one's
+  kInternal,       // an unexpected fault, such as running out of memory
+  kBadCheckpoint,  // the checkpoint cannot be read or is malformed (found before any audit)
+  kCount_,         // number of kinds; not a kind
 };
 
 struct Audit {
   Outcome outcome = Outcome::kError;
-  Chain chain;                      // what passed (before the break, if any)
-  std::optional<Break> brk;         // kBroken
-  std::vector<Hint> hints;          // kBroken, about the break
-  std::optional<AuditError> error;  // kError
-  std::string diagnosis_error;      // kBroken: why the hints could not be gathered, if so
-  std::uint64_t bytes = 0;          // the file's size when the audit began
+  Chain chain;                   // what passed (before the break, if any)
+  std::optional<Break> brk;      // kBroken
+  std::vector<Hint> hints;       // kBroken, about the break
+  std::optional<Failure> error;  // kError: the system's text, or what differs
+  ErrorKind error_kind{};        // kError: which of the tool's errors `error` is
+  std::string diagnosis_error;   // kBroken: why the hints could not be gathered, if so
+  std::uint64_t bytes = 0;       // the file's size when the audit began
 };
 
 struct AuditOptions {
@@ -54,6 +55,8 @@ struct AuditOptions {
   std::chrono::milliseconds progress_interval{250};
 };
 
+// Failures are the audit's outcome. Exceptions of the library (out of memory,
+// a thread that could not be started) pass through, from the walk's thread too.
 Audit audit_ledger(std::string_view path, const AuditOptions& options);
 
 }  // namespace ledger::cli

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <vector>
 
+#include "cli/enum_table.h"
+
 namespace ledger::cli {
 namespace {
 
@@ -13,6 +15,7 @@ constexpr std::string_view kNone = "none";
 enum Field : std::size_t { kLines, kBytes, kIndex, kHead, kEntries, kFirst, kFieldCount };
 constexpr std::array<std::string_view, kFieldCount> kFields = {"lines", "bytes",   "index",
                                                                "head",  "entries", "first"};
+static_assert(all_filled(kFields));
 
 bool is_signature(std::string_view text) {
   if (text.size() != kSignatureLength) return false;
@@ -30,6 +33,10 @@ std::optional<std::uint64_t> parse_number(std::string_view text) {
   return value;
 }
 
+std::unexpected<Failure> malformed(std::string reason) {
+  return fail(Failure::invalid_argument(std::move(reason)));
+}
+
 std::vector<std::string_view> split_spaces(std::string_view text) {
   std::vector<std::string_view> words;
   std::size_t at = 0;
@@ -41,8 +48,8 @@ std::vector<std::string_view> split_spaces(std::string_view text) {
   }
 }
 
-std::string field_error(std::size_t field, std::string_view problem) {
-  return "field '" + std::string(kFields[field]) + "' " + std::string(problem);
+std::unexpected<Failure> field_error(std::size_t field, std::string_view problem) {
+  return malformed("field '" + std::string(kFields[field]) + "' " + std::string(problem));
 }
 
 }  // namespace
@@ -66,52 +73,49 @@ std::string format_checkpoint(const Checkpoint& cp) {
   return out;
 }
 
-std::expected<Checkpoint, std::string> parse_checkpoint(std::string_view text) {
+Result<Checkpoint> parse_checkpoint(std::string_view text) {
   if (text.ends_with('\n')) text.remove_suffix(1);
   if (text.ends_with('\r')) text.remove_suffix(1);
   if (text.find_first_of("\r\n") != std::string_view::npos) {
-    return std::unexpected("more than one line");
+    return malformed("more than one line");
   }
   const std::vector<std::string_view> words = split_spaces(text);
   if (words[0] != kCheckpointTag) {
-    return std::unexpected("does not start with '" + std::string(kCheckpointTag) + "'");
+    return malformed("does not start with '" + std::string(kCheckpointTag) + "'");
   }
   if (words.size() < 2 || words[1] != kCheckpointVersion) {
-    return std::unexpected("unsupported version (this program reads " +
-                           std::string(kCheckpointVersion) + ")");
+    return malformed("unsupported version (this program reads " + std::string(kCheckpointVersion) +
+                     ")");
   }
   if (words.size() != 2 + kFieldCount) {
-    return std::unexpected("expected " + std::to_string(kFieldCount) +
-                           " fields after the version, found " + std::to_string(words.size() - 2));
+    return malformed("expected " + std::to_string(kFieldCount) +
+                     " fields after the version, found " + std::to_string(words.size() - 2));
   }
   std::array<std::string_view, kFieldCount> values;
   for (std::size_t f = 0; f < kFieldCount; ++f) {
     const std::string_view word = words[2 + f];
     const std::string prefix = std::string(kFields[f]) + "=";
-    if (!word.starts_with(prefix))
-      return std::unexpected(field_error(f, "is missing or out of order"));
+    if (!word.starts_with(prefix)) return field_error(f, "is missing or out of order");
     values[f] = word.substr(prefix.size());
   }
 
   Checkpoint cp;
   for (Field f : {kLines, kBytes, kEntries}) {
     const auto number = parse_number(values[f]);
-    if (!number) return std::unexpected(field_error(f, "is not a whole number"));
+    if (!number) return field_error(f, "is not a whole number");
     (f == kLines ? cp.lines : f == kBytes ? cp.bytes : cp.entries) = *number;
   }
   if (values[kIndex] != kNone) {
     cp.index = parse_number(values[kIndex]);
-    if (!cp.index)
-      return std::unexpected(field_error(kIndex, "is neither a whole number nor 'none'"));
+    if (!cp.index) return field_error(kIndex, "is neither a whole number nor 'none'");
   }
   if (values[kHead] != GENESIS_BLOCK_HASH && !is_signature(values[kHead])) {
-    return std::unexpected(field_error(kHead, "is not 64 lowercase hexadecimal digits"));
+    return field_error(kHead, "is not 64 lowercase hexadecimal digits");
   }
   cp.head = values[kHead];
   if (values[kFirst] != kNone) {
     if (!is_signature(values[kFirst])) {
-      return std::unexpected(
-          field_error(kFirst, "is neither 64 lowercase hexadecimal digits nor 'none'"));
+      return field_error(kFirst, "is neither 64 lowercase hexadecimal digits nor 'none'");
     }
     cp.first = values[kFirst];
   }
@@ -120,7 +124,7 @@ std::expected<Checkpoint, std::string> parse_checkpoint(std::string_view text) {
                                    cp.head == GENESIS_BLOCK_HASH && cp.first.empty())
                                 : (cp.index && cp.head != GENESIS_BLOCK_HASH && !cp.first.empty() &&
                                    cp.entries <= cp.lines && cp.lines < cp.bytes);
-  if (!consistent) return std::unexpected("its fields contradict each other");
+  if (!consistent) return malformed("its fields contradict each other");
   return cp;
 }
 

@@ -23,13 +23,13 @@
 #pragma once
 
 #include <cstdint>
-#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "cli/walk.h"
 #include "ledger/entry.h"
+#include "ledger/failure.h"
 
 namespace ledger::cli {
 
@@ -52,8 +52,9 @@ struct Checkpoint {
 // The text form, without a line feed.
 std::string format_checkpoint(const Checkpoint& checkpoint);
 
-// Reads the text form; the error is a one-line reason.
-std::expected<Checkpoint, std::string> parse_checkpoint(std::string_view text);
+// Reads the text form. A text that is not a checkpoint fails with kind
+// kInvalidArgument and a one-line reason.
+Result<Checkpoint> parse_checkpoint(std::string_view text);
 
 // The checkpoint of an intact chain: its last entry whose line ends with a
 // line feed (an entry on an unterminated last line may still be being written).

@@ -1,7 +1,8 @@
 #include "cli/command.h"
 
 #include <charconv>
-#include <expected>
+#include <cstdio>
+#include <exception>
 #include <new>
 #include <optional>
 #include <string>
@@ -10,11 +11,12 @@
 
 #include "cli/audit.h"
 #include "cli/checkpoint.h"
-#include "cli/file_io.h"
-#include "cli/json.h"
+#include "cli/enum_table.h"
 #include "cli/progress.h"
 #include "cli/report.h"
+#include "ledger/failure.h"
 #include "ledger/open.h"
+#include "ledger/platform.h"
 
 namespace ledger::cli {
 namespace {
@@ -40,7 +42,12 @@ constexpr std::string_view kUsage =
     "exit status: 0 intact, 1 broken, 2 nothing proven (bad usage, unreadable file or\n"
     "checkpoint, checkpoint of another ledger)\n";
 
-enum class Command { kVerify, kCheckpoint, kHead, kHelp, kVersion };
+enum class Command { kVerify, kCheckpoint, kHead, kHelp, kVersion, kCount_ };
+
+// The words that name the commands on the command line and in JSON reports.
+constexpr EnumTable<Command> kCommandNames = {"verify", "checkpoint", "head", "--help",
+                                              "--version"};
+static_assert(all_filled(kCommandNames));
 
 struct Invocation {
   Command command = Command::kHelp;
@@ -51,14 +58,11 @@ struct Invocation {
   bool quiet = false;
 };
 
-using ParseResult = std::expected<Invocation, std::string>;
-
 std::optional<Command> command_of(std::string_view word) {
-  if (word == "verify") return Command::kVerify;
-  if (word == "checkpoint") return Command::kCheckpoint;
-  if (word == "head") return Command::kHead;
-  if (word == "--help" || word == "-h") return Command::kHelp;
-  if (word == "--version") return Command::kVersion;
+  if (word == "-h") return Command::kHelp;
+  for (std::size_t k = 0; k < kCommandNames.size(); ++k) {
+    if (word == kCommandNames[k]) return static_cast<Command>(k);
+  }
   return std::nullopt;
 }
 
@@ -71,6 +75,10 @@ std::optional<unsigned> parse_jobs(std::string_view text) {
   return value;
 }
 
+std::unexpected<Failure> usage_error(std::string problem) {
+  return fail(Failure::invalid_argument(std::move(problem)));
+}
+
 std::string quoted(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 2);
@@ -78,14 +86,14 @@ std::string quoted(std::string_view text) {
   return out;
 }
 
-ParseResult parse_args(std::span<const std::string_view> args) {
-  if (args.empty()) return std::unexpected("no command given");
+Result<Invocation> parse_args(std::span<const std::string_view> args) {
+  if (args.empty()) return usage_error("no command given");
   const auto command = command_of(args[0]);
-  if (!command) return std::unexpected("unknown command " + quoted(args[0]));
+  if (!command) return usage_error("unknown command " + quoted(args[0]));
   Invocation inv;
   inv.command = *command;
   if (inv.command == Command::kHelp || inv.command == Command::kVersion) {
-    if (args.size() > 1) return std::unexpected("unexpected argument " + quoted(args[1]));
+    if (args.size() > 1) return usage_error("unexpected argument " + quoted(args[1]));
     return inv;
   }
   std::vector<std::string_view> files;
@@ -111,11 +119,11 @@ ParseResult parse_args(std::span<const std::string_view> args) {
     }
     const bool takes_value = name == "--since" || name == "--jobs" || name == "-j";
     if (takes_value && !value) {
-      if (i + 1 == args.size()) return std::unexpected("option " + quoted(name) + " needs a value");
+      if (i + 1 == args.size()) return usage_error("option " + quoted(name) + " needs a value");
       value = args[++i];
     }
     if (!takes_value && value) {
-      return std::unexpected("option " + quoted(name) + " takes no value");
+      return usage_error("option " + quoted(name) + " takes no value");
     }
     if (name == "--json") {
       inv.json = true;
@@ -123,25 +131,25 @@ ParseResult parse_args(std::span<const std::string_view> args) {
       inv.quiet = true;
     } else if (name == "--since" || name == "--jobs" || name == "-j") {
       if (inv.command == Command::kHead) {
-        return std::unexpected("option " + quoted(name) + " does not apply to 'head'");
+        return usage_error("option " + quoted(name) + " does not apply to 'head'");
       }
       if (name == "--since") {
         inv.since = std::string(*value);
       } else {
         const auto jobs = parse_jobs(*value);
         if (!jobs) {
-          return std::unexpected("--jobs takes a whole number from 1 to " +
-                                 std::to_string(kMaxJobs) + ", not " + quoted(*value));
+          return usage_error("--jobs takes a whole number from 1 to " + std::to_string(kMaxJobs) +
+                             ", not " + quoted(*value));
         }
         inv.jobs = *jobs;
       }
     } else {
-      return std::unexpected("unknown option " + quoted(name));
+      return usage_error("unknown option " + quoted(name));
     }
   }
-  if (inv.json && inv.quiet) return std::unexpected("--json and --quiet exclude each other");
+  if (inv.json && inv.quiet) return usage_error("--json and --quiet exclude each other");
   if (files.size() != 1) {
-    return std::unexpected("expected one FILE, found " + std::to_string(files.size()));
+    return usage_error("expected one FILE, found " + std::to_string(files.size()));
   }
   inv.file = std::string(files[0]);
   return inv;
@@ -166,172 +174,190 @@ class Printer {
   bool quiet_;
 };
 
-std::expected<Checkpoint, std::string> load_checkpoint(std::string_view path) {
-  auto text = read_small_file(path, kMaxCheckpointLength);
-  if (!text)
-    return std::unexpected(display(path) +
-                           ": cannot read the checkpoint: " + text.error().message());
+// Reads the checkpoint at `path` ("-": standard input). A failure of kind kIo
+// means it could not be read; kInvalidArgument, that it is not a checkpoint.
+Result<Checkpoint> load_checkpoint(std::string_view path) {
+  auto text = platform::read_small_file(path, kMaxCheckpointLength);
+  if (!text) return fail(std::move(text).error());
   if (text->size() > kMaxCheckpointLength) {
-    return std::unexpected(display(path) + ": malformed checkpoint: longer than " +
-                           std::to_string(kMaxCheckpointLength) + " bytes");
+    return fail(Failure::invalid_argument("longer than " + std::to_string(kMaxCheckpointLength) +
+                                          " bytes"));
   }
-  auto cp = parse_checkpoint(*text);
-  if (!cp) return std::unexpected(display(path) + ": malformed checkpoint: " + cp.error());
-  return cp;
+  return parse_checkpoint(*text);
 }
 
-int report_audit(const Invocation& inv, const Audit& audit, const std::optional<Checkpoint>& since,
-                 const Printer& print) {
-  const bool making = inv.command == Command::kCheckpoint;
-  const std::string_view command = making ? "checkpoint" : "verify";
+// One command on its way. It outlives an exception thrown while it runs, so
+// that run() can report an exception during the audit as the audit's outcome.
+class Session {
+ public:
+  Session(const Invocation& inv, const Io& io) : inv_(inv), io_(io), print_(io, inv.quiet) {}
+
+  int run();
+
+  // True from the start of the audit until its result is in.
+  bool auditing() const { return auditing_; }
+
+  // Reports the audit that a library exception ended: nothing proven.
+  int report_fault(const std::exception& e);
+
+ private:
+  std::string_view command_name() const { return text_of(kCommandNames, inv_.command); }
+  int run_audit();
+  int report_audit(const Audit& audit) const;
+  int run_head() const;
+
+  const Invocation& inv_;
+  const Io& io_;
+  const Printer print_;
+  std::optional<Checkpoint> since_;  // the checkpoint the audit starts from
+  bool auditing_ = false;
+};
+
+int Session::run() {
+  switch (inv_.command) {
+    case Command::kHelp:
+      std::fputs(kUsage.data(), io_.out);
+      return kExitIntact;
+    case Command::kVersion:
+      std::fprintf(io_.out, "%s\n", kVersionText.data());
+      return kExitIntact;
+    case Command::kHead:
+      return run_head();
+    case Command::kVerify:
+    case Command::kCheckpoint:
+      return run_audit();
+    case Command::kCount_:
+      break;
+  }
+  return kExitError;
+}
+
+int Session::report_fault(const std::exception& e) {
+  Audit audit;
+  audit.outcome = Outcome::kError;
+  audit.error = Failure::internal(std::string(fault_text(e)));
+  audit.error_kind = ErrorKind::kInternal;
+  return report_audit(audit);
+}
+
+int Session::report_audit(const Audit& audit) const {
+  const bool making = inv_.command == Command::kCheckpoint;
+  const std::string_view command = command_name();
   switch (audit.outcome) {
     case Outcome::kIntact: {
       if (!making) {
-        print.out(inv.json ? audit_json(command, inv.file, audit, since)
-                           : audit_text(inv.file, audit, since));
+        print_.out(inv_.json ? audit_json(command, inv_.file, audit, since_)
+                             : audit_text(inv_.file, audit, since_));
         return kExitIntact;
       }
       const Checkpoint made = checkpoint_of(audit.chain);
-      if (inv.json) {
-        print.out(audit_json(command, inv.file, audit, since, made));
+      if (inv_.json) {
+        print_.out(audit_json(command, inv_.file, audit, since_, made));
         return kExitIntact;
       }
-      print.out(format_checkpoint(made) + "\n");
-      if (made.lines < audit.chain.lines && audit.chain.last && !audit.chain.last->terminated) {
-        print.err("note: " + display(inv.file) + ": line " +
-                  std::to_string(audit.chain.last->line) +
-                  " has no line feed yet; the checkpoint stops before it");
+      print_.out(format_checkpoint(made) + "\n");
+      if (const std::string note = checkpoint_note(inv_.file, audit, made); !note.empty()) {
+        print_.err(note);
       }
       return kExitIntact;
     }
     case Outcome::kBroken: {
-      if (inv.json) {
-        print.out(audit_json(command, inv.file, audit, since));
+      if (inv_.json) {
+        print_.out(audit_json(command, inv_.file, audit, since_));
       } else if (making) {
         // Standard output is the checkpoint; a broken ledger gets none.
-        std::string text = audit_text(inv.file, audit, since);
+        std::string text = audit_text(inv_.file, audit, since_);
         text.pop_back();
-        print.err(text);
+        print_.err(text);
       } else {
-        print.out(audit_text(inv.file, audit, since));
+        print_.out(audit_text(inv_.file, audit, since_));
       }
       return kExitBroken;
     }
     case Outcome::kError:
-      if (inv.json) {
-        print.out(audit_json(command, inv.file, audit, since));
+      if (inv_.json) {
+        print_.out(audit_json(command, inv_.file, audit, since_));
       } else {
-        print.err(audit_error_text(inv.file, audit, since));
+        print_.err(audit_error_text(inv_.file, audit, since_));
       }
       return kExitError;
   }
   return kExitError;
 }
 
-int run_audit(const Invocation& inv, const Io& io, const Printer& print) {
+int Session::run_audit() {
   AuditOptions options;
-  options.walk.jobs = inv.jobs;
-  if (inv.since) {
-    auto cp = load_checkpoint(*inv.since);
+  options.walk.jobs = inv_.jobs;
+  if (inv_.since) {
+    auto cp = load_checkpoint(*inv_.since);
     if (!cp) {
-      if (inv.json) {
-        JsonWriter w;
-        w.field("command", inv.command == Command::kCheckpoint ? "checkpoint" : "verify")
-            .field("file", inv.file)
-            .field("status", "error")
-            .field("error", "bad-checkpoint")
-            .field("message", cp.error());
-        print.out(w.finish() + "\n");
+      if (inv_.json) {
+        print_.out(bad_checkpoint_json(command_name(), inv_.file, *inv_.since, cp.error()));
       } else {
-        print.err(cp.error());
+        print_.err(bad_checkpoint_text(*inv_.since, cp.error()));
       }
       return kExitError;
     }
-    options.since = std::move(*cp);
+    since_ = std::move(*cp);
+    options.since = since_;
   }
-  if (io.err_is_terminal && !inv.quiet) {
-    const std::string label = std::string(kProgram) + ": verifying " + display(inv.file);
-    options.progress = [&io, label](std::uint64_t walked, std::uint64_t total, bool done) {
-      draw_progress(io.err, label, walked, total, done);
+  if (io_.err_is_terminal && !inv_.quiet) {
+    options.progress = [err = io_.err, label = progress_label(inv_.file)](
+                           std::uint64_t walked, std::uint64_t total, bool done) {
+      draw_progress(err, label, walked, total, done);
     };
   }
-  const Audit audit = audit_ledger(inv.file, options);
-  return report_audit(inv, audit, options.since, print);
+  auditing_ = true;
+  const Audit audit = audit_ledger(inv_.file, options);
+  auditing_ = false;
+  return report_audit(audit);
 }
 
-int run_head(const Invocation& inv, const Printer& print) {
-  const auto report_error = [&](std::string_view error, const std::string& message) {
-    if (inv.json) {
-      JsonWriter w;
-      w.field("command", "head")
-          .field("file", inv.file)
-          .field("status", "error")
-          .field("error", error)
-          .field("message", message);
-      print.out(w.finish() + "\n");
+int Session::run_head() const {
+  const auto report_error = [this](ErrorKind kind, const Failure& failure) {
+    if (inv_.json) {
+      print_.out(head_error_json(command_name(), inv_.file, kind, failure));
     } else {
-      print.err(display(inv.file) + ": " + message);
+      print_.err(head_error_text(inv_.file, kind, failure));
     }
     return kExitError;
   };
   // The recorder would start a fresh chain on a file it cannot open; the
   // auditor is told why instead.
-  if (auto file = platform::open_regular_for_read(inv.file); !file) {
-    return report_error("cannot-open", "cannot open: " + file.error().message());
+  if (auto file = platform::open_regular_for_read(inv_.file); !file) {
+    return report_error(ErrorKind::kCannotOpen, file.error());
   }
-  auto head = load_chain_head(inv.file);
-  if (!head) {
-    return report_error("cannot-read", "cannot read: " + head.error().message() +
-                                           "; a recorder opened on it would start a new chain");
-  }
-  if (inv.json) {
-    JsonWriter w;
-    w.field("command", "head")
-        .field("file", inv.file)
-        .field("status", "ok")
-        .field("head", head->head)
-        .field("next_index", head->count);
-    print.out(w.finish() + "\n");
-  } else {
-    print.out(display(inv.file) + ": head " + display(head->head) + ", next index " +
-              std::to_string(head->count) + "\n");
-  }
+  const auto head = load_chain_head(inv_.file);
+  if (!head) return report_error(ErrorKind::kCannotRead, head.error());
+  print_.out(inv_.json ? head_json(command_name(), inv_.file, *head) : head_text(inv_.file, *head));
   return kExitIntact;
-}
-
-int dispatch(std::span<const std::string_view> args, const Io& io) {
-  auto inv = parse_args(args);
-  if (!inv) {
-    std::fprintf(io.err, "%s: %s (see '%s --help')\n", kProgram.data(), inv.error().c_str(),
-                 kProgram.data());
-    return kExitError;
-  }
-  const Printer print(io, inv->quiet);
-  switch (inv->command) {
-    case Command::kHelp:
-      std::fputs(kUsage.data(), io.out);
-      return kExitIntact;
-    case Command::kVersion:
-      std::fprintf(io.out, "%s\n", kVersionText.data());
-      return kExitIntact;
-    case Command::kHead:
-      return run_head(*inv, print);
-    case Command::kVerify:
-    case Command::kCheckpoint:
-      return run_audit(*inv, io, print);
-  }
-  return kExitError;
 }
 
 }  // namespace
 
+// The one place that catches exceptions, all of them the library's own (out of
+// memory, a thread that could not be started); failures are values.
 int run(std::span<const std::string_view> args, const Io& io) {
   try {
-    return dispatch(args, io);
-  } catch (const std::bad_alloc&) {
-    std::fprintf(io.err, "%s: internal error: out of memory\n", kProgram.data());
+    const auto inv = parse_args(args);
+    if (!inv) {
+      std::fprintf(io.err, "%s: %s\n", kProgram.data(), usage_error_text(inv.error()).c_str());
+      return kExitError;
+    }
+    Session session(*inv, io);
+    try {
+      return session.run();
+    } catch (const std::exception& e) {
+      // During the audit an exception is its outcome, reported as the command
+      // asked (text or JSON, or nothing under --quiet); elsewhere it ends the
+      // command with the bare message below.
+      if (!session.auditing()) throw;
+      return session.report_fault(e);
+    }
+  } catch (const std::bad_alloc& e) {
+    std::fprintf(io.err, "%s: %s: %s\n", kProgram.data(), kInternalError.data(), fault_text(e));
   } catch (const std::system_error& e) {
-    std::fprintf(io.err, "%s: internal error: %s\n", kProgram.data(), e.what());
+    std::fprintf(io.err, "%s: %s: %s\n", kProgram.data(), kInternalError.data(), fault_text(e));
   }
   return kExitError;
 }

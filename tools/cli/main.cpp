@@ -1,6 +1,4 @@
 // quorvel-ledger: an auditor's tool for hash-chained ledger files.
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,15 +7,16 @@
 
 #include "cli/command.h"
 #include "cli/report.h"
+#include "ledger/platform.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv + 1, argv + argc);
-  const ledger::cli::Io io{stdout, stderr, ::isatty(STDERR_FILENO) == 1};
+  const ledger::cli::Io io{stdout, stderr, ledger::platform::stderr_is_terminal()};
   int status = ledger::cli::run(args, io);
   // A report that did not reach its reader is not a result: say so, and fail.
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fprintf(stderr, "%s: cannot write the output: %s\n", ledger::cli::kProgram.data(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "%s: %s\n", ledger::cli::kProgram.data(),
+                 ledger::cli::output_error_text(std::strerror(errno)).c_str());
     status = ledger::cli::kExitError;
   }
   return status;

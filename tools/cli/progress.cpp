@@ -6,7 +6,7 @@
 namespace ledger::cli {
 
 std::string format_size(std::uint64_t bytes) {
-  constexpr std::array<const char*, 5> kUnits = {"B", "KiB", "MiB", "GiB", "TiB"};
+  constexpr std::array kUnits = {"B", "KiB", "MiB", "GiB", "TiB"};
   if (bytes < 1024) return std::to_string(bytes) + " B";
   auto value = static_cast<double>(bytes);
   std::size_t unit = 0;

@@ -2,27 +2,41 @@
 
 #include <array>
 #include <cstddef>
+#include <new>
 
+#include "cli/enum_table.h"
 #include "cli/json.h"
 #include "ledger/parser.h"
 
 namespace ledger::cli {
 namespace {
 
-template <typename Kind>
-constexpr std::size_t count_of = static_cast<std::size_t>(Kind::kCount_);
+constexpr EnumTable<BreakKind> kBreakNames = {"invalid-utf8",    "not-an-entry", "link-broken",
+                                              "content-altered", "truncated",    "rolled-back"};
+constexpr EnumTable<BreakKind> kBreakTitles = {"not valid UTF-8", "not a ledger entry",
+                                               "link broken",     "content altered",
+                                               "truncated",       "rolled back"};
+constexpr EnumTable<HintKind> kHintNames = {"torn-tail", "torn-then-appended", "fork",
+                                            "duplicate", "index-gap",          "index-repeat"};
+constexpr EnumTable<ErrorKind> kErrorNames = {"cannot-open", "cannot-read", "other-ledger",
+                                              "internal", "bad-checkpoint"};
+static_assert(all_filled(kBreakNames) && all_filled(kBreakTitles) && all_filled(kHintNames) &&
+              all_filled(kErrorNames));
 
-constexpr std::array<std::string_view, count_of<BreakKind>> kBreakNames = {
-    "invalid-utf8", "not-an-entry", "link-broken", "content-altered", "truncated", "rolled-back"};
-constexpr std::array<std::string_view, count_of<BreakKind>> kBreakTitles = {
-    "not valid UTF-8", "not a ledger entry", "link broken",
-    "content altered", "truncated",          "rolled back"};
-constexpr std::array<std::string_view, count_of<HintKind>> kHintNames = {
-    "torn-tail", "torn-then-appended", "fork", "duplicate", "index-gap", "index-repeat"};
-constexpr std::array<std::string_view, 4> kErrorNames = {"cannot-open", "cannot-read",
-                                                         "other-ledger", "internal"};
-constexpr std::array<std::string_view, 3> kRollbackNames = {"no-line-end", "not-an-entry",
-                                                            "other-entry"};
+// A switch rather than a table: RollbackReason has no kCount_ to size a table
+// by, and a switch without a default makes the compiler flag a reason added
+// without a name.
+std::string_view rollback_name(RollbackReason reason) {
+  switch (reason) {
+    case RollbackReason::kNoLineEnd:
+      return "no-line-end";
+    case RollbackReason::kNotEntry:
+      return "not-an-entry";
+    case RollbackReason::kOtherEntry:
+      return "other-entry";
+  }
+  return {};
+}
 
 constexpr std::string_view kOtherLedgerText = "the checkpoint is of another ledger";
 
@@ -127,7 +141,7 @@ void add_break_json(JsonWriter& w, const Break& b) {
   w.field("line", b.line).field("offset", b.offset);
   if (b.kind == BreakKind::kRolledBack) {
     w.field("checkpoint_bytes", b.covered)
-        .field("reason", kRollbackNames[static_cast<std::size_t>(b.rollback)])
+        .field("reason", rollback_name(b.rollback))
         .field("checkpoint_head", b.expected);
     if (b.rollback == RollbackReason::kOtherEntry) {
       w.field("found_index", b.index).field("found_signature", b.signature);
@@ -190,14 +204,35 @@ void add_checkpoint_json(JsonWriter& w, std::string_view name, const Checkpoint&
   w.end_object();
 }
 
+// An error reported instead of a result: its class by name, and what is wrong.
+std::string error_json(std::string_view command, std::string_view file, ErrorKind kind,
+                       std::string_view message) {
+  JsonWriter w;
+  w.field("command", command)
+      .field("file", file)
+      .field("status", "error")
+      .field("error", error_name(kind))
+      .field("message", message);
+  return w.finish() + "\n";
+}
+
+// Unlike an audit's, the message of head's error says what could not be done:
+// a recorder would open such a file as a new chain.
+std::string head_error_message(ErrorKind kind, const Failure& failure) {
+  if (kind == ErrorKind::kCannotOpen) return "cannot open: " + failure.message();
+  return "cannot read: " + failure.message() + "; a recorder opened on it would start a new chain";
+}
+
 }  // namespace
 
-std::string_view break_name(BreakKind kind) { return kBreakNames[static_cast<std::size_t>(kind)]; }
-std::string_view break_title(BreakKind kind) {
-  return kBreakTitles[static_cast<std::size_t>(kind)];
+const char* fault_text(const std::exception& e) {
+  return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
 }
-std::string_view hint_name(HintKind kind) { return kHintNames[static_cast<std::size_t>(kind)]; }
-std::string_view error_name(ErrorKind kind) { return kErrorNames[static_cast<std::size_t>(kind)]; }
+
+std::string_view break_name(BreakKind kind) { return text_of(kBreakNames, kind); }
+std::string_view break_title(BreakKind kind) { return text_of(kBreakTitles, kind); }
+std::string_view hint_name(HintKind kind) { return text_of(kHintNames, kind); }
+std::string_view error_name(ErrorKind kind) { return text_of(kErrorNames, kind); }
 
 std::string audit_text(std::string_view file, const Audit& audit,
                        const std::optional<Checkpoint>& since) {
@@ -221,21 +256,79 @@ std::string audit_text(std::string_view file, const Audit& audit,
 
 std::string audit_error_text(std::string_view file, const Audit& audit,
                              const std::optional<Checkpoint>& since) {
-  const AuditError& e = *audit.error;
+  const std::string& message = audit.error->message();
   std::string out = display(file) + ": ";
-  switch (e.kind) {
+  switch (audit.error_kind) {
     case ErrorKind::kCannotOpen:
-      return out + "cannot open: " + e.message;
+      return out + "cannot open: " + message;
     case ErrorKind::kCannotRead:
-      return out + "cannot read: " + e.message;
+      return out + "cannot read: " + message;
     case ErrorKind::kInternal:
-      return out + "internal error: " + e.message;
+      return out.append(kInternalError).append(": ").append(message);
     case ErrorKind::kOtherLedger:
       return out + std::string(kOtherLedgerText) + ": its first entry has signature " +
              display(since ? since->first : std::string()) + ", this file's first entry " +
-             display(e.message);
+             display(message);
+    case ErrorKind::kBadCheckpoint:
+    case ErrorKind::kCount_:
+      break;
   }
-  return out;
+  return out + message;
+}
+
+std::string checkpoint_note(std::string_view file, const Audit& audit, const Checkpoint& made) {
+  const Chain& chain = audit.chain;
+  if (made.lines >= chain.lines || !chain.last || chain.last->terminated) return {};
+  return "note: " + display(file) + ": line " + number(chain.last->line) +
+         " has no line feed yet; the checkpoint stops before it";
+}
+
+std::string bad_checkpoint_text(std::string_view path, const Failure& failure) {
+  return display(path) +
+         (failure.kind() == FailureKind::kIo ? ": cannot read the checkpoint: "
+                                             : ": malformed checkpoint: ") +
+         failure.message();
+}
+
+std::string bad_checkpoint_json(std::string_view command, std::string_view file,
+                                std::string_view path, const Failure& failure) {
+  return error_json(command, file, ErrorKind::kBadCheckpoint, bad_checkpoint_text(path, failure));
+}
+
+std::string head_text(std::string_view file, const ChainHead& head) {
+  return display(file) + ": head " + display(head.head) + ", next index " + number(head.count) +
+         "\n";
+}
+
+std::string head_json(std::string_view command, std::string_view file, const ChainHead& head) {
+  JsonWriter w;
+  w.field("command", command)
+      .field("file", file)
+      .field("status", "ok")
+      .field("head", head.head)
+      .field("next_index", head.count);
+  return w.finish() + "\n";
+}
+
+std::string head_error_text(std::string_view file, ErrorKind kind, const Failure& failure) {
+  return display(file) + ": " + head_error_message(kind, failure);
+}
+
+std::string head_error_json(std::string_view command, std::string_view file, ErrorKind kind,
+                            const Failure& failure) {
+  return error_json(command, file, kind, head_error_message(kind, failure));
+}
+
+std::string usage_error_text(const Failure& failure) {
+  return failure.message() + " (see '" + std::string(kProgram) + " --help')";
+}
+
+std::string progress_label(std::string_view file) {
+  return std::string(kProgram) + ": verifying " + display(file);
+}
+
+std::string output_error_text(std::string_view reason) {
+  return "cannot write the output: " + std::string(reason);
 }
 
 std::string audit_json(std::string_view command, std::string_view file, const Audit& audit,
@@ -272,11 +365,11 @@ std::string audit_json(std::string_view command, std::string_view file, const Au
       if (!audit.diagnosis_error.empty()) w.field("hints_error", audit.diagnosis_error);
       break;
     case Outcome::kError:
-      w.field("status", "error").field("error", error_name(audit.error->kind));
-      if (audit.error->kind == ErrorKind::kOtherLedger) {
-        w.field("message", kOtherLedgerText).field("file_first", audit.error->message);
+      w.field("status", "error").field("error", error_name(audit.error_kind));
+      if (audit.error_kind == ErrorKind::kOtherLedger) {
+        w.field("message", kOtherLedgerText).field("file_first", audit.error->message());
       } else {
-        w.field("message", audit.error->message);
+        w.field("message", audit.error->message());
       }
       break;
   }

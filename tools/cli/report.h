@@ -1,10 +1,15 @@
-// What the commands print: the text and JSON forms of an audit's result.
+// What the commands print: the text and JSON forms of an audit's result, of
+// `head`, and of every error.
 //
 // Text is for people: a first line "FILE: intact: ..." or "FILE: broken at
 // line N ...", indented detail lines, and one "hint: ..." line per hint.
 // JSON is one object on one line, with the same facts under fixed names.
+//
+// Texts that the command prints to standard error come without the program
+// name and without a line feed; the printer adds both.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -12,10 +17,20 @@
 #include "cli/checkpoint.h"
 #include "cli/diagnose.h"
 #include "cli/walk.h"
+#include "ledger/failure.h"
+#include "ledger/open.h"
 
 namespace ledger::cli {
 
 inline constexpr std::string_view kProgram = "quorvel-ledger";
+
+// What an internal fault is called in the reports.
+inline constexpr std::string_view kInternalError = "internal error";
+
+// What an exception of the library (out of memory, a thread that could not be
+// started) says as an internal fault. Allocates nothing, so that it can report
+// running out of memory.
+const char* fault_text(const std::exception& e);
 
 // Machine names ("link-broken") and human titles ("link broken") of the kinds.
 std::string_view break_name(BreakKind kind);
@@ -33,9 +48,38 @@ std::string audit_json(std::string_view command, std::string_view file, const Au
                        const std::optional<Checkpoint>& since,
                        const std::optional<Checkpoint>& made = std::nullopt);
 
-// The one-line message of an audit that ended in an error, without the
-// program name.
+// The one-line message of an audit that ended in an error.
 std::string audit_error_text(std::string_view file, const Audit& audit,
                              const std::optional<Checkpoint>& since);
+
+// The note after a checkpoint `made` of an intact audit when the file's last
+// line, an entry without a line feed yet, is left out of it; empty otherwise.
+std::string checkpoint_note(std::string_view file, const Audit& audit, const Checkpoint& made);
+
+// A --since checkpoint at `path` that cannot be used: `failure` of kind kIo
+// when it cannot be read, otherwise it is malformed. The JSON form names the
+// ledger `file` the command was given.
+std::string bad_checkpoint_text(std::string_view path, const Failure& failure);
+std::string bad_checkpoint_json(std::string_view command, std::string_view file,
+                                std::string_view path, const Failure& failure);
+
+// The chain head that a recorder opened on `file` would continue from;
+// `command` is "head".
+std::string head_text(std::string_view file, const ChainHead& head);
+std::string head_json(std::string_view command, std::string_view file, const ChainHead& head);
+
+// `head` on a file that cannot be opened (kCannotOpen) or read (kCannotRead).
+std::string head_error_text(std::string_view file, ErrorKind kind, const Failure& failure);
+std::string head_error_json(std::string_view command, std::string_view file, ErrorKind kind,
+                            const Failure& failure);
+
+// A command line that cannot be run, `failure` saying why.
+std::string usage_error_text(const Failure& failure);
+
+// What the progress line of an audit of `file` starts with.
+std::string progress_label(std::string_view file);
+
+// Standard output could not be written; `reason` is the system's text.
+std::string output_error_text(std::string_view reason);
 
 }  // namespace ledger::cli

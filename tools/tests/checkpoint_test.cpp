@@ -81,7 +81,9 @@ TEST(CheckpointTextTest, MalformedTextsAreRefusedWithTheReason) {
   for (const auto& c : cases) {
     const auto parsed = parse_checkpoint(c.text);
     ASSERT_FALSE(parsed.has_value()) << c.text;
-    EXPECT_EQ(parsed.error(), c.reason) << c.text;
+    EXPECT_EQ(parsed.error().message(), c.reason) << c.text;
+    // The kind tells the reports "malformed" from "cannot read".
+    EXPECT_EQ(parsed.error().kind(), FailureKind::kInvalidArgument) << c.text;
   }
 }
 
@@ -239,8 +241,8 @@ TEST_F(SinceTest, TheFirstEntryIdentifiesTheLedger) {
   const Lines other = chain_lines(5, GENESIS_BLOCK_HASH, 0, "bob");
   Audit audit = since(join(other), cp_);
   ASSERT_EQ(audit.outcome, Outcome::kError);
-  EXPECT_EQ(audit.error->kind, ErrorKind::kOtherLedger);
-  EXPECT_EQ(audit.error->message, signature_of(other[0]));
+  EXPECT_EQ(audit.error_kind, ErrorKind::kOtherLedger);
+  EXPECT_EQ(audit.error->message(), signature_of(other[0]));
 
   // A first entry that a full walk would stop at is reported as that break.
   std::string edited = base_[0];

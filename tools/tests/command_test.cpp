@@ -11,11 +11,17 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
+#include "cli/audit.h"
 #include "cli/json.h"
 #include "cli/progress.h"
+#include "cli/report.h"
 #include "ledger/digest.h"
 #include "ledger/parser.h"
 #include "support.h"
@@ -271,6 +277,30 @@ TEST_F(CommandTest, HeadIsWhatARecorderWouldContinueFrom) {
                          "it would start a new chain\n");
 }
 
+TEST_F(CommandTest, HeadErrorsInJson) {
+  // Unlike an audit's, head's message says what could not be done.
+  const std::string missing = path("missing.jsonl");
+  const std::string bad = write("bad.jsonl", join(base_) + "\xFF\n");
+  const struct {
+    std::string file;
+    std::string error;
+    std::string message;
+  } cases[] = {
+      {missing, "cannot-open", "cannot open: No such file or directory (os error 2)"},
+      {bad, "cannot-read",
+       "cannot read: stream did not contain valid UTF-8; a recorder opened on it would start a "
+       "new chain"},
+  };
+  for (const auto& c : cases) {
+    const Ran ran = run_cli({"head", "--json", c.file});
+    EXPECT_EQ(ran.status, kExitError) << c.file;
+    EXPECT_EQ(ran.out, "{\"command\":\"head\",\"file\":\"" + c.file +
+                           "\",\"status\":\"error\",\"error\":\"" + c.error + "\",\"message\":\"" +
+                           c.message + "\"}\n");
+    EXPECT_EQ(ran.err, "") << c.file;
+  }
+}
+
 TEST_F(CommandTest, CheckpointAndVerifySince) {
   const std::string file = write("ledger.jsonl", join({base_[0], base_[1]}));
   const Ran made = run_cli({"checkpoint", file});
@@ -355,6 +385,28 @@ TEST_F(CommandTest, FilesThatNoLongerHoldTheCheckpoint) {
     EXPECT_EQ(ran.status, c.status);
     EXPECT_EQ(ran.out, c.out);
     EXPECT_EQ(ran.err, c.err);
+  }
+}
+
+TEST_F(CommandTest, RollbackReasonsInJson) {
+  const std::string file = write("ledger.jsonl", join(base_));
+  const std::string cp = write("ledger.cp", run_cli({"checkpoint", file}).out);
+  const std::string other_entry = entry_line(2, sig_[1], "alicf", 0.75, "payment \"2\"\t\xC3\xA9");
+  const struct {
+    std::string contents;
+    std::string reason;
+  } cases[] = {
+      {join({base_[0], base_[1]}) + base_[2] + "  \n", "no-line-end"},
+      {join({base_[0], base_[1], std::string(base_[2].size(), 'x')}), "not-an-entry"},
+      {join({base_[0], base_[1], other_entry}), "other-entry"},
+  };
+  for (const auto& c : cases) {
+    write("ledger.jsonl", c.contents);
+    const Ran ran = run_cli({"verify", "--json", "--since", cp, file});
+    EXPECT_EQ(ran.status, kExitBroken) << c.reason;
+    EXPECT_NE(ran.out.find("\"break\":{\"class\":\"rolled-back\",\"line\":3,"), std::string::npos)
+        << ran.out;
+    EXPECT_NE(ran.out.find(",\"reason\":\"" + c.reason + "\","), std::string::npos) << ran.out;
   }
 }
 
@@ -446,6 +498,44 @@ TEST(OutputTest, QuotingOfUntrustedText) {
   EXPECT_EQ(display("ledger.jsonl"), "ledger.jsonl");
   EXPECT_EQ(display("my ledger"), "\"my ledger\"");
   EXPECT_EQ(display(""), "\"\"");
+}
+
+TEST(OutputTest, NamesInJsonReports) {
+  // Auditors' scripts match these names; reordering an enum must not change them.
+  const std::pair<BreakKind, std::string_view> breaks[] = {
+      {BreakKind::kInvalidUtf8, "invalid-utf8"}, {BreakKind::kNotEntry, "not-an-entry"},
+      {BreakKind::kLinkBroken, "link-broken"},   {BreakKind::kContentAltered, "content-altered"},
+      {BreakKind::kTruncated, "truncated"},      {BreakKind::kRolledBack, "rolled-back"},
+  };
+  for (const auto& [kind, name] : breaks) EXPECT_EQ(break_name(kind), name);
+  const std::pair<HintKind, std::string_view> hints[] = {
+      {HintKind::kTornTail, "torn-tail"}, {HintKind::kTornThenAppended, "torn-then-appended"},
+      {HintKind::kFork, "fork"},          {HintKind::kDuplicate, "duplicate"},
+      {HintKind::kIndexGap, "index-gap"}, {HintKind::kIndexRepeat, "index-repeat"},
+  };
+  for (const auto& [kind, name] : hints) EXPECT_EQ(hint_name(kind), name);
+  const std::pair<ErrorKind, std::string_view> errors[] = {
+      {ErrorKind::kCannotOpen, "cannot-open"},       {ErrorKind::kCannotRead, "cannot-read"},
+      {ErrorKind::kOtherLedger, "other-ledger"},     {ErrorKind::kInternal, "internal"},
+      {ErrorKind::kBadCheckpoint, "bad-checkpoint"},
+  };
+  for (const auto& [kind, name] : errors) EXPECT_EQ(error_name(kind), name);
+}
+
+TEST(OutputTest, AnAuditEndedByAnInternalFault) {
+  // What run() reports when the library throws during an audit.
+  Audit audit;
+  audit.outcome = Outcome::kError;
+  audit.error = Failure::internal(fault_text(std::bad_alloc()));
+  audit.error_kind = ErrorKind::kInternal;
+  EXPECT_EQ(audit_error_text("big.jsonl", audit, std::nullopt),
+            "big.jsonl: internal error: out of memory");
+  EXPECT_EQ(audit_json("verify", "big.jsonl", audit, std::nullopt),
+            "{\"command\":\"verify\",\"file\":\"big.jsonl\",\"status\":\"error\",\"error\":"
+            "\"internal\",\"message\":\"out of memory\"}\n");
+  const std::system_error no_thread(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    "cannot start a thread");
+  EXPECT_STREQ(fault_text(no_thread), no_thread.what());
 }
 
 TEST(OutputTest, ProgressLine) {
