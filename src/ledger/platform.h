@@ -1,8 +1,9 @@
-// The operating-system seam of the ledger core.
+// The operating-system seam of the ledger core and the auditor's tool.
 //
-// Everything the core needs from the system (files, path metadata, the current
-// directory and the wall clock) goes through these few calls. platform_posix.cpp
-// implements them for POSIX systems; another platform is another such file.
+// Everything they need from the system (files, path metadata, the current
+// directory, the wall clock, the terminal) goes through these few calls.
+// platform_posix.cpp implements them for POSIX systems; another platform is
+// another such file.
 //
 // Failures come back as Failure values of kind kIo whose message is the error
 // text alone ("No such file or directory (os error 2)"); callers add their own

@@ -20,23 +20,11 @@ constexpr EnumTable<HintKind> kHintNames = {"torn-tail", "torn-then-appended", "
                                             "duplicate", "index-gap",          "index-repeat"};
 constexpr EnumTable<ErrorKind> kErrorNames = {"cannot-open", "cannot-read", "other-ledger",
                                               "internal", "bad-checkpoint"};
+constexpr EnumTable<RollbackReason> kRollbackNames = {"no-line-end", "not-an-entry", "other-entry"};
 static_assert(all_filled(kBreakNames) && all_filled(kBreakTitles) && all_filled(kHintNames) &&
-              all_filled(kErrorNames));
+              all_filled(kErrorNames) && all_filled(kRollbackNames));
 
-// A switch rather than a table: RollbackReason has no kCount_ to size a table
-// by, and a switch without a default makes the compiler flag a reason added
-// without a name.
-std::string_view rollback_name(RollbackReason reason) {
-  switch (reason) {
-    case RollbackReason::kNoLineEnd:
-      return "no-line-end";
-    case RollbackReason::kNotEntry:
-      return "not-an-entry";
-    case RollbackReason::kOtherEntry:
-      return "other-entry";
-  }
-  return {};
-}
+std::string_view rollback_name(RollbackReason reason) { return text_of(kRollbackNames, reason); }
 
 constexpr std::string_view kOtherLedgerText = "the checkpoint is of another ledger";
 
@@ -83,6 +71,8 @@ std::string rollback_text(const Break& b) {
       return "the line that ends at " + where + " is not a ledger entry";
     case RollbackReason::kOtherEntry:
       return "the entry that ends at " + where + " is not the checkpoint's last entry";
+    case RollbackReason::kCount_:
+      break;
   }
   return {};
 }

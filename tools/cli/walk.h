@@ -40,6 +40,7 @@ enum class RollbackReason : std::uint8_t {
   kNoLineEnd,   // no line ends at the checkpoint's byte length
   kNotEntry,    // the line that ends there is not a ledger entry
   kOtherEntry,  // the entry there has another signature
+  kCount_,      // number of reasons; not a reason
 };
 
 // The first failing line, or the checkpoint the file no longer matches.
