@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <thread>
 #include <utility>
@@ -153,7 +154,11 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, std::size_
     RangeReader reader(file, start, plan.limit, buffer_size);
     walk_lines(reader, plan, seg, control);
   } catch (const std::bad_alloc&) {
+    // A range may run on a thread of its own, where an exception could not
+    // reach the tool's entry point: it ends the range as an internal fault.
     seg.failure = Failure::internal("out of memory");
+  } catch (const std::exception& e) {
+    seg.failure = Failure::internal(e.what());
   }
   return seg;
 }
