@@ -6,7 +6,6 @@ setuptools and wheel:
     python3 -m pip install --no-build-isolation .
 """
 
-import os
 import shutil
 import subprocess
 import sys
@@ -30,11 +29,9 @@ class CMakeBuild(build_ext):
     def build_extension(self, ext):
         target = Path(self.get_ext_fullpath(ext.name)).resolve()
         build_dir = Path(self.build_temp).resolve() / "cmake"
-        subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build_dir),
-                        "-DCMAKE_BUILD_TYPE=Release", "-DLEDGER_BUILD_TESTS=OFF",
+        # The project's module build, for the interpreter that runs pip.
+        subprocess.run([str(ROOT / "scripts" / "build-module"), str(build_dir),
                         "-DPython3_EXECUTABLE=" + sys.executable], check=True)
-        subprocess.run(["cmake", "--build", str(build_dir), "--target", MODULE,
-                        "--parallel", str(os.cpu_count() or 1)], check=True)
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(build_dir / "python" / (MODULE + ".abi3.so"), target)
         shutil.copyfile(ROOT / STUB, target.parent / STUB)
