@@ -3,6 +3,7 @@
 #include "ledger/decimal.h"
 #include "ledger/string_scan.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -12,28 +13,43 @@
 namespace ledger {
 namespace {
 
-constexpr std::array<std::string_view, static_cast<std::size_t>(ParseError::kCount_)> kMessages = {
-    "the line holds no JSON value",
-    "the value is neither an object nor an array",
-    "the line ends inside the value",
-    "expected a member name",
-    "expected ':' after the member name",
-    "expected ',' or the closing bracket",
-    "',' before the closing bracket",
-    "a field occurs twice",
-    "a field is missing",
-    "the array does not hold exactly seven values",
-    "a field's value has the wrong JSON type",
-    "a value is not well-formed JSON",
-    "a number is not well-formed",
-    "index is not an unsigned integer",
-    "index exceeds 18446744073709551615",
-    "delta_i is too large for a double",
-    "a raw control character inside a string",
-    "an invalid escape sequence",
-    "an unpaired UTF-16 surrogate escape",
-    "characters after the value",
-};
+constexpr std::size_t kParseErrorCount = static_cast<std::size_t>(ParseError::kCount_);
+
+// No default case: a code without a message does not compile (-Wswitch).
+constexpr std::string_view message_of(ParseError code) {
+  switch (code) {
+    case ParseError::kNoValue: return "the line holds no JSON value";
+    case ParseError::kNotEntry: return "the value is neither an object nor an array";
+    case ParseError::kUnexpectedEnd: return "the line ends inside the value";
+    case ParseError::kExpectedName: return "expected a member name";
+    case ParseError::kExpectedColon: return "expected ':' after the member name";
+    case ParseError::kExpectedSeparator: return "expected ',' or the closing bracket";
+    case ParseError::kTrailingComma: return "',' before the closing bracket";
+    case ParseError::kDuplicateField: return "a field occurs twice";
+    case ParseError::kMissingField: return "a field is missing";
+    case ParseError::kWrongArrayLength: return "the array does not hold exactly seven values";
+    case ParseError::kWrongType: return "a field's value has the wrong JSON type";
+    case ParseError::kBadValue: return "a value is not well-formed JSON";
+    case ParseError::kBadNumber: return "a number is not well-formed";
+    case ParseError::kIndexNotInteger: return "index is not an unsigned integer";
+    case ParseError::kIndexTooLarge: return "index exceeds 18446744073709551615";
+    case ParseError::kDeltaTooLarge: return "delta_i is too large for a double";
+    case ParseError::kControlCharacter: return "a raw control character inside a string";
+    case ParseError::kBadEscape: return "an invalid escape sequence";
+    case ParseError::kLoneSurrogate: return "an unpaired UTF-16 surrogate escape";
+    case ParseError::kTrailingCharacters: return "characters after the value";
+    case ParseError::kCount_: break;
+  }
+  return {};
+}
+
+constexpr auto kMessages = [] {
+  std::array<std::string_view, kParseErrorCount> messages{};
+  for (std::size_t i = 0; i < kParseErrorCount; ++i) messages[i] = message_of(static_cast<ParseError>(i));
+  return messages;
+}();
+static_assert(std::ranges::none_of(kMessages, [](std::string_view message) { return message.empty(); }),
+              "every ParseError needs a message");
 
 enum Field : int { kIndex, kTimestamp, kPrevHash, kActor, kDelta, kPayload, kSignature, kNoField };
 
