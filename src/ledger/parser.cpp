@@ -89,9 +89,10 @@ constexpr auto kQuotedName = [] {
 bool take_quoted_name(JsonCursor& in, Field field) {
   bool taken = false;
   [&]<std::size_t... kFields>(std::index_sequence<kFields...>) {
-    ((field == static_cast<Field>(kFields) &&
-      (taken = in.take<kQuotedName<static_cast<Field>(kFields)>>(), true)) ||
-     ...);
+    // Stops at the field that matches `field`, after trying its name.
+    static_cast<void>(((field == static_cast<Field>(kFields) &&
+                        (taken = in.take<kQuotedName<static_cast<Field>(kFields)>>(), true)) ||
+                       ...));
   }(std::make_index_sequence<kFieldCount>());
   return taken;
 }
