@@ -1,9 +1,10 @@
 // A cursor over one line of JSON text (RFC 8259) for the parser: white space,
-// strings (decoded strictly, or skipped), numbers (scanned for their form
-// only), literals, and whole values skipped. Internal to the core.
+// fixed texts, strings (decoded strictly, or skipped), numbers (scanned for
+// their form only), literals, and whole values skipped. Internal to the core.
 //
 // Each step returns false at the first violation, after recording its code
-// and offset in `error` and leaving `p` where it stopped.
+// and offset in `error` and leaving `p` where it stopped; only take, a test
+// for a fixed text, records nothing.
 #pragma once
 
 #include <cstddef>
@@ -61,9 +62,9 @@ class JsonCursor {
     }
   }
 
-  // Consumes `kText` when the cursor holds exactly it. Texts of 4 to 16
-  // bytes are compared as two overlapping words; for those sizes the
-  // compiler may otherwise call memcmp.
+  // Consumes `kText` when the cursor holds exactly it, else leaves p. Texts
+  // of 4 to 16 bytes are compared as two overlapping words; for those sizes
+  // the compiler may otherwise call memcmp.
   template <FixedText kText>
   [[gnu::always_inline]] bool take() {
     constexpr std::size_t n = kText.size;
