@@ -23,8 +23,6 @@ EntryHasher::~EntryHasher() {
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789abcdef";
-
 // Writes the 32 digest bytes as 64 lowercase hex digits.
 void write_hex(const unsigned char* raw, char* hex) {
 #if defined(__SSE2__)
@@ -46,6 +44,7 @@ void write_hex(const unsigned char* raw, char* hex) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(hex + 32 * half + 16), digits(_mm_unpackhi_epi8(high, low)));
   }
 #else
+  constexpr char kHexDigits[] = "0123456789abcdef";
   for (std::size_t i = 0; i < 32; ++i) {
     hex[2 * i] = kHexDigits[raw[i] >> 4];
     hex[2 * i + 1] = kHexDigits[raw[i] & 0xF];

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "ledger/entry.h"
+#include "ledger/format.h"
 
 namespace ledger {
 
@@ -65,7 +66,7 @@ struct EntryFields {
   double delta_i = 0.0;
   std::string_view payload;
   std::string_view signature;
-  std::array<std::string, 7> decoded;  // by field position; storage for texts with escapes
+  std::array<std::string, kFieldCount> decoded;  // by field; storage for texts with escapes
 };
 
 // Parses `line`, exactly as the line reader delivered it (not trimmed). On

@@ -24,6 +24,21 @@ constexpr std::uint64_t bytes_equal(std::uint64_t word, std::uint8_t value) {
   return bytes_below(word ^ (kOnes * value), 1);
 }
 
+// The eight bytes at p as one word, the first byte lowest on little-endian
+// machines; p need not be aligned.
+inline std::uint64_t load_word(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  return word;
+}
+
+// The four bytes at p, likewise.
+inline std::uint32_t load_half_word(const char* p) {
+  std::uint32_t word;
+  std::memcpy(&word, p, 4);
+  return word;
+}
+
 // First byte in [p, end) that ends a run of plain string characters: a quote,
 // a backslash or a control character. Tests sixteen or eight bytes at a time.
 inline const char* find_special(const char* p, const char* end) {

@@ -1,4 +1,5 @@
 #include "ledger/parser.h"
+#include "ledger/writer_layout.h"
 
 #include <gtest/gtest.h>
 
@@ -219,6 +220,30 @@ TEST(ParserTest, WriterLayoutReadsAsTheGeneralWalkDoes) {
         same_reading(line.substr(0, i) + byte + line.substr(i));
       }
     }
+  }
+}
+
+// The writer's own lines must take the shorter path: were it to decline them,
+// they would still parse through the general walk and the comparison above
+// would still pass, only slower. Lines of other layouts it must leave to the
+// general walk.
+TEST(ParserTest, WriterLinesTakeTheShorterPath) {
+  const struct {
+    const char* name;
+    std::string line;
+    bool taken;
+  } cases[] = {
+      {"example", kLine, true},
+      {"largest index, exponent delta, empty texts",
+       entry_to_json({18446744073709551615ULL, "t", "p", "", -1e-7, "", "s"}), true},
+      {"texts the writer escapes", entry_to_json({7, "t", "p", "a\tb", 1.5, "say \"hi\"", "s"}), false},
+      {"white space before", " " + kLine, false},
+      {"another member", kLine.substr(0, kLine.size() - 1) + ",\"x\":1}", false},
+      {"index left out", "{" + kLine.substr(kLine.find("\"timestamp\"")), false},
+  };
+  for (const auto& c : cases) {
+    EntryFields fields;
+    EXPECT_EQ(detail::read_writer_layout(c.line, fields), c.taken) << c.name;
   }
 }
 
