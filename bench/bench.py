@@ -90,6 +90,32 @@ def scan_rows(args, ledger_path, QuorvelRecorder):
     return rows
 
 
+JUNK_BYTES = 50_000_000
+JUNK_LINES = {"blank lines": b"\n", "short junk lines": b"x\n"}
+
+
+def junk_rows(args, ledger_path, work, QuorvelRecorder):
+    """Reopening a ledger whose last entry is followed by 50 MB of lines that
+    are no entries, against the whole-file UTF-8 pass that reopening makes
+    first (bench_core_ops utf8): the search for the last entry must not cost
+    per line."""
+    with open(ledger_path, "rb") as f:
+        entry = f.readline()
+    rows = {}
+    for name, line in JUNK_LINES.items():
+        path = os.path.join(work, "junk.jsonl")
+        with open(path, "wb") as f:
+            f.write(entry + line * (JUNK_BYTES // len(line)))
+        utf8, reopen = [], []
+        for _ in range(args.reps):
+            warm(path)
+            utf8.append(run_floor(args.core_ops, "utf8", path))
+            reopen.append(timed(lambda: QuorvelRecorder(path)))
+        os.remove(path)
+        rows[name] = (utf8, reopen)
+    return rows
+
+
 def cli_rows(args, ledger_path, QuorvelRecorder):
     """The auditor's tool verifying the same ledger, as a process, with 1 and 2
     jobs, each repetition beside the module's verify of the same file."""
@@ -191,6 +217,7 @@ def main():
     parser.add_argument("--work-dir", default=None)
     parser.add_argument("--cli", default=None, help="the quorvel-ledger program, for its rows")
     parser.add_argument("--peak", default=None, help="the peak-memory probe, for the tool's memory row")
+    parser.add_argument("--core-ops", default=None, help="bench_core_ops, for the reopen-after-junk rows")
     args = parser.parse_args()
 
     sys.path.insert(0, args.module_dir)
@@ -209,6 +236,7 @@ def main():
         memory = memory_rows(args, ledger_path)
         cli = cli_rows(args, ledger_path, QuorvelRecorder) if args.cli else None
         cli_peaks = cli_memory(args, ledger_path, work) if args.cli and args.peak else None
+        junk = junk_rows(args, ledger_path, work, QuorvelRecorder) if args.core_ops else None
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -249,6 +277,16 @@ def main():
         verdicts.append(ok)
         print("| peak memory of quorvel-ledger verify --jobs 2 | %d KiB | | %d KiB on the first 1,000 lines | | |"
               " grows by <= 1024 KiB: %s |" % (big, small, "met" if ok else "NOT met"))
+    if junk:
+        for name, (utf8, reopen) in junk.items():
+            rm, rs = median_spread(reopen)
+            um, us = median_spread(utf8)
+            ratio = ratio_median(reopen, utf8)
+            ok = ratio <= 2.0
+            verdicts.append(ok)
+            print("| reopen after %d MB of %s | %s ±%.0f%% | %s ±%.0f%% (the UTF-8 pass) | %.2f x the UTF-8 pass's time"
+                  " | | | <= 2 x: %s |" % (JUNK_BYTES // 1_000_000, name, fmt_time(rm), rs * 100, fmt_time(um),
+                                           us * 100, ratio, "met" if ok else "NOT met"))
     for what in ("verify", "reopen"):
         kib = memory[what]
         ok = kib <= 1024

@@ -1,6 +1,7 @@
 // Times the core's verify and reopen on a file, without Python, for profiling.
 //
 //   core_ops verify PATH | core_ops reopen PATH | core_ops commit PATH COUNT
+//   core_ops utf8 PATH    the whole-file UTF-8 pass that reopening makes first
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,9 @@
 #include "ledger/recorder.h"
 
 #include "ledger/open.h"
+#include "ledger/platform.h"
+#include "ledger/reader.h"
+#include "ledger/utf8.h"
 #include "ledger/verify.h"
 
 int main(int argc, char** argv) {
@@ -24,6 +28,18 @@ int main(int argc, char** argv) {
         rc = 1;
       }
     }
+  } else if (std::strcmp(argv[1], "utf8") == 0) {
+    // As reopening reads the file: in chunks of its size, checked as a stream.
+    auto file = ledger::platform::open_regular_for_read(argv[2]);
+    if (!file) return 1;
+    ledger::ReadBuffer buffer(ledger::kReopenChunkSize);
+    ledger::Utf8StreamValidator utf8;
+    for (;;) {
+      auto count = ledger::platform::read_some(*file, buffer.data(), ledger::kReopenChunkSize);
+      if (!count || *count == 0) break;
+      utf8.feed(std::string_view(buffer.data(), *count));
+    }
+    rc = utf8.finish() ? 0 : 1;
   } else if (std::strcmp(argv[1], "verify") == 0) {
     auto verdict = ledger::verify_ledger_file(argv[2]);
     rc = verdict && *verdict ? 0 : 1;

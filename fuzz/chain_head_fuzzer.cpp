@@ -1,7 +1,8 @@
 // Fuzzes the reopen scan over arbitrary file bytes.
 //
-// load_chain_head reads the file once for its encoding and then parses lines
-// from the end backwards. Its result must be exactly that of the plain forward
+// load_chain_head reads the file once for its encoding and then parses the
+// lines that could be entries from the end backwards, in chunks of a size
+// that the target varies. Its result must be exactly that of the plain forward
 // scan (every line in order, blank lines skipped, the last line that parses
 // wins, a read failure fails unless the file merely ends inside a character):
 // the same head and count, or a failure with the same kind and message.
@@ -32,15 +33,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace ledger::fuzz;
   static ScratchFile scratch;
   scratch.write(std::string_view(reinterpret_cast<const char*>(data), size));
-  const auto fast = ledger::load_chain_head(scratch.path());
   const auto plain = forward_scan_chain_head(scratch.path());
-  FUZZ_CHECK(fast.has_value() == plain.has_value(), show_both(fast, plain));
-  if (plain) {
-    FUZZ_CHECK(*fast == *plain, show_both(fast, plain));
-  } else {
-    FUZZ_CHECK(fast.error().kind() == plain.error().kind() &&
-                   fast.error().message() == plain.error().message(),
-               show_both(fast, plain));
+  // The default chunk, and a small one that lines and brackets straddle.
+  for (const std::size_t chunk : {ledger::kReopenChunkSize, 1 + size % 61}) {
+    const auto fast = ledger::load_chain_head(scratch.path(), chunk);
+    FUZZ_CHECK(fast.has_value() == plain.has_value(), show_both(fast, plain));
+    if (plain) {
+      FUZZ_CHECK(*fast == *plain, show_both(fast, plain));
+    } else {
+      FUZZ_CHECK(fast.error().kind() == plain.error().kind() &&
+                     fast.error().message() == plain.error().message(),
+                 show_both(fast, plain));
+    }
   }
   return 0;
 }

@@ -1,6 +1,7 @@
 // Opening a recorder on a ledger path: settle the path, recover the chain head.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,7 +24,12 @@ struct ChainHead {
 // (GENESIS_BLOCK_HASH, 0) when the file does not exist or no line parses.
 // Links and signatures are not checked. Fails when the file exists but cannot
 // be opened or read, or a line is not valid UTF-8.
-Result<ChainHead> load_chain_head(std::string_view path);
+//
+// Takes time linear in the file's size, whatever its lines. `chunk_size` (at
+// least 1) is the size of its reads from the end backwards; tests vary it so
+// that lines straddle chunks.
+inline constexpr std::size_t kReopenChunkSize = 64 * 1024;
+Result<ChainHead> load_chain_head(std::string_view path, std::size_t chunk_size = kReopenChunkSize);
 
 // Makes the state of a new recorder for `log_path`. Never fails: a path that
 // fails validation is kept as given, and a ledger that cannot be read starts a

@@ -28,7 +28,7 @@ struct RecorderState {
   std::string chain_head;          // prev_hash of the next entry
   std::uint64_t entry_count = 0;   // index of the next entry
   // The file was seen ending inside a line (torn by a failed write or a
-  // crash, or just missing its last line feed). The next commit looks at the
+  // crash, or just missing its last line feed), or could not be read to tell. The next commit looks at the
   // file's last byte and, if that line is still open, starts its entry with a
   // line feed, so that the entry does not join that line and vanish from readers.
   bool ends_inside_line = false;

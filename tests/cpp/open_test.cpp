@@ -129,16 +129,61 @@ TEST_F(OpenTest, LoadChainHeadReportsReadFailures) {
 namespace ledger {
 namespace {
 
+// Chunks of every size from one byte up, so that lines, brackets, carriage
+// returns and characters straddle them.
 TEST_F(OpenTest, ReopenScanAgreesWithAPlainForwardScan) {
+  const std::size_t chunk_sizes[] = {kReopenChunkSize, 1, 2, 15, 16, 17, 100, 4096};
   for (std::uint64_t seed = 0; seed < 3000; ++seed) {
     write_file(path("ledger.jsonl"), testing::random_ledger_bytes(seed));
-    auto fast = load_chain_head(path("ledger.jsonl"));
     auto plain = testing::forward_scan_chain_head(path("ledger.jsonl"));
-    ASSERT_EQ(fast.has_value(), plain.has_value()) << "seed " << seed;
+    const std::size_t chunk = chunk_sizes[seed % std::size(chunk_sizes)];
+    auto fast = load_chain_head(path("ledger.jsonl"), chunk);
+    ASSERT_EQ(fast.has_value(), plain.has_value()) << "seed " << seed << ", chunk " << chunk;
     if (fast) {
-      ASSERT_EQ(*fast, *plain) << "seed " << seed;
+      ASSERT_EQ(*fast, *plain) << "seed " << seed << ", chunk " << chunk;
     } else {
-      ASSERT_EQ(fast.error().message(), plain.error().message()) << "seed " << seed;
+      ASSERT_EQ(fast.error().message(), plain.error().message()) << "seed " << seed << ", chunk " << chunk;
+    }
+  }
+}
+
+// A ledger that ends in many lines which are no entries: blank lines, junk
+// without brackets, and lines with a bracket that do not parse; and an entry
+// whose last bracket stands right before its line feed, in another member
+// order. The last entry is found, in any chunk size.
+TEST_F(OpenTest, ReopenFindsTheLastEntryBehindLinesThatAreNoEntries) {
+  Recorder recorder(open_recorder(path("ledger.jsonl")));
+  ASSERT_TRUE(recorder.commit_truth("a", 1.0, "p"));
+  const auto last = recorder.commit_truth("a", 2.0, "p");
+  ASSERT_TRUE(last);
+  const std::string entries = read_file(path("ledger.jsonl"));
+  const auto repeat = [](std::string_view line, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += line;
+    return text;
+  };
+  const std::string reordered =
+      R"({"index":6,"timestamp":"t","prev_hash":"p","actor":"a","delta_i":1,"signature":"S","payload":"[{"})";
+  const struct {
+    const char* name;
+    std::string contents;
+    std::string head;
+    std::uint64_t count;
+  } cases[] = {
+      {"line feeds", entries + std::string(200000, '\n'), *last, 2},
+      {"short junk", entries + repeat("x\r\n", 50000), *last, 2},
+      {"brackets", entries + repeat("{\n[x]\n", 50000), *last, 2},
+      {"a long bracketless line, unterminated", entries + std::string(300000, 'y'), *last, 2},
+      {"a bracket right before the line feed", entries + reordered + "\nx\n", "S", 7},
+      {"the same, unterminated with a carriage return", entries + reordered + "\r", "S", 7},
+  };
+  for (const auto& c : cases) {
+    write_file(path("ledger.jsonl"), c.contents);
+    for (const std::size_t chunk : {kReopenChunkSize, std::size_t{7}}) {
+      auto head = load_chain_head(path("ledger.jsonl"), chunk);
+      ASSERT_TRUE(head) << c.name;
+      EXPECT_EQ(head->head, c.head) << c.name << ", chunk " << chunk;
+      EXPECT_EQ(head->count, c.count) << c.name << ", chunk " << chunk;
     }
   }
 }

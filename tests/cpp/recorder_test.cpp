@@ -125,6 +125,31 @@ TEST_F(RecorderTest, AppendsAfterExistingBytesOnALineOfItsOwn) {
   EXPECT_EQ(split_lines(racing).size(), 2u);
 }
 
+// A ledger that the recorder could not read starts a fresh chain, and its
+// first entry still starts on a line of its own: the commit asks the file
+// whether its last line is open. Here the file holds bytes that are not UTF-8,
+// then an entry without its line feed.
+TEST_F(RecorderTest, UnreadableLedgerGetsItsFirstEntryOnALineOfItsOwn) {
+  {
+    Recorder writer(open_recorder(path("source.jsonl")));
+    ASSERT_TRUE(writer.commit_truth("a", 1.0, "p"));
+  }
+  std::string entry = read_file(path("source.jsonl"));
+  entry.pop_back();
+  write_file(path("ledger.jsonl"), "\xff\n" + entry);
+  Recorder recorder(open_recorder(path("ledger.jsonl")));
+  EXPECT_EQ(recorder.snapshot().entry_count, 0u);
+  ASSERT_TRUE(recorder.commit_truth("b", 2.0, "q"));
+  const auto lines = split_lines(read_file(path("ledger.jsonl")));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], entry);
+  const auto added = parse_log_entry(lines[2]);
+  ASSERT_TRUE(added) << lines[2];
+  EXPECT_EQ(added->index, 0u);
+  EXPECT_EQ(added->actor, "b");
+  EXPECT_EQ(added->prev_hash, kGenesis);
+}
+
 TEST_F(RecorderTest, DeletedFileIsRecreatedAndTheChainContinues) {
   Recorder recorder = fresh(path("ledger.jsonl"));
   auto first = recorder.commit_truth("a", 1.0, "p");
@@ -165,11 +190,35 @@ TEST_F(RecorderTest, FailuresLeaveTheStateAndTheNextCommitTakesTheirPlace) {
          std::filesystem::rename(dir + "/saved", dir + "/ledger.jsonl");
        },
        "File Open Failed: Is a directory (os error 21)"},
+      // Nothing but a regular file is written to; a FIFO without a reader
+      // would block the open, a device would swallow the entry.
+      {"FIFO without a reader in the file's place",
+       [](const std::string& dir) {
+         std::filesystem::rename(dir + "/ledger.jsonl", dir + "/saved");
+         ASSERT_EQ(::mkfifo((dir + "/ledger.jsonl").c_str(), 0600), 0);
+       },
+       [](const std::string& dir) {
+         std::filesystem::remove(dir + "/ledger.jsonl");
+         std::filesystem::rename(dir + "/saved", dir + "/ledger.jsonl");
+       },
+       "File Open Failed: not a regular file"},
+      {"character device in the file's place",
+       [](const std::string& dir) {
+         std::filesystem::rename(dir + "/ledger.jsonl", dir + "/saved");
+         std::filesystem::create_symlink("/dev/null", dir + "/ledger.jsonl");
+       },
+       [](const std::string& dir) {
+         std::filesystem::remove(dir + "/ledger.jsonl");
+         std::filesystem::rename(dir + "/saved", dir + "/ledger.jsonl");
+       },
+       "File Open Failed: not a regular file"},
   };
   for (const auto& c : cases) {
     const std::string before = read_file(ledger);
     c.break_it(path("dir"));
+    ::alarm(10);  // an open that blocks ends the test run instead of hanging it
     auto failed = recorder.commit_truth("a", 2.0, "p");
+    ::alarm(0);
     c.mend_it(path("dir"));
     ASSERT_FALSE(failed) << c.name;
     EXPECT_EQ(failed.error().kind(), FailureKind::kIo) << c.name;
@@ -186,11 +235,13 @@ TEST_F(RecorderTest, FailuresLeaveTheStateAndTheNextCommitTakesTheirPlace) {
   EXPECT_EQ(entries[1].prev_hash, *first);
 }
 
-TEST_F(RecorderTest, FullDeviceIsAWriteFailure) {
+// A device is not written to at all, not even one that would report every
+// write failed.
+TEST_F(RecorderTest, FullDeviceIsRefusedAtOpen) {
   Recorder recorder = fresh("/dev/full");
   auto result = recorder.commit_truth("a", 1.0, "p");
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().message(), "Disk Write Failed: No space left on device (os error 28)");
+  EXPECT_EQ(result.error().message(), "File Open Failed: not a regular file");
   EXPECT_EQ(recorder.snapshot().entry_count, 0u);
   EXPECT_EQ(recorder.snapshot().chain_head, kGenesis);
 }
