@@ -108,5 +108,16 @@ int main(int argc, char** argv) {
       {"b", 0.1, std::string(2 * 8192 + 100, 'x') + "\xE2\x82\xAC"},
       {"c", 1e-7, "after"}};
   make_ledger(dir / "chain-long-line.jsonl", long_line);
+
+  // A chain followed by many lines that are no entries (blank ones, junk
+  // without brackets, lines with brackets that do not parse), which the
+  // reopen scan passes over to find the last entry.
+  std::string junk;
+  for (int i = 0; i < 200; ++i) junk += i % 3 == 0 ? "\n" : i % 3 == 1 ? "x\r\n" : "{[\n";
+  write_file(dir / "chain-junk-tail.jsonl", chain + junk);
+
+  // Bytes that are not UTF-8, then a chain whose last line has no line feed:
+  // a recorder cannot read it, and must still end that line before its entry.
+  write_file(dir / "not-utf8-then-chain.jsonl", "\xFF\n" + chain.substr(0, chain.size() - 1));
   return 0;
 }

@@ -408,6 +408,19 @@ def scenario_read_and_write_errors(work, ledger):
     return finish(outcome, path, recorder, ledger, reopen=False)
 
 
+def scenario_unreadable_ledger_ending_inside_a_line(work, ledger):
+    """Bytes that are not UTF-8, then the chain with its last line feed cut
+    off: a recorder opened on it cannot read it and starts a new chain, and
+    its first entry must still not join that last line."""
+    path, _ = with_two_entries(work, ledger)
+    path.write_bytes(b"\xff\n" + read_bytes(path)[:-1])
+    opened = QuorvelRecorder(str(path))
+    outcome = {"verify": verdict(opened), "file": ledger.describe(path),
+               "next": ledger.next(opened, name="r")}
+    outcome["final"] = ledger.describe(path)
+    return outcome
+
+
 def scenario_special_files_are_refused(work, ledger):
     """A FIFO without a reader (whose open would block for good) and then a
     character device (which would swallow the entry) stand in the ledger's
@@ -573,6 +586,11 @@ ROWS = {
         "verify": "OSError: Input/output error (os error 5)", "file": ["e0", "e1"],
         "opened meanwhile": "index 0 after GENESIS", "next": "index 2 after e1",
         "final": ["e0", "e1", "m0", "e2"], "verify_after": False},
+    # The new chain starts on a line of its own after the unterminated e1.
+    "unreadable_ledger_ending_inside_a_line": {
+        "verify": "OSError: stream did not contain valid UTF-8",
+        "file": ["torn", "e0", "e1 (unterminated)"], "next": "index 0 after GENESIS",
+        "final": ["torn", "e0", "e1", "r"]},
     # Only a regular file is written to; the next commit after the files are
     # put back takes the place of the refused ones.
     "special_files_are_refused": {
