@@ -142,9 +142,18 @@ TEST_F(CommandTest, VerifyNamesTheBreakAndItsHints) {
        "hint: line 2 has index 0 where 1 was due: the index repeats or goes back\n"
        "hint: the entry on line 2 repeats the entry on line 1\n"},
       {"torn tail", join({base_[0], base_[1]}) + base_[2].substr(0, 50),
-       "3 (byte " + std::to_string(line3) + "): not a ledger entry: the line ends inside the value "
-       "at column 51\n"
+       "3 (byte " + std::to_string(line3) + "): torn tail: the last line has no line feed and is "
+       "not a whole entry\n"
+       "  50 bytes read: the line ends inside the value at column 51\n"
        "  verified before it: 2 entries, head " + sig_[1] + "\n"
+       "hint: line 3 has no line feed yet: a write may still be in progress there, or one was "
+       "interrupted; run again, or use --live to check everything before it\n"},
+      {"an edit, and a torn tail further on", join({base_[0], altered_line}) +
+       base_[2].substr(0, 50),
+       "2 (byte " + std::to_string(line2) + ", index 1): content altered\n"
+       "  stored signature:     " + sig_[1] + "\n"
+       "  recomputed signature: " + recomputed + "\n"
+       "  verified before it: 1 entry, head " + sig_[0] + "\n"
        "hint: line 3, the last line, has no line feed and is cut short: an interrupted write (a "
        "crash), not an edit\n"},
       {"torn, then appended", join({base_[0], base_[1]}) + base_[2].substr(0, 50) + restart + "\n",
@@ -184,6 +193,17 @@ TEST_F(CommandTest, VerifyInJson) {
   EXPECT_EQ(
       run_cli({"verify", "--json", torn}).out,
       "{\"command\":\"verify\",\"file\":\"" + torn +
+          "\",\"status\":\"broken\",\"break\":{\"class\":\"torn-tail\",\"line\":2,\"offset\":" +
+          std::to_string(base_[0].size() + 1) +
+          ",\"index\":null,\"bytes\":12,\"column\":12,\"reason\":\"',' before the closing "
+          "bracket\"},\"verified\":{\"entries\":1,\"head\":\"" +
+          sig_[0] + "\"},\"hints\":[{\"kind\":\"write-in-progress\",\"line\":2}]}\n");
+
+  // The same line with its line feed is not an entry, with the parser's reason.
+  const std::string bad = write("bad.jsonl", base_[0] + "\n{\"index\":1,}\n");
+  EXPECT_EQ(
+      run_cli({"verify", "--json", bad}).out,
+      "{\"command\":\"verify\",\"file\":\"" + bad +
           "\",\"status\":\"broken\",\"break\":{\"class\":\"not-an-entry\",\"line\":2,\"offset\":" +
           std::to_string(base_[0].size() + 1) +
           ",\"index\":null,\"column\":12,\"reason\":\"',' before the closing bracket\"},"
@@ -462,6 +482,8 @@ TEST(CommandLineTest, UsageErrors) {
       {{"verify", "--verbose", "f"}, "unknown option '--verbose'"},
       {{"head", "--since", "cp", "f"}, "option '--since' does not apply to 'head'"},
       {{"head", "-j", "2", "f"}, "option '-j' does not apply to 'head'"},
+      {{"head", "--live", "f"}, "option '--live' does not apply to 'head'"},
+      {{"verify", "--live=yes", "f"}, "option '--live' takes no value"},
       {{"--help", "verify"}, "unexpected argument 'verify'"},
   };
   for (const auto& c : cases) {
@@ -477,7 +499,8 @@ TEST(CommandLineTest, UsageErrors) {
   EXPECT_EQ(help.status, kExitIntact);
   EXPECT_EQ(
       help.out.substr(0, help.out.find('\n')),
-      "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE");
+      "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] "
+      "FILE");
   EXPECT_EQ(run_cli({"--version"}).out, "quorvel-ledger 1.0 (checkpoint form v1)\n");
 }
 
@@ -506,12 +529,14 @@ TEST(OutputTest, NamesInJsonReports) {
       {BreakKind::kInvalidUtf8, "invalid-utf8"}, {BreakKind::kNotEntry, "not-an-entry"},
       {BreakKind::kLinkBroken, "link-broken"},   {BreakKind::kContentAltered, "content-altered"},
       {BreakKind::kTruncated, "truncated"},      {BreakKind::kRolledBack, "rolled-back"},
+      {BreakKind::kTornTail, "torn-tail"},
   };
   for (const auto& [kind, name] : breaks) EXPECT_EQ(break_name(kind), name);
   const std::pair<HintKind, std::string_view> hints[] = {
       {HintKind::kTornTail, "torn-tail"}, {HintKind::kTornThenAppended, "torn-then-appended"},
       {HintKind::kFork, "fork"},          {HintKind::kDuplicate, "duplicate"},
       {HintKind::kIndexGap, "index-gap"}, {HintKind::kIndexRepeat, "index-repeat"},
+      {HintKind::kWriteInProgress, "write-in-progress"},
   };
   for (const auto& [kind, name] : hints) EXPECT_EQ(hint_name(kind), name);
   const std::pair<ErrorKind, std::string_view> errors[] = {
