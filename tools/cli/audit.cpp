@@ -1,5 +1,6 @@
 #include "cli/audit.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -33,8 +34,8 @@ void set_break(Audit& audit, Break brk) {
 // Diagnoses a break found by walking; a diagnosis that cannot read the file
 // leaves the break standing and says why the hints are missing.
 void set_walk_break(Audit& audit, const platform::File& file, Break brk,
-                    const LinePosition& search_from) {
-  auto hints = diagnose(file, brk, audit.chain, search_from);
+                    const LinePosition& search_from, std::uint64_t end) {
+  auto hints = diagnose(file, brk, audit.chain, search_from, end);
   if (hints) {
     audit.hints = std::move(*hints);
   } else {
@@ -53,8 +54,9 @@ Break rollback(RollbackReason reason, const Checkpoint& cp, std::uint64_t offset
 
 // Walks the file up to its first entry, which must be the checkpoint's first
 // entry. Returns false when the audit ends here.
-bool same_ledger(const platform::File& file, const Checkpoint& cp, Audit& audit) {
-  WalkOutcome first = walk_first_entry(file);
+bool same_ledger(const platform::File& file, const Checkpoint& cp, std::uint64_t end,
+                 Audit& audit) {
+  WalkOutcome first = walk_first_entry(file, end);
   audit.chain = first.chain;
   if (first.failure) {
     set_failure(audit, *first.failure);
@@ -62,7 +64,7 @@ bool same_ledger(const platform::File& file, const Checkpoint& cp, Audit& audit)
   }
   if (first.brk) {
     // Where a full walk would stop too.
-    set_walk_break(audit, file, std::move(*first.brk), LinePosition{});
+    set_walk_break(audit, file, std::move(*first.brk), LinePosition{}, end);
     return false;
   }
   if (first.chain.entries == 1 && first.chain.first != cp.first) {
@@ -130,11 +132,14 @@ bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& cp, Au
 }
 
 // Proves that the file still holds the checkpoint's prefix and sets up the
-// walk from its end. Returns false when the audit ends here.
-bool resume_from(const platform::File& file, const Checkpoint& cp, Audit& audit,
-                 LinePosition& search_from) {
+// walk from its end, reading nothing at or past `end`. Returns false when the
+// audit ends here. A checkpoint's entry ends with a line feed, so it lies
+// before a live end whenever the file still holds it: the checks against the
+// file's size hold for what a live audit reads too.
+bool resume_from(const platform::File& file, const Checkpoint& cp, std::uint64_t end,
+                 Audit& audit, LinePosition& search_from) {
   if (cp.entries == 0) return true;  // an empty ledger's checkpoint: everything follows it
-  return same_ledger(file, cp, audit) && holds_checkpoint_entry(file, cp, audit, search_from);
+  return same_ledger(file, cp, end, audit) && holds_checkpoint_entry(file, cp, audit, search_from);
 }
 
 // Runs the walk; with a progress callback, on a thread of its own while this
@@ -182,16 +187,33 @@ void audit_file(const platform::File& file, const AuditOptions& options, Audit& 
     return;
   }
   audit.bytes = *size;
+  // Live, the walk ends just past the last line feed within that size, taken
+  // once: lines appended later are not read, nor is a line being written.
+  AuditOptions walk_options = options;
+  if (options.live) {
+    auto end = platform::line_start_before(file, *size);
+    if (!end) {
+      set_failure(audit, end.error());
+      return;
+    }
+    walk_options.walk.end = *end;
+  }
+  const std::uint64_t end = walk_options.walk.end;
+  if (options.size_taken) options.size_taken();
   LinePosition search_from;
-  if (options.since && !resume_from(file, *options.since, audit, search_from)) return;
-  WalkOutcome out = run_walk(file, std::move(audit.chain), options, audit.bytes);
+  if (options.since && !resume_from(file, *options.since, end, audit, search_from)) return;
+  WalkOutcome out =
+      run_walk(file, std::move(audit.chain), walk_options, std::min(audit.bytes, end));
   audit.chain = std::move(out.chain);
   if (out.failure) {
     set_failure(audit, *out.failure);
   } else if (out.brk) {
-    set_walk_break(audit, file, std::move(*out.brk), search_from);
+    set_walk_break(audit, file, std::move(*out.brk), search_from, end);
   } else {
     audit.outcome = Outcome::kIntact;
+    if (options.live && end < audit.bytes) {
+      audit.unfinished = Unfinished{audit.chain.lines + 1, end, audit.bytes - end};
+    }
   }
 }
 

@@ -34,6 +34,16 @@ enum class ErrorKind : std::uint8_t {
   kCount_,         // number of kinds; not a kind
 };
 
+// The bytes after the last line feed of a file audited while it may grow:
+// a line a writer may not have finished, left unread.
+struct Unfinished {
+  std::uint64_t line = 0;    // its line number
+  std::uint64_t offset = 0;  // where it starts
+  std::uint64_t bytes = 0;   // how many bytes of it there were when the audit began
+
+  bool operator==(const Unfinished&) const = default;
+};
+
 struct Audit {
   Outcome outcome = Outcome::kError;
   Chain chain;                   // what passed (before the break, if any)
@@ -43,16 +53,24 @@ struct Audit {
   ErrorKind error_kind{};        // kError: which of the tool's errors `error` is
   std::string diagnosis_error;   // kBroken: why the hints could not be gathered, if so
   std::uint64_t bytes = 0;       // the file's size when the audit began
+  std::optional<Unfinished> unfinished;  // kIntact with `live`: the line left unread, if any
 };
 
 struct AuditOptions {
   WalkOptions walk;
   std::optional<Checkpoint> since;  // verify only what follows this checkpoint
+  // The file may be growing: check exactly the lines ended by a line feed
+  // when the audit took the file's size, and leave the bytes after the last
+  // of them unread, noted in Audit::unfinished.
+  bool live = false;
   // Called every `progress_interval` while the walk runs, with bytes walked and
   // the file's size, and once more with `done` set when it ends; never for a
   // walk that ends within the first interval.
   std::function<void(std::uint64_t walked, std::uint64_t total, bool done)> progress;
   std::chrono::milliseconds progress_interval{250};
+  // Called once the audit has taken the file's size, before it reads any line
+  // (tests append to the file here, as a writer would).
+  std::function<void()> size_taken;
 };
 
 // Failures are the audit's outcome. Exceptions of the library (out of memory,

@@ -24,8 +24,10 @@ namespace {
 constexpr std::string_view kVersionText = "quorvel-ledger 1.0 (checkpoint form v1)";
 
 constexpr std::string_view kUsage =
-    "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE\n"
-    "       quorvel-ledger checkpoint [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE\n"
+    "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] "
+    "FILE\n"
+    "       quorvel-ledger checkpoint [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] "
+    "FILE\n"
     "       quorvel-ledger head       [--json | --quiet] FILE\n"
     "       quorvel-ledger --help | --version\n"
     "\n"
@@ -36,6 +38,8 @@ constexpr std::string_view kUsage =
     "  --since CHECKPOINT  prove FILE still holds the checkpoint's entry where it stood,\n"
     "                      then verify only what follows (CHECKPOINT is a file; - reads stdin)\n"
     "  --jobs N, -j N      verify with N threads (1 to 256; default 1)\n"
+    "  --live              FILE is being written: check the lines ended by a line feed when\n"
+    "                      the run starts; note, not judge, a last line without one\n"
     "  --json              print one JSON object instead of text\n"
     "  --quiet, -q         print nothing; only the exit status tells\n"
     "\n"
@@ -54,6 +58,7 @@ struct Invocation {
   std::string file;
   std::optional<std::string> since;  // path of the checkpoint
   unsigned jobs = 1;
+  bool live = false;
   bool json = false;
   bool quiet = false;
 };
@@ -129,11 +134,13 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
       inv.json = true;
     } else if (name == "--quiet" || name == "-q") {
       inv.quiet = true;
-    } else if (name == "--since" || name == "--jobs" || name == "-j") {
+    } else if (name == "--since" || name == "--jobs" || name == "-j" || name == "--live") {
       if (inv.command == Command::kHead) {
         return usage_error("option " + quoted(name) + " does not apply to 'head'");
       }
-      if (name == "--since") {
+      if (name == "--live") {
+        inv.live = true;
+      } else if (name == "--since") {
         inv.since = std::string(*value);
       } else {
         const auto jobs = parse_jobs(*value);
@@ -288,6 +295,7 @@ int Session::report_audit(const Audit& audit) const {
 int Session::run_audit() {
   AuditOptions options;
   options.walk.jobs = inv_.jobs;
+  options.live = inv_.live;
   if (inv_.since) {
     auto cp = load_checkpoint(*inv_.since);
     if (!cp) {

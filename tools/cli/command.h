@@ -1,8 +1,8 @@
 // The command line of quorvel-ledger: parsing the arguments and running one
 // command. main() is a thin shell around run().
 //
-//   quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE
-//   quorvel-ledger checkpoint [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE
+//   quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] FILE
+//   quorvel-ledger checkpoint [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] FILE
 //   quorvel-ledger head       [--json | --quiet] FILE
 //   quorvel-ledger --help | --version
 //

@@ -100,10 +100,13 @@ Result<std::uint64_t> count_line_feeds(const platform::File& file, std::uint64_t
   return count;
 }
 
-// The last line of the file, when it has no line feed and is cut short.
-Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Break& brk) {
+// The last line of the file, when it has no line feed and is cut short; the
+// file is taken to end at `end` when that comes first.
+Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Break& brk,
+                                           std::uint64_t end) {
   auto size = platform::file_size(file);
   if (!size) return fail(std::move(size).error());
+  *size = std::min(*size, end);
   if (*size <= brk.offset) return std::optional<Hint>();
   auto terminated = platform::line_ends_at(file, *size);
   if (!terminated) return fail(std::move(terminated).error());
@@ -123,7 +126,7 @@ Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Bre
 }  // namespace
 
 Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& brk, const Chain& chain,
-                                   const LinePosition& search_from) {
+                                   const LinePosition& search_from, std::uint64_t end) {
   std::vector<Hint> hints;
   const auto add = [&hints](Result<std::optional<Hint>> found) -> Result<void> {
     if (!found) return fail(std::move(found).error());
@@ -135,11 +138,18 @@ Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& brk,
     auto result = add(fork_hint(file, brk, search_from));
     if (!result) return fail(std::move(result).error());
   }
-  if (brk.kind == BreakKind::kNotEntry || brk.kind == BreakKind::kInvalidUtf8) {
+  if (brk.kind == BreakKind::kNotEntry || brk.kind == BreakKind::kInvalidUtf8 ||
+      brk.kind == BreakKind::kTornTail) {
     auto result = add(torn_then_appended_hint(file, brk));
     if (!result) return fail(std::move(result).error());
   }
-  auto result = add(torn_tail_hint(file, brk));
+  if (brk.kind == BreakKind::kTornTail) {
+    // The break is the last line itself: the torn-tail hint would only repeat
+    // the break; what helps is that a writer may still be at work there.
+    hints.push_back(Hint::about(HintKind::kWriteInProgress, brk.line));
+    return hints;
+  }
+  auto result = add(torn_tail_hint(file, brk, end));
   if (!result) return fail(std::move(result).error());
   return hints;
 }

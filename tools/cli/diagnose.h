@@ -2,7 +2,9 @@
 //
 // The break itself is a fact; these are readings of the evidence around it,
 // gathered only after the walk has failed:
-//   - a torn last line (no line feed, cut short): an interrupted write, a crash;
+//   - a torn tail, the break itself: a write still in progress, or interrupted;
+//   - a torn last line (no line feed, cut short) after a break elsewhere: an
+//     interrupted write, a crash;
 //   - a cut-short entry with a complete one after it on the same line: an
 //     interrupted write, after which the ledger was appended to again;
 //   - a fork (two entries with the same prev_hash): two writers on one head;
@@ -15,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/range_reader.h"
 #include "cli/walk.h"
 #include "ledger/failure.h"
 #include "ledger/platform.h"
@@ -28,6 +31,7 @@ enum class HintKind : std::uint8_t {
   kDuplicate,         // the break entry repeats an earlier entry exactly
   kIndexGap,          // the break entry's index skips ahead of the one before
   kIndexRepeat,       // the break entry's index does not move ahead
+  kWriteInProgress,   // the break is a torn tail: a writer may not have finished the line
   kCount_,            // number of kinds; not a kind
 };
 
@@ -55,10 +59,12 @@ struct LinePosition {
   std::uint64_t line = 1;
 };
 
-// Gathers the hints for `brk`, a break of kind kInvalidUtf8 to kContentAltered,
-// with `chain` passed before it. Looks for a fork partner among the lines from
-// `search_from` up to the break, and at the last line of the file.
+// Gathers the hints for `brk`, a break found by walking (any kind but
+// kTruncated and kRolledBack), with `chain` passed before it. Looks for a fork
+// partner among the lines from `search_from` up to the break, and at the last
+// line of the file, taken to end at `end` when that comes first.
 Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& brk, const Chain& chain,
-                                   const LinePosition& search_from);
+                                   const LinePosition& search_from,
+                                   std::uint64_t end = RangeReader::kNoLimit);
 
 }  // namespace ledger::cli

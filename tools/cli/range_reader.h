@@ -4,7 +4,9 @@
 // splits them. Unlike LedgerLineReader this reader starts at any line start
 // and stops at a limit, so a file can be walked in ranges by several threads
 // at once, or from a checkpoint on; it also tells whether each line ended with
-// a line feed, and it can go on past a line that is not valid UTF-8.
+// a line feed, and it can go on past a line that is not valid UTF-8. Its reads
+// can be capped at an end offset, so that bytes written to the file after a
+// walk took its size are never read.
 #pragma once
 
 #include <cstddef>
@@ -32,10 +34,11 @@ class RangeReader {
 
   // Reads the lines of `file` that start at or after `start`, which must be 0
   // or just past a line feed, and before `limit`; the last of them is read to
-  // its end even when that lies beyond `limit`. `file` must stay open while the
+  // its end even when that lies beyond `limit`. No byte at or past `end` is
+  // read: the file ends there for the reader. `file` must stay open while the
   // reader is used. `buffer_size` must be at least 1.
   RangeReader(const platform::File& file, std::uint64_t start, std::uint64_t limit = kNoLimit,
-              std::size_t buffer_size = kDefaultBufferSize);
+              std::size_t buffer_size = kDefaultBufferSize, std::uint64_t end = kNoLimit);
 
   // Moves to the next line. On a read failure (the system's error text) the
   // reader must not be used further.
@@ -53,6 +56,7 @@ class RangeReader {
  private:
   const platform::File& file_;      // borrowed
   std::uint64_t limit_;             // no line starting here or later is read
+  std::uint64_t end_;               // no byte here or later is read
   LineSplitter lines_;              // the lines from the range's start on
   std::string_view line_;           // the current line
   bool terminated_ = false;         // the current line ended with a line feed

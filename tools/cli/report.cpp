@@ -12,12 +12,15 @@ namespace ledger::cli {
 namespace {
 
 constexpr EnumTable<BreakKind> kBreakNames = {"invalid-utf8",    "not-an-entry", "link-broken",
-                                              "content-altered", "truncated",    "rolled-back"};
+                                              "content-altered", "truncated",    "rolled-back",
+                                              "torn-tail"};
 constexpr EnumTable<BreakKind> kBreakTitles = {"not valid UTF-8", "not a ledger entry",
                                                "link broken",     "content altered",
-                                               "truncated",       "rolled back"};
-constexpr EnumTable<HintKind> kHintNames = {"torn-tail", "torn-then-appended", "fork",
-                                            "duplicate", "index-gap",          "index-repeat"};
+                                               "truncated",       "rolled back",
+                                               "torn tail"};
+constexpr EnumTable<HintKind> kHintNames = {"torn-tail",   "torn-then-appended", "fork",
+                                            "duplicate",   "index-gap",          "index-repeat",
+                                            "write-in-progress"};
 constexpr EnumTable<ErrorKind> kErrorNames = {"cannot-open", "cannot-read", "other-ledger",
                                               "internal", "bad-checkpoint"};
 constexpr EnumTable<RollbackReason> kRollbackNames = {"no-line-end", "not-an-entry", "other-entry"};
@@ -56,6 +59,10 @@ std::string hint_text(const Hint& h) {
     case HintKind::kIndexRepeat:
       return "line " + line + " has index " + number(h.found) + " where " + number(h.expected) +
              " was due: the index repeats or goes back";
+    case HintKind::kWriteInProgress:
+      return "line " + line +
+             " has no line feed yet: a write may still be in progress there, or one was "
+             "interrupted; run again, or use --live to check everything before it";
     case HintKind::kCount_:
       break;
   }
@@ -75,6 +82,11 @@ std::string rollback_text(const Break& b) {
       break;
   }
   return {};
+}
+
+// Why a torn tail is not an entry: the parser's reason, or bytes that are not UTF-8.
+std::string_view torn_reason(const Break& b) {
+  return b.invalid_utf8 ? break_title(BreakKind::kInvalidUtf8) : describe(b.parse_error);
 }
 
 // "FILE: broken at line N (byte B, index I): title" and the detail lines.
@@ -110,6 +122,11 @@ std::string break_text(std::string_view file, const Break& b) {
     case BreakKind::kContentAltered:
       out += "\n  stored signature:     " + display(b.signature) + "\n";
       out += "  recomputed signature: " + display(b.expected) + "\n";
+      break;
+    case BreakKind::kTornTail:
+      out += ": the last line has no line feed and is not a whole entry\n";
+      out += "  " + plural(b.length, "byte", "bytes") + " read: " + std::string(torn_reason(b)) +
+             " at column " + number(b.column) + "\n";
       break;
     default:
       break;
@@ -153,10 +170,19 @@ void add_break_json(JsonWriter& w, const Break& b) {
     case BreakKind::kContentAltered:
       w.field("stored_signature", b.signature).field("recomputed_signature", b.expected);
       break;
+    case BreakKind::kTornTail:
+      w.field("bytes", b.length).field("column", b.column).field("reason", torn_reason(b));
+      break;
     default:
       break;
   }
   w.end_object();
+}
+
+// The line a live audit left unread.
+std::string unfinished_text(const Unfinished& u) {
+  return "line " + number(u.line) + " (" + plural(u.bytes, "byte", "bytes") + " from byte " +
+         number(u.offset) + ") has no line feed yet: a write may be in progress";
 }
 
 void add_hint_json(JsonWriter& w, const Hint& h) {
@@ -230,8 +256,10 @@ std::string audit_text(std::string_view file, const Audit& audit,
   if (audit.outcome == Outcome::kIntact) {
     std::string out = display(file) + ": intact";
     if (since && since->entries > 0) out += " since the checkpoint at line " + number(since->lines);
-    return out + ": " + plural(chain.entries, "entry", "entries") + ", last line " +
+    out += ": " + plural(chain.entries, "entry", "entries") + ", last line " +
            number(chain.lines) + ", head " + display(chain.head) + "\n";
+    if (audit.unfinished) out += "  not checked: " + unfinished_text(*audit.unfinished) + "\n";
+    return out;
   }
   const Break& b = *audit.brk;
   std::string out = break_text(file, b);
@@ -267,6 +295,10 @@ std::string audit_error_text(std::string_view file, const Audit& audit,
 }
 
 std::string checkpoint_note(std::string_view file, const Audit& audit, const Checkpoint& made) {
+  if (audit.unfinished) {
+    return "note: " + display(file) + ": not checked: " + unfinished_text(*audit.unfinished) +
+           "; the checkpoint stops before it";
+  }
   const Chain& chain = audit.chain;
   if (made.lines >= chain.lines || !chain.last || chain.last->terminated) return {};
   return "note: " + display(file) + ": line " + number(chain.last->line) +
@@ -335,6 +367,13 @@ std::string audit_json(std::string_view command, std::string_view file, const Au
           .field("last_line", chain.lines)
           .field("bytes", chain.end)
           .field("head", chain.head);
+      if (audit.unfinished) {
+        w.begin_object("unfinished")
+            .field("line", audit.unfinished->line)
+            .field("offset", audit.unfinished->offset)
+            .field("bytes", audit.unfinished->bytes)
+            .end_object();
+      }
       if (made) {
         w.field("checkpoint", format_checkpoint(*made));
         add_checkpoint_json(w, "checkpoint_fields", *made);

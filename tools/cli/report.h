@@ -53,7 +53,8 @@ std::string audit_error_text(std::string_view file, const Audit& audit,
                              const std::optional<Checkpoint>& since);
 
 // The note after a checkpoint `made` of an intact audit when the file's last
-// line, an entry without a line feed yet, is left out of it; empty otherwise.
+// line, without a line feed yet, is left out of it (an entry, or with --live
+// whatever follows the last line feed); empty otherwise.
 std::string checkpoint_note(std::string_view file, const Audit& audit, const Checkpoint& made);
 
 // A --since checkpoint at `path` that cannot be used: `failure` of kind kIo

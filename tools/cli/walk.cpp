@@ -45,6 +45,7 @@ struct RangePlan {
   std::uint64_t limit;      // lines starting here or later belong to the next range
   bool align;               // move `start` to the next line start first
   const std::string* link;  // the link into the range; null when checked at the seam
+  std::uint64_t end = RangeReader::kNoLimit;  // no byte here or later is read
   std::uint64_t max_entries = std::numeric_limits<std::uint64_t>::max();  // stop after so many
 };
 
@@ -83,9 +84,15 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkCo
     }
     const std::string_view line = reader.line();
     const std::uint64_t offset = reader.line_offset();
+    // A line without a line feed is the last one read; when it is not a whole
+    // entry, a writer may not have finished it (or was stopped): a torn tail.
+    const bool open_line = !reader.line_terminated();
     if (*status == LineStatus::kInvalidUtf8) {
-      seg.brk = Break::at(BreakKind::kInvalidUtf8, seg.lines, offset);
+      seg.brk = Break::at(open_line ? BreakKind::kTornTail : BreakKind::kInvalidUtf8, seg.lines,
+                          offset);
       seg.brk->column = valid_utf8_prefix(line) + 1;
+      seg.brk->invalid_utf8 = open_line;
+      if (open_line) seg.brk->length = seg.end - offset;
       break;
     }
     auto verdict = chain.check(line);
@@ -95,9 +102,11 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkCo
     }
     if (*verdict == LineVerdict::kBlank) continue;
     if (*verdict == LineVerdict::kNotEntry) {
-      seg.brk = Break::at(BreakKind::kNotEntry, seg.lines, offset);
+      seg.brk =
+          Break::at(open_line ? BreakKind::kTornTail : BreakKind::kNotEntry, seg.lines, offset);
       seg.brk->column = chain.parse_failure().offset + 1;
       seg.brk->parse_error = chain.parse_failure().code;
+      if (open_line) seg.brk->length = seg.end - offset;
       break;
     }
     const EntryFields& entry = chain.entry();
@@ -151,7 +160,7 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, std::size_
       start = *aligned;
     }
     seg.end = start;
-    RangeReader reader(file, start, plan.limit, buffer_size);
+    RangeReader reader(file, start, plan.limit, buffer_size, plan.end);
     walk_lines(reader, plan, seg, control);
   } catch (const std::bad_alloc&) {
     // A range may run on a thread of its own, where an exception could not
@@ -220,7 +229,8 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
     out.failure = std::move(size).error();
     return out;
   }
-  const std::uint64_t span = *size > start ? *size - start : 0;
+  const std::uint64_t end = std::min(*size, options.end);
+  const std::uint64_t span = end > start ? end - start : 0;
   const std::uint64_t by_size =
       std::max<std::uint64_t>(1, span / std::max<std::uint64_t>(1, options.min_range_bytes));
   const unsigned jobs = std::max(1u, options.jobs);
@@ -233,7 +243,8 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
         RangePlan{.start = start + span * k / ranges,
                   .limit = k + 1 < ranges ? start + span * (k + 1) / ranges : RangeReader::kNoLimit,
                   .align = k > 0,
-                  .link = k == 0 ? &out.chain.head : nullptr};
+                  .link = k == 0 ? &out.chain.head : nullptr,
+                  .end = options.end};
   }
   std::vector<Segment> segments(ranges);
   if (ranges == 1) {
@@ -258,13 +269,14 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
   return out;
 }
 
-WalkOutcome walk_first_entry(const platform::File& file) {
+WalkOutcome walk_first_entry(const platform::File& file, std::uint64_t end) {
   WalkOutcome out;
   WalkControl control;
   const RangePlan plan{.start = 0,
                        .limit = RangeReader::kNoLimit,
                        .align = false,
                        .link = &out.chain.head,
+                       .end = end,
                        .max_entries = 1};
   Segment seg = walk_range(file, plan, RangeReader::kDefaultBufferSize, control);
   fold(out, seg, false);

@@ -9,6 +9,12 @@
 // the link into it unknown, recording its first entry's prev_hash, and the
 // links between ranges are checked afterwards, in file order. The result,
 // first failing line included, is the same for every number of ranges.
+//
+// Only the file's last line can lack a line feed, and while a writer appends,
+// the last line read can be one it has not finished. Such a line that is not a
+// whole entry is a torn tail, its own class of break: a write in progress or
+// interrupted, never an edit. A whole entry there that fails its link or its
+// digest is judged as any other entry.
 #pragma once
 
 #include <atomic>
@@ -32,6 +38,7 @@ enum class BreakKind : std::uint8_t {
   kContentAltered,  // an entry's signature is not the digest of its content
   kTruncated,       // the file is shorter than a checkpoint of it
   kRolledBack,      // the file no longer holds a checkpoint's last entry where it stood
+  kTornTail,        // the last line has no line feed and is not a whole entry
   kCount_,          // number of kinds; not a kind
 };
 
@@ -49,8 +56,10 @@ struct Break {
   std::uint64_t line = 0;              // 1-based line number; 0 for kTruncated
   std::uint64_t offset = 0;            // byte offset of the line; the file size for kTruncated
   std::optional<std::uint64_t> index;  // the entry's index, when the line parsed
-  std::size_t column = 0;              // kInvalidUtf8, kNotEntry: 1-based byte column
-  ParseError parse_error = ParseError::kNoValue;  // kNotEntry
+  std::size_t column = 0;  // kInvalidUtf8, kNotEntry, kTornTail: 1-based byte column
+  ParseError parse_error = ParseError::kNoValue;  // kNotEntry; kTornTail unless `invalid_utf8`
+  bool invalid_utf8 = false;   // kTornTail: the line is not valid UTF-8 (from `column` on)
+  std::uint64_t length = 0;    // kTornTail: the bytes of the line read
   std::string prev_hash;                          // the entry's prev_hash, when the line parsed
   std::string signature;      // the entry's stored signature, when the line parsed
   std::string expected;       // kLinkBroken: the expected prev_hash;
@@ -114,16 +123,21 @@ struct WalkOptions {
   unsigned jobs = 1;                                          // ranges walked at once
   std::size_t buffer_size = RangeReader::kDefaultBufferSize;  // read buffer of each range
   std::uint64_t min_range_bytes = 4 << 20;                    // no range is made smaller
+  // No byte at or past this offset is read: the walk takes the file to end
+  // here. Without it the walk reads on to wherever the file ends as it reads.
+  std::uint64_t end = RangeReader::kNoLimit;
 };
 
-// Walks `file` from byte `chain.end` (a line start) to its end, continuing
-// `chain`: its head is the link the first entry must carry, and line numbers
-// continue from `chain.lines`.
+// Walks `file` from byte `chain.end` (a line start) to its end, or to
+// `options.end`, continuing `chain`: its head is the link the first entry must
+// carry, and line numbers continue from `chain.lines`.
 WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions& options,
                       WalkControl& control);
 
-// Walks from the start of `file` up to and including its first entry only.
-WalkOutcome walk_first_entry(const platform::File& file);
+// Walks from the start of `file` up to and including its first entry only,
+// reading no byte at or past `end`.
+WalkOutcome walk_first_entry(const platform::File& file,
+                             std::uint64_t end = RangeReader::kNoLimit);
 
 // What one line, read on its own, holds.
 struct LineCheck {

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -142,9 +143,18 @@ TEST_F(CommandTest, VerifyNamesTheBreakAndItsHints) {
        "hint: line 2 has index 0 where 1 was due: the index repeats or goes back\n"
        "hint: the entry on line 2 repeats the entry on line 1\n"},
       {"torn tail", join({base_[0], base_[1]}) + base_[2].substr(0, 50),
-       "3 (byte " + std::to_string(line3) + "): not a ledger entry: the line ends inside the value "
-       "at column 51\n"
+       "3 (byte " + std::to_string(line3) + "): torn tail: the last line has no line feed and is "
+       "not a whole entry\n"
+       "  50 bytes read: the line ends inside the value at column 51\n"
        "  verified before it: 2 entries, head " + sig_[1] + "\n"
+       "hint: line 3 has no line feed yet: a write may still be in progress there, or one was "
+       "interrupted; run again, or use --live to check everything before it\n"},
+      {"an edit, and a torn tail further on", join({base_[0], altered_line}) +
+       base_[2].substr(0, 50),
+       "2 (byte " + std::to_string(line2) + ", index 1): content altered\n"
+       "  stored signature:     " + sig_[1] + "\n"
+       "  recomputed signature: " + recomputed + "\n"
+       "  verified before it: 1 entry, head " + sig_[0] + "\n"
        "hint: line 3, the last line, has no line feed and is cut short: an interrupted write (a "
        "crash), not an edit\n"},
       {"torn, then appended", join({base_[0], base_[1]}) + base_[2].substr(0, 50) + restart + "\n",
@@ -184,6 +194,17 @@ TEST_F(CommandTest, VerifyInJson) {
   EXPECT_EQ(
       run_cli({"verify", "--json", torn}).out,
       "{\"command\":\"verify\",\"file\":\"" + torn +
+          "\",\"status\":\"broken\",\"break\":{\"class\":\"torn-tail\",\"line\":2,\"offset\":" +
+          std::to_string(base_[0].size() + 1) +
+          ",\"index\":null,\"bytes\":12,\"column\":12,\"reason\":\"',' before the closing "
+          "bracket\"},\"verified\":{\"entries\":1,\"head\":\"" +
+          sig_[0] + "\"},\"hints\":[{\"kind\":\"write-in-progress\",\"line\":2}]}\n");
+
+  // The same line with its line feed is not an entry, with the parser's reason.
+  const std::string bad = write("bad.jsonl", base_[0] + "\n{\"index\":1,}\n");
+  EXPECT_EQ(
+      run_cli({"verify", "--json", bad}).out,
+      "{\"command\":\"verify\",\"file\":\"" + bad +
           "\",\"status\":\"broken\",\"break\":{\"class\":\"not-an-entry\",\"line\":2,\"offset\":" +
           std::to_string(base_[0].size() + 1) +
           ",\"index\":null,\"column\":12,\"reason\":\"',' before the closing bracket\"},"
@@ -349,6 +370,124 @@ TEST_F(CommandTest, CheckpointAndVerifySince) {
                 "\",\"entries\":1,\"first\":\"" + sig_[0] + "\"}}\n");
 }
 
+TEST_F(CommandTest, LedgersBeingWritten) {
+  const std::size_t line3 = base_[0].size() + base_[1].size() + 2;
+  const std::string two = join({base_[0], base_[1]});
+  const std::string cut = two + base_[2].substr(0, 50);
+  const std::string altered = two + replace_first(base_[2], "payment", "pAyment");
+  const LogEntry altered_entry = *parse_log_entry(altered.substr(line3));
+  const std::string recomputed =
+      *compute_entry_digest(altered_entry.prev_hash, altered_entry.timestamp, altered_entry.actor,
+                            altered_entry.delta_i, altered_entry.payload);
+  const std::string cp2 = write("two.cp", run_cli({"checkpoint", write("two.jsonl", two)}).out);
+  const std::string cp3 = write("three.cp", run_cli({"checkpoint", clean_}).out);
+  const std::string intact_two = ": intact: 2 entries, last line 2, head " + sig_[1] + "\n";
+  const std::string unread_line3 =
+      "  not checked: line 3 (50 bytes from byte " + std::to_string(line3) +
+      ") has no line feed yet: a write may be in progress\n";
+  const std::string file = path("ledger.jsonl");
+  const struct {
+    const char* name;
+    std::string contents;
+    std::vector<std::string> options;
+    int status;
+    std::string out;  // after "FILE"
+  } cases[] = {
+      {"cut short, without --live", cut, {"--json"}, kExitBroken,
+       "\",\"status\":\"broken\",\"break\":{\"class\":\"torn-tail\",\"line\":3,\"offset\":" +
+           std::to_string(line3) + ",\"index\":null,\"bytes\":50,\"column\":51,\"reason\":\"the "
+           "line ends inside the value\"},\"verified\":{\"entries\":2,\"head\":\"" + sig_[1] +
+           "\"},\"hints\":[{\"kind\":\"write-in-progress\",\"line\":3}]}\n"},
+      {"cut short, live", cut, {"--live"}, kExitIntact, intact_two + unread_line3},
+      {"cut short, live, two jobs", cut, {"--live", "--jobs", "2"}, kExitIntact,
+       intact_two + unread_line3},
+      {"cut short, live, in JSON", cut, {"--live", "--json"}, kExitIntact,
+       "\",\"status\":\"intact\",\"entries\":2,\"last_line\":2,\"bytes\":" +
+           std::to_string(line3) + ",\"head\":\"" + sig_[1] + "\",\"unfinished\":{\"line\":3,"
+           "\"offset\":" + std::to_string(line3) + ",\"bytes\":50}}\n"},
+      {"a whole entry altered, without a line feed", altered, {}, kExitBroken,
+       ": broken at line 3 (byte " + std::to_string(line3) + ", index 2): content altered\n"
+       "  stored signature:     " + sig_[2] + "\n"
+       "  recomputed signature: " + recomputed + "\n"
+       "  verified before it: 2 entries, head " + sig_[1] + "\n"},
+      {"a whole entry altered, without a line feed, live", altered, {"--live"}, kExitIntact,
+       intact_two + "  not checked: line 3 (" + std::to_string(base_[2].size()) +
+           " bytes from byte " + std::to_string(line3) +
+           ") has no line feed yet: a write may be in progress\n"},
+      {"no line feed at all, live", base_[0].substr(0, 30), {"--live"}, kExitIntact,
+       ": intact: 0 entries, last line 0, head GENESIS_BLOCK_HASH\n"
+       "  not checked: line 1 (30 bytes from byte 0) has no line feed yet: a write may be in "
+       "progress\n"},
+      {"every line ended, live", join(base_), {"--live"}, kExitIntact,
+       ": intact: 3 entries, last line 3, head " + sig_[2] + "\n"},
+      {"live since a checkpoint", cut, {"--live", "--since", cp2}, kExitIntact,
+       ": intact since the checkpoint at line 2: 2 entries, last line 2, head " + sig_[1] + "\n" +
+           unread_line3},
+      {"live since a checkpoint past the last line feed", two + base_[2], {"--live", "--since", cp3},
+       kExitBroken, ": broken below the checkpoint: truncated: the file holds " +
+           std::to_string(join(base_).size() - 1) + " bytes, the checkpoint covers " +
+           std::to_string(join(base_).size()) + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    write("ledger.jsonl", c.contents);
+    std::vector<std::string> args{"verify"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(file);
+    const Ran ran = run_cli(args);
+    EXPECT_EQ(ran.status, c.status);
+    const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+    EXPECT_EQ(ran.out, (json ? "{\"command\":\"verify\",\"file\":\"" : "") + file + c.out);
+    EXPECT_EQ(ran.err, "");
+  }
+
+  // A live checkpoint is made from what was checked, and says what it left out.
+  write("ledger.jsonl", cut);
+  const Ran made = run_cli({"checkpoint", "--live", file});
+  EXPECT_EQ(made.status, kExitIntact);
+  EXPECT_EQ(made.out, testing::read_file(cp2));
+  EXPECT_EQ(made.err, "quorvel-ledger: note: " + file + ": not checked: line 3 (50 bytes from byte " +
+                          std::to_string(line3) +
+                          ") has no line feed yet: a write may be in progress; the checkpoint "
+                          "stops before it\n");
+}
+
+TEST_F(CommandTest, LiveReadsNothingAppendedAfterTheSizeIsTaken) {
+  // A writer finishes the torn line and appends junk once the audit has the
+  // file's size: a live audit reads neither; without --live the walk reads on.
+  const std::size_t line3 = base_[0].size() + base_[1].size() + 2;
+  const std::string file =
+      write("ledger.jsonl", join({base_[0], base_[1]}) + base_[2].substr(0, 50));
+  for (const WalkOptions walk : {WalkOptions{}, WalkOptions{2, 64, 1}}) {
+    for (const bool live : {true, false}) {
+      SCOPED_TRACE("jobs " + std::to_string(walk.jobs) + (live ? ", live" : ""));
+      write("ledger.jsonl", join({base_[0], base_[1]}) + base_[2].substr(0, 50));
+      AuditOptions options;
+      options.walk = walk;
+      options.live = live;
+      options.size_taken = [&] {
+        std::FILE* f = std::fopen(file.c_str(), "ab");
+        ASSERT_NE(f, nullptr);
+        const std::string rest = base_[2].substr(50) + "\njunk\n";
+        std::fwrite(rest.data(), 1, rest.size(), f);
+        std::fclose(f);
+      };
+      const Audit audit = audit_ledger(file, options);
+      if (live) {
+        EXPECT_EQ(audit.outcome, Outcome::kIntact);
+        EXPECT_EQ(audit.chain.entries, 2u);
+        EXPECT_EQ(audit.chain.end, line3);
+        EXPECT_EQ(audit.unfinished, (Unfinished{3, line3, 50}));
+      } else {
+        ASSERT_EQ(audit.outcome, Outcome::kBroken);
+        EXPECT_EQ(audit.brk->kind, BreakKind::kNotEntry);
+        EXPECT_EQ(audit.brk->line, 4u);
+        EXPECT_EQ(audit.chain.entries, 3u);
+      }
+    }
+  }
+}
+
 TEST_F(CommandTest, FilesThatNoLongerHoldTheCheckpoint) {
   const std::string file = write("ledger.jsonl", join(base_));
   const std::string cp = write("ledger.cp", run_cli({"checkpoint", file}).out);
@@ -462,6 +601,8 @@ TEST(CommandLineTest, UsageErrors) {
       {{"verify", "--verbose", "f"}, "unknown option '--verbose'"},
       {{"head", "--since", "cp", "f"}, "option '--since' does not apply to 'head'"},
       {{"head", "-j", "2", "f"}, "option '-j' does not apply to 'head'"},
+      {{"head", "--live", "f"}, "option '--live' does not apply to 'head'"},
+      {{"verify", "--live=yes", "f"}, "option '--live' takes no value"},
       {{"--help", "verify"}, "unexpected argument 'verify'"},
   };
   for (const auto& c : cases) {
@@ -477,7 +618,8 @@ TEST(CommandLineTest, UsageErrors) {
   EXPECT_EQ(help.status, kExitIntact);
   EXPECT_EQ(
       help.out.substr(0, help.out.find('\n')),
-      "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--json | --quiet] FILE");
+      "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] "
+      "FILE");
   EXPECT_EQ(run_cli({"--version"}).out, "quorvel-ledger 1.0 (checkpoint form v1)\n");
 }
 
@@ -506,12 +648,14 @@ TEST(OutputTest, NamesInJsonReports) {
       {BreakKind::kInvalidUtf8, "invalid-utf8"}, {BreakKind::kNotEntry, "not-an-entry"},
       {BreakKind::kLinkBroken, "link-broken"},   {BreakKind::kContentAltered, "content-altered"},
       {BreakKind::kTruncated, "truncated"},      {BreakKind::kRolledBack, "rolled-back"},
+      {BreakKind::kTornTail, "torn-tail"},
   };
   for (const auto& [kind, name] : breaks) EXPECT_EQ(break_name(kind), name);
   const std::pair<HintKind, std::string_view> hints[] = {
       {HintKind::kTornTail, "torn-tail"}, {HintKind::kTornThenAppended, "torn-then-appended"},
       {HintKind::kFork, "fork"},          {HintKind::kDuplicate, "duplicate"},
       {HintKind::kIndexGap, "index-gap"}, {HintKind::kIndexRepeat, "index-repeat"},
+      {HintKind::kWriteInProgress, "write-in-progress"},
   };
   for (const auto& [kind, name] : hints) EXPECT_EQ(hint_name(kind), name);
   const std::pair<ErrorKind, std::string_view> errors[] = {
