@@ -54,9 +54,9 @@ inline constexpr std::string_view kNotRegularFile = "not a regular file";
 
 // Opens `path` for appending only, creating it if absent (permissions 0666 less
 // the umask), never truncating, not inherited by child processes. Only a
-// regular file is opened: anything else (a FIFO, a device, a socket) fails
-// with kNotRegularFile, without blocking and without being written; a
-// directory fails with the system's error.
+// regular file is kept open: anything else (a FIFO, a device) fails with
+// kNotRegularFile, without blocking and without being written; a directory
+// fails with the system's error.
 Result<File> open_for_append(std::string_view path);
 
 // Writes all of `data`, repeating partial and interrupted writes. A write that

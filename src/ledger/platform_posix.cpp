@@ -65,32 +65,26 @@ Result<void> File::close() {
 Result<File> open_for_append(std::string_view path) {
   auto c_path = to_c_path(path);
   if (!c_path) return fail(std::move(c_path).error());
-  // Only a regular file can hold a ledger. Anything else is refused before it
-  // is opened where it can be told from its metadata (opening a device may
-  // have side effects); a directory is left to open, which names the error.
-  struct stat info;
-  if (::stat(c_path->c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
-    return fail(Failure::io(std::string(kNotRegularFile)));
-  }
-  // Without blocking: a FIFO put in the file's place meanwhile and without a
-  // reader would otherwise block the open for good.
+  // Without blocking: opening a FIFO that has no reader would otherwise wait
+  // for one for good. Only a regular file can hold a ledger; anything else is
+  // closed again unwritten.
+  constexpr int kFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY;
   int fd;
   do {
-    fd = ::open(c_path->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                0666);
+    fd = ::open(c_path->c_str(), kFlags | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     if (errno == ENXIO) return fail(Failure::io(std::string(kNotRegularFile)));  // such a FIFO
     return fail(error_from_errno(errno));
   }
   File file(fd);
+  struct stat info;
   if (::fstat(fd, &info) != 0) return fail(error_from_errno(errno));
   if (!S_ISREG(info.st_mode)) return fail(Failure::io(std::string(kNotRegularFile)));
-  // Regular files ignore O_NONBLOCK; clear it so writes behave plainly anyway.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    return fail(error_from_errno(errno));
-  }
+  // Regular files ignore O_NONBLOCK; it is cleared all the same so that
+  // writes behave plainly. F_SETFL changes only the status flags, of which
+  // the file keeps O_APPEND.
+  if (::fcntl(fd, F_SETFL, O_APPEND) != 0) return fail(error_from_errno(errno));
   return file;
 }
 
