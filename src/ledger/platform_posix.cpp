@@ -81,10 +81,9 @@ Result<File> open_for_append(std::string_view path) {
   struct stat info;
   if (::fstat(fd, &info) != 0) return fail(error_from_errno(errno));
   if (!S_ISREG(info.st_mode)) return fail(Failure::io(std::string(kNotRegularFile)));
-  // Regular files ignore O_NONBLOCK; it is cleared all the same so that
-  // writes behave plainly. F_SETFL changes only the status flags, of which
-  // the file keeps O_APPEND.
-  if (::fcntl(fd, F_SETFL, O_APPEND) != 0) return fail(error_from_errno(errno));
+  // O_NONBLOCK stays set: it has no effect on a regular file, whose writes
+  // wait for the device whatever the flag says, and clearing it would cost
+  // every commit one more system call.
   return file;
 }
 
