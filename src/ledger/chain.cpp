@@ -23,7 +23,10 @@ Result<LineVerdict> ChainCheck::check(std::string_view line) {
     link_.assign(entry_.prev_hash);
     link_known_ = true;
   }
+  // The link first: a walk in ranges checks the links between ranges before
+  // anything else of a range's first entry, and must find the same break.
   if (entry_.prev_hash != link_) return LineVerdict::kLinkBroken;
+  if (!is_writer_timestamp(entry_.timestamp)) return LineVerdict::kBadTimestamp;
   auto digest = hasher_.digest(entry_.prev_hash, entry_.timestamp, entry_.actor, entry_.delta_i,
                                entry_.payload);
   if (!digest) return fail(std::move(digest).error());

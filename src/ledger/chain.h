@@ -4,10 +4,15 @@
 // its lines to one ChainCheck, which says of each line what it is:
 //   - blank (empty or white space only): skipped, it neither breaks nor links;
 //   - an entry that links: it parses, its prev_hash is the signature of the
-//     entry before it (GENESIS_BLOCK_HASH for the first) and its signature is
-//     the digest of its own content;
-//   - a break, of one of three classes: not an entry, link broken, content
-//     altered.
+//     entry before it (GENESIS_BLOCK_HASH for the first), its timestamp is
+//     one the writer could have written (is_writer_timestamp) and its
+//     signature is the digest of its own content;
+//   - a break, of one of four classes, judged in this order: not an entry,
+//     link broken, bad timestamp, content altered.
+// The digest joins its inputs without separators, so bytes could be moved
+// across the seam between the timestamp and the actor without changing it;
+// every writer's timestamp ends in "+00:00" and holds no other "+" after the
+// year, so holding timestamps to the writer's form closes that seam.
 // A line that is not valid UTF-8 is a break too; the readers find those while
 // splitting lines, before a line reaches the check.
 #pragma once
@@ -17,6 +22,7 @@
 #include <string_view>
 
 #include "ledger/digest.h"
+#include "ledger/entry.h"
 #include "ledger/failure.h"
 #include "ledger/format.h"
 #include "ledger/parser.h"
@@ -40,6 +46,7 @@ enum class LineVerdict : std::uint8_t {
   kLinked,          // an entry that extends the chain
   kNotEntry,        // break: the line does not parse as an entry
   kLinkBroken,      // break: prev_hash is not the previous entry's signature
+  kBadTimestamp,    // break: the timestamp is not in the writer's form
   kContentAltered,  // break: the signature is not the digest of the content
 };
 
@@ -63,8 +70,8 @@ class ChainCheck {
   // meaningless: a chain has one first break.
   Result<LineVerdict> check(std::string_view line);
 
-  // The fields of the line last judged, when it parsed (kLinked, kLinkBroken,
-  // kContentAltered). Valid until the next check or until that line changes.
+  // The fields of the line last judged, when it parsed (kLinked,
+  // kBadTimestamp, kLinkBroken, kContentAltered). Valid until the next check or until that line changes.
   const EntryFields& entry() const { return entry_; }
   // Where and why the line last judged did not parse (kNotEntry).
   const ParseFailure& parse_failure() const { return parse_failure_; }

@@ -141,6 +141,105 @@ std::string format_ledger_timestamp(std::int64_t seconds, std::uint32_t nanos) {
   return std::string(buffer, write_ledger_timestamp(buffer, seconds, nanos));
 }
 
+namespace {
+
+bool is_leap_year(std::int64_t year) {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+unsigned days_in_month(std::int64_t year, unsigned month) {
+  constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && is_leap_year(year) ? 29 : kDays[month - 1];
+}
+
+// Days from 1970-01-01 to the given proleptic Gregorian date; exact for any
+// year of up to 12 digits, whose day counts stay far inside 64 bits.
+std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
+  const std::int64_t y = year - (month <= 2 ? 1 : 0);
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);                              // [0, 399]
+  const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;  // [0, 365]
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;                         // [0, 146096]
+  return era * 146097 + doe - 719468;
+}
+
+// The value of the two ASCII digits at `p`, or -1 if either is not a digit.
+int two_digits(const char* p) {
+  const auto tens = static_cast<unsigned>(p[0] - '0');
+  const auto ones = static_cast<unsigned>(p[1] - '0');
+  return tens < 10 && ones < 10 ? static_cast<int>(tens * 10 + ones) : -1;
+}
+
+// The value of `count` ASCII digits at `p`, or -1 if any is not a digit.
+std::int64_t digits_at(const char* p, std::size_t count) {
+  std::int64_t value = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (p[i] < '0' || p[i] > '9') return -1;
+    value = value * 10 + (p[i] - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+bool is_writer_timestamp(std::string_view text) {
+  constexpr std::string_view kZone = "+00:00";
+  if (!text.ends_with(kZone)) return false;
+  text.remove_suffix(kZone.size());
+  // The year: four digits, or a sign and four or more without a needless zero.
+  std::size_t at = 0;
+  const bool sign = !text.empty() && (text[0] == '+' || text[0] == '-');
+  if (sign) at = 1;
+  std::size_t digits = 0;
+  while (at + digits < text.size() && text[at + digits] >= '0' && text[at + digits] <= '9') ++digits;
+  if (digits < 4 || digits > 12 || (!sign && digits != 4)) return false;
+  if (digits > 4 && text[at] == '0') return false;
+  const std::int64_t magnitude = digits_at(text.data() + at, digits);
+  const std::int64_t year = sign && text[0] == '-' ? -magnitude : magnitude;
+  if (sign && year >= 0 && year <= 9999) return false;  // written unsigned
+  at += digits;
+  // "-MM-DDTHH:MM:SS"
+  constexpr std::size_t kDateTimeRest = 15;
+  if (text.size() - at < kDateTimeRest) return false;
+  const char* const p = text.data() + at;
+  if (p[0] != '-' || p[3] != '-' || p[6] != 'T' || p[9] != ':' || p[12] != ':') return false;
+  const int month = two_digits(p + 1);
+  const int day = two_digits(p + 4);
+  const int hour = two_digits(p + 7);
+  const int minute = two_digits(p + 10);
+  const int second = two_digits(p + 13);
+  if (month < 1 || month > 12 || day < 1 ||
+      day > static_cast<int>(days_in_month(year, static_cast<unsigned>(month))) || hour < 0 ||
+      hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
+    return false;
+  }
+  at += kDateTimeRest;
+  // The fraction: none for a whole second, else 3, 6 or 9 digits, the fewest
+  // that hold the nanoseconds.
+  if (at != text.size()) {
+    const std::size_t fraction = text.size() - at - 1;
+    if (text[at] != '.' || (fraction != 3 && fraction != 6 && fraction != 9)) return false;
+    const std::int64_t value = digits_at(text.data() + at + 1, fraction);
+    if (value < 0) return false;
+    // Three digits hold any nonzero millisecond count; six or nine are used
+    // only when the last three would not all be zero.
+    if (fraction == 3 ? value == 0 : value % 1000 == 0) return false;
+  }
+  // The instant must fit in 64 signed bits of seconds, which every year of up
+  // to 11 digits does. Before 1970 the day's end is counted back from, so that
+  // no step leaves the range on the way to an instant inside it.
+  if (digits < 12) return true;
+  const std::int64_t days = days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+  const std::int64_t time_of_day = hour * 3600 + minute * 60 + second;
+  std::int64_t seconds;
+  if (days >= 0) {
+    return !__builtin_mul_overflow(days, std::int64_t{86400}, &seconds) &&
+           !__builtin_add_overflow(seconds, time_of_day, &seconds);
+  }
+  return !__builtin_mul_overflow(days + 1, std::int64_t{86400}, &seconds) &&
+         !__builtin_add_overflow(seconds, time_of_day - 86400, &seconds);
+}
+
 std::size_t write_delta(char* out, double value) {
   if (!std::isfinite(value)) {
     std::memcpy(out, "null", 4);

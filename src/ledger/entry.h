@@ -53,6 +53,15 @@ inline constexpr std::size_t kMaxTimestampLength = 48;
 std::size_t write_ledger_timestamp(char* out, std::int64_t seconds, std::uint32_t nanos);
 std::string format_ledger_timestamp(std::int64_t seconds, std::uint32_t nanos);
 
+// True when `text` is exactly what format_ledger_timestamp gives for some
+// instant: a second count that fits in 64 signed bits and nanos below one
+// billion. So: the year in four digits from 0000 to 9999, else signed and
+// at least four digits ("+10000", "-0001"); a real date and time of day
+// (proleptic Gregorian, no leap second); a fraction only when nanos is not
+// zero, in 3, 6 or 9 digits, the fewest that hold it (".5" is ".500", never
+// ".500000"); and "+00:00".
+bool is_writer_timestamp(std::string_view text);
+
 // Longest text that write_delta can produce ("-1.2345678901234567e-308").
 inline constexpr std::size_t kMaxDeltaLength = 32;
 

@@ -5,11 +5,14 @@
 #include <openssl/evp.h>
 
 #include <bit>
+#include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <random>
 
 namespace ledger {
@@ -66,6 +69,104 @@ TEST(EntryTest, TimestampForms) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(format_ledger_timestamp(c.seconds, c.nanos), c.expected) << c.seconds << " " << c.nanos;
+    EXPECT_TRUE(is_writer_timestamp(c.expected)) << c.expected;
+  }
+}
+
+// Texts that no instant formats to: each is near a writer's text.
+TEST(EntryTest, TimestampsNotInTheWritersForm) {
+  const char* const texts[] = {
+      "",
+      "2026-12-08T03:26:14",                  // no zone
+      "2026-12-08T03:26:14Z",
+      "2026-12-08T03:26:14+00:00al",          // bytes moved in from the next field
+      "2026-12-08T03:26:14+01:00",
+      "2026-12-08t03:26:14+00:00",
+      "2026-12-08 03:26:14+00:00",
+      "2026-12-08T03:26:14.000+00:00",        // a fraction of zero
+      "2026-12-08T03:26:14.120000+00:00",     // more digits than the value needs
+      "2026-12-08T03:26:14.123000000+00:00",
+      "2026-12-08T03:26:14.5+00:00",
+      "2026-12-08T03:26:14.1234+00:00",
+      "2026-12-08T03:26:14.+00:00",
+      "2026-02-29T00:00:00+00:00",            // not a leap year
+      "1900-02-29T00:00:00+00:00",
+      "2026-04-31T00:00:00+00:00",
+      "2026-13-01T00:00:00+00:00",
+      "2026-00-01T00:00:00+00:00",
+      "2026-12-00T00:00:00+00:00",
+      "2026-12-08T24:00:00+00:00",
+      "2026-12-08T03:60:14+00:00",
+      "2026-12-08T03:26:60+00:00",            // no leap seconds
+      "+2026-12-08T03:26:14+00:00",           // a year from 0 to 9999 is unsigned
+      "-0000-01-01T00:00:00+00:00",
+      "10000-01-01T00:00:00+00:00",           // a year past 9999 is signed
+      "+010000-01-01T00:00:00+00:00",
+      "-00001-01-01T00:00:00+00:00",
+      "226-12-08T03:26:14+00:00",
+      "+292277026596-12-04T15:30:08+00:00",   // one second past the range
+      "-292277022657-01-27T08:29:51+00:00",
+      "+1000000000000-01-01T00:00:00+00:00",
+      "2026-12-08T03:26:14+00:00+00:00",
+      "2026-1２-08T03:26:14+00:00",
+  };
+  for (const char* text : texts) EXPECT_FALSE(is_writer_timestamp(text)) << text;
+}
+
+// Every instant's text is accepted, and every text near one is accepted
+// exactly when it is the text of an instant: found by reading its fields
+// loosely, converting them with the standard calendar and formatting again.
+TEST(EntryTest, WriterTimestampsAreExactlyTheFormattedOnes) {
+  // Unknown (nullopt) outside the standard calendar's years.
+  const auto formats_to_itself = [](const std::string& text) -> std::optional<bool> {
+    long long year;
+    unsigned month, day, hour, minute, second;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "%lld-%2u-%2uT%2u:%2u:%2u%n", &year, &month, &day, &hour, &minute,
+                    &second, &used) != 6) {
+      return false;
+    }
+    if (year < -30000 || year > 30000) return std::nullopt;
+    std::uint32_t nanos = 0;
+    std::size_t rest = static_cast<std::size_t>(used);
+    if (rest < text.size() && text[rest] == '.') {
+      std::size_t digits = 0;
+      while (rest + 1 + digits < text.size() && std::isdigit(static_cast<unsigned char>(text[rest + 1 + digits])) &&
+             digits < 9) {
+        nanos = nanos * 10 + static_cast<std::uint32_t>(text[rest + 1 + digits] - '0');
+        ++digits;
+      }
+      for (std::size_t i = digits; i < 9; ++i) nanos *= 10;
+    }
+    const std::chrono::year_month_day date{std::chrono::year(static_cast<int>(year)),
+                                           std::chrono::month(month), std::chrono::day(day)};
+    if (!date.ok() || hour > 23 || minute > 59 || second > 59) return false;
+    const std::int64_t seconds =
+        std::chrono::sys_days(date).time_since_epoch().count() * 86400LL + hour * 3600 + minute * 60 + second;
+    return format_ledger_timestamp(seconds, nanos) == text;
+  };
+  std::mt19937_64 random(7);
+  const char alphabet[] = "0123456789-+:.TZ ";
+  for (int round = 0; round < 20000; ++round) {
+    // Years from about -10700 to 14600: both signs and five-digit years.
+    const auto seconds = static_cast<std::int64_t>(random() % 800'000'000'000ULL) - 400'000'000'000LL;
+    const std::uint32_t nanos_forms[] = {0, static_cast<std::uint32_t>(random() % 1000) * 1'000'000,
+                                         static_cast<std::uint32_t>(random() % 1'000'000) * 1000,
+                                         static_cast<std::uint32_t>(random() % 1'000'000'000)};
+    const std::uint32_t nanos = nanos_forms[round % 4];
+    std::string text = format_ledger_timestamp(seconds, nanos);
+    ASSERT_TRUE(is_writer_timestamp(text)) << text;
+    // One byte replaced, removed or inserted.
+    const std::size_t at = random() % (text.size() + 1);
+    const char c = alphabet[random() % (sizeof alphabet - 1)];
+    switch (round % 3) {
+      case 0: if (at < text.size()) text[at] = c; break;
+      case 1: if (at < text.size()) text.erase(at, 1); break;
+      default: text.insert(at, 1, c);
+    }
+    if (const auto expected = formats_to_itself(text)) {
+      ASSERT_EQ(is_writer_timestamp(text), *expected) << text;
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ledger/chain.h"
+#include "ledger/digest.h"
 #include "ledger/parser.h"
 #include "ledger/recorder.h"
 #include "test_support.h"
@@ -105,6 +106,16 @@ TEST_F(VerifyTest, Verdicts) {
        },
        false},
       {"a line of text", [](Lines l) { l.insert(l.begin() + 3, "hello"); return join(l); }, false},
+      // The digest joins timestamp and actor without a separator: bytes moved
+      // across that seam keep the signature, and only the timestamp's form
+      // gives the edit away.
+      {"bytes moved from the actor into the timestamp",
+       [](Lines l) {
+         l[2] = replace_first(l[2], "+00:00\"", "+00:00al\"");
+         l[2] = replace_first(l[2], "\"actor\":\"alice\"", "\"actor\":\"ice\"");
+         return join(l);
+       },
+       false},
       {"a member missing",
        [](Lines l) { l[3] = replace_first(l[3], "\"actor\":\"alice\",", ""); return join(l); }, false},
       {"delta null", [](Lines l) { l[0] = replace_first(l[0], "\"delta_i\":1.5", "\"delta_i\":null"); return join(l); }, false},
@@ -178,6 +189,18 @@ TEST_F(VerifyTest, ChainCheckJudgesEachLine) {
   EXPECT_EQ(altered.entry().signature, signature_of(lines_[0]));
   EXPECT_NE(altered.computed(), signature_of(lines_[0]));
   EXPECT_EQ(altered.link(), GENESIS_BLOCK_HASH);
+
+  // The seam between timestamp and actor: the digest is the same, the
+  // timestamp's form is not the writer's.
+  const std::string moved = replace_first(replace_first(lines_[0], "+00:00\"", "+00:00al\""),
+                                          "\"actor\":\"alice\"", "\"actor\":\"ice\"");
+  ChainCheck seam;
+  EXPECT_EQ(seam.check(moved).value(), LineVerdict::kBadTimestamp);
+  EXPECT_EQ(compute_entry_digest(seam.entry().prev_hash, seam.entry().timestamp, seam.entry().actor,
+                                 seam.entry().delta_i, seam.entry().payload)
+                .value(),
+            signature_of(lines_[0]));
+  EXPECT_EQ(seam.link(), GENESIS_BLOCK_HASH);
 
   ChainCheck torn;
   EXPECT_EQ(torn.check(lines_[0].substr(0, 40)).value(), LineVerdict::kNotEntry);

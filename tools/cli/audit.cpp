@@ -109,14 +109,15 @@ bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& cp, Au
     return false;
   }
   const LogEntry& entry = check->entry;
-  if (entry.signature != cp.head || check->digest != entry.signature) {
+  if (entry.signature != cp.head || check->bad_timestamp || check->digest != entry.signature) {
     const bool other = entry.signature != cp.head;
-    Break b = other ? rollback(RollbackReason::kOtherEntry, cp, *start)
-                    : Break::at(BreakKind::kContentAltered, cp.lines, *start);
+    const BreakKind kind = check->bad_timestamp ? BreakKind::kBadTimestamp : BreakKind::kContentAltered;
+    Break b = other ? rollback(RollbackReason::kOtherEntry, cp, *start) : Break::at(kind, cp.lines, *start);
     b.index = entry.index;
     b.prev_hash = entry.prev_hash;
     b.signature = entry.signature;
-    if (!other) b.expected = check->digest;
+    if (!other && check->bad_timestamp) b.timestamp = entry.timestamp;
+    if (!other && !check->bad_timestamp) b.expected = check->digest;
     set_break(audit, std::move(b));
     return false;
   }

@@ -13,11 +13,11 @@ namespace {
 
 constexpr EnumTable<BreakKind> kBreakNames = {"invalid-utf8",    "not-an-entry", "link-broken",
                                               "content-altered", "truncated",    "rolled-back",
-                                              "torn-tail"};
+                                              "torn-tail",       "bad-timestamp"};
 constexpr EnumTable<BreakKind> kBreakTitles = {"not valid UTF-8", "not a ledger entry",
                                                "link broken",     "content altered",
                                                "truncated",       "rolled back",
-                                               "torn tail"};
+                                               "torn tail",       "bad timestamp"};
 constexpr EnumTable<HintKind> kHintNames = {"torn-tail",   "torn-then-appended", "fork",
                                             "duplicate",   "index-gap",          "index-repeat",
                                             "write-in-progress"};
@@ -119,6 +119,9 @@ std::string break_text(std::string_view file, const Break& b) {
       out += "\n  expected prev_hash: " + display(b.expected) + "\n";
       out += "  found prev_hash:    " + display(b.prev_hash) + "\n";
       break;
+    case BreakKind::kBadTimestamp:
+      out += ": the timestamp is not in the writer's form\n  timestamp: " + display(b.timestamp) + "\n";
+      break;
     case BreakKind::kContentAltered:
       out += "\n  stored signature:     " + display(b.signature) + "\n";
       out += "  recomputed signature: " + display(b.expected) + "\n";
@@ -169,6 +172,9 @@ void add_break_json(JsonWriter& w, const Break& b) {
       break;
     case BreakKind::kContentAltered:
       w.field("stored_signature", b.signature).field("recomputed_signature", b.expected);
+      break;
+    case BreakKind::kBadTimestamp:
+      w.field("timestamp", b.timestamp);
       break;
     case BreakKind::kTornTail:
       w.field("bytes", b.length).field("column", b.column).field("reason", torn_reason(b));

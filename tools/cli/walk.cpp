@@ -122,6 +122,11 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkCo
       seg.brk->expected = chain.link();
       break;
     }
+    if (*verdict == LineVerdict::kBadTimestamp) {
+      seg.brk = parsed_break(BreakKind::kBadTimestamp, mark, entry);
+      seg.brk->timestamp = entry.timestamp;
+      break;
+    }
     if (*verdict == LineVerdict::kContentAltered) {
       seg.brk = parsed_break(BreakKind::kContentAltered, mark, entry);
       seg.brk->expected = chain.computed();
@@ -296,7 +301,11 @@ Result<LineCheck> check_line(const platform::File& file, std::uint64_t offset) {
   if (!verdict) return fail(std::move(verdict).error());
   check.blank = *verdict == LineVerdict::kBlank;
   if (*verdict == LineVerdict::kNotEntry) check.parse_failure = chain.parse_failure();
-  if (*verdict != LineVerdict::kLinked && *verdict != LineVerdict::kContentAltered) return check;
+  if (*verdict != LineVerdict::kLinked && *verdict != LineVerdict::kContentAltered &&
+      *verdict != LineVerdict::kBadTimestamp) {
+    return check;
+  }
+  check.bad_timestamp = *verdict == LineVerdict::kBadTimestamp;
   const EntryFields& e = chain.entry();
   check.entry = LogEntry{e.index,
                          std::string(e.timestamp),
@@ -305,7 +314,7 @@ Result<LineCheck> check_line(const platform::File& file, std::uint64_t offset) {
                          e.delta_i,
                          std::string(e.payload),
                          std::string(e.signature)};
-  check.digest.assign(chain.computed());
+  if (!check.bad_timestamp) check.digest.assign(chain.computed());
   return check;
 }
 

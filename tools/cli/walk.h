@@ -39,6 +39,7 @@ enum class BreakKind : std::uint8_t {
   kTruncated,       // the file is shorter than a checkpoint of it
   kRolledBack,      // the file no longer holds a checkpoint's last entry where it stood
   kTornTail,        // the last line has no line feed and is not a whole entry
+  kBadTimestamp,    // an entry's timestamp is not in the writer's form
   kCount_,          // number of kinds; not a kind
 };
 
@@ -62,6 +63,7 @@ struct Break {
   std::uint64_t length = 0;    // kTornTail: the bytes of the line read
   std::string prev_hash;                          // the entry's prev_hash, when the line parsed
   std::string signature;      // the entry's stored signature, when the line parsed
+  std::string timestamp;      // kBadTimestamp: the entry's timestamp
   std::string expected;       // kLinkBroken: the expected prev_hash;
                               // kContentAltered: the recomputed signature;
                               // kRolledBack: the checkpoint's head
@@ -145,7 +147,9 @@ struct LineCheck {
   bool blank = false;                         // for kLine
   std::optional<ParseFailure> parse_failure;  // for a kLine that is not blank and does not parse
   LogEntry entry;                             // when it parses
-  std::string digest;                         // when it parses: the digest of its content
+  bool bad_timestamp = false;                 // when it parses: the timestamp is not the writer's
+  std::string digest;                         // when it parses, unless bad_timestamp: the digest
+                                              // of its content
 };
 
 // Reads the line that starts at `offset` and checks it as an entry, apart from its link.

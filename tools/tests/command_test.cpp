@@ -111,6 +111,10 @@ TEST_F(CommandTest, VerifyNamesTheBreakAndItsHints) {
   const std::size_t line3 = line2 + base_[1].size() + 1;
   const Lines bob = chain_lines(1, sig_[1], 2, "bob");
   const std::string restart = entry_line(2, sig_[1], "alice", 7.0, "after the crash");
+  const LogEntry second = *parse_log_entry(base_[1]);
+  const std::string moved =
+      replace_first(replace_first(base_[1], "+00:00\"", "+00:00" + second.actor.substr(0, 2) + "\""),
+                    "\"actor\":\"" + second.actor + "\"", "\"actor\":\"" + second.actor.substr(2) + "\"");
   const struct {
     const char* name;
     std::string contents;
@@ -163,6 +167,12 @@ TEST_F(CommandTest, VerifyNamesTheBreakAndItsHints) {
        "  verified before it: 2 entries, head " + sig_[1] + "\n"
        "hint: line 3 holds a cut-short entry and, from column 51, a complete one: an interrupted "
        "write, then a later append\n"},
+      // Bytes moved from the actor into the timestamp keep the signature.
+      {"bad timestamp", join({base_[0], moved, base_[2]}),
+       "2 (byte " + std::to_string(line2) + ", index 1): bad timestamp: the timestamp is not in the "
+       "writer's form\n"
+       "  timestamp: " + display(parse_log_entry(moved)->timestamp) + "\n"
+       "  verified before it: 1 entry, head " + sig_[0] + "\n"},
       {"not UTF-8", join({base_[0], "{\"a\xC0\x80\"}"}),
        "2 (byte " + std::to_string(line2) + "): not valid UTF-8 at column 4\n"
        "  verified before it: 1 entry, head " + sig_[0] + "\n"},
@@ -189,6 +199,19 @@ TEST_F(CommandTest, VerifyInJson) {
           "\",\"found_prev_hash\":\"" + sig_[1] + "\"},\"verified\":{\"entries\":1,\"head\":\"" +
           sig_[0] +
           "\"},\"hints\":[{\"kind\":\"index-gap\",\"line\":2,\"expected\":1,\"found\":2}]}\n");
+
+  // A timestamp not in the writer's form, in the first entry.
+  const std::string first_actor = parse_log_entry(base_[0])->actor;
+  const std::string moved = replace_first(
+      replace_first(base_[0], "+00:00\"", "+00:00" + first_actor.substr(0, 1) + "\""),
+      "\"actor\":\"" + first_actor + "\"", "\"actor\":\"" + first_actor.substr(1) + "\"");
+  const std::string stamped = write("stamped.jsonl", moved + "\n");
+  EXPECT_EQ(run_cli({"verify", "--json", stamped}).out,
+            "{\"command\":\"verify\",\"file\":\"" + stamped +
+                "\",\"status\":\"broken\",\"break\":{\"class\":\"bad-timestamp\",\"line\":1,"
+                "\"offset\":0,\"index\":0,\"timestamp\":\"" +
+                parse_log_entry(moved)->timestamp +
+                "\"},\"verified\":{\"entries\":0,\"head\":\"GENESIS_BLOCK_HASH\"},\"hints\":[]}\n");
 
   const std::string torn = write("torn.jsonl", base_[0] + "\n{\"index\":1,}");
   EXPECT_EQ(

@@ -12,6 +12,7 @@
 
 #include "cli/audit.h"
 #include "ledger/digest.h"
+#include "ledger/entry.h"
 #include "ledger/parser.h"
 #include "ledger/reader.h"
 #include "ledger/verify.h"
@@ -55,6 +56,7 @@ CoreStop core_stop(const std::string& path) {
     auto entry = parse_log_entry(**next);
     if (!entry) return stop(BreakKind::kNotEntry);
     if (entry->prev_hash != link) return stop(BreakKind::kLinkBroken);
+    if (!is_writer_timestamp(entry->timestamp)) return stop(BreakKind::kBadTimestamp);
     auto digest = compute_entry_digest(entry->prev_hash, entry->timestamp, entry->actor,
                                        entry->delta_i, entry->payload);
     if (*digest != entry->signature) return stop(BreakKind::kContentAltered);
@@ -84,6 +86,7 @@ CoreStop plain_stop(std::string_view contents) {
     auto entry = parse_log_entry(text);
     if (!entry) return stop(BreakKind::kNotEntry);
     if (entry->prev_hash != link) return stop(BreakKind::kLinkBroken);
+    if (!is_writer_timestamp(entry->timestamp)) return stop(BreakKind::kBadTimestamp);
     if (*compute_entry_digest(entry->prev_hash, entry->timestamp, entry->actor, entry->delta_i,
                               entry->payload) != entry->signature) {
       return stop(BreakKind::kContentAltered);
