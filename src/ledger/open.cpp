@@ -22,9 +22,6 @@
 namespace ledger {
 namespace {
 
-// The whole-file pass reads in larger chunks than the line reader, so that
-// fewer system calls share its time.
-constexpr std::size_t kChunkSize = kReopenChunkSize;
 
 constexpr std::uint64_t kNone = UINT64_MAX;
 
@@ -71,7 +68,7 @@ Result<FileScan> scan_whole_file(const platform::File& file, char* buffer) {
   FileScan scan;
   Utf8StreamValidator utf8;
   for (;;) {
-    auto count = platform::read_some(file, buffer, kChunkSize);
+    auto count = platform::read_some(file, buffer, kReopenChunkSize);
     if (!count) return fail(std::move(count).error());
     if (*count == 0) break;
     // Searched from the chunk's end while it is in the cache: in a ledger the
@@ -215,7 +212,7 @@ Result<ChainScan> scan_chain(std::string_view path, std::size_t chunk_size) {
   if (!file) return fail(std::move(file).error());
   FileScan scan;
   {
-    ReadBuffer buffer(kChunkSize);
+    ReadBuffer buffer(kReopenChunkSize);
     auto scanned = scan_whole_file(*file, buffer.data());
     if (!scanned) return fail(std::move(scanned).error());
     scan = *scanned;
@@ -253,7 +250,7 @@ Result<ChainHead> load_chain_head(std::string_view path, std::size_t chunk_size)
 RecorderState open_recorder(std::string_view log_path) {
   auto validated = validate_log_path(log_path);
   std::string path = validated ? std::move(*validated) : std::string(log_path);
-  auto scan = scan_chain(path, kChunkSize);
+  auto scan = scan_chain(path, kReopenChunkSize);
   // A ledger that cannot be read starts a fresh chain. Whether it ends inside
   // a line is then unknown: the first commit asks the file itself.
   ChainScan chain = scan ? std::move(*scan) : ChainScan{.ends_inside_line = true};

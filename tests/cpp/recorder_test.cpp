@@ -162,6 +162,15 @@ TEST_F(RecorderTest, DeletedFileIsRecreatedAndTheChainContinues) {
   EXPECT_EQ(entries[0].prev_hash, *first);
 }
 
+// Moves the ledger in `dir` out of its place, and back over whatever was put there.
+void set_ledger_aside(const std::string& dir) {
+  std::filesystem::rename(dir + "/ledger.jsonl", dir + "/saved");
+}
+void put_ledger_back(const std::string& dir) {
+  std::filesystem::remove(dir + "/ledger.jsonl");
+  std::filesystem::rename(dir + "/saved", dir + "/ledger.jsonl");
+}
+
 TEST_F(RecorderTest, FailuresLeaveTheStateAndTheNextCommitTakesTheirPlace) {
   std::filesystem::create_directory(path("dir"));
   const std::string ledger = path("dir/ledger.jsonl");
@@ -182,35 +191,26 @@ TEST_F(RecorderTest, FailuresLeaveTheStateAndTheNextCommitTakesTheirPlace) {
        "File Open Failed: No such file or directory (os error 2)"},
       {"directory in the file's place",
        [](const std::string& dir) {
-         std::filesystem::rename(dir + "/ledger.jsonl", dir + "/saved");
+         set_ledger_aside(dir);
          std::filesystem::create_directory(dir + "/ledger.jsonl");
        },
-       [](const std::string& dir) {
-         std::filesystem::remove(dir + "/ledger.jsonl");
-         std::filesystem::rename(dir + "/saved", dir + "/ledger.jsonl");
-       },
+       put_ledger_back,
        "File Open Failed: Is a directory (os error 21)"},
       // Nothing but a regular file is written to; a FIFO without a reader
       // would block the open, a device would swallow the entry.
       {"FIFO without a reader in the file's place",
        [](const std::string& dir) {
-         std::filesystem::rename(dir + "/ledger.jsonl", dir + "/saved");
+         set_ledger_aside(dir);
          ASSERT_EQ(::mkfifo((dir + "/ledger.jsonl").c_str(), 0600), 0);
        },
-       [](const std::string& dir) {
-         std::filesystem::remove(dir + "/ledger.jsonl");
-         std::filesystem::rename(dir + "/saved", dir + "/ledger.jsonl");
-       },
+       put_ledger_back,
        "File Open Failed: not a regular file"},
       {"character device in the file's place",
        [](const std::string& dir) {
-         std::filesystem::rename(dir + "/ledger.jsonl", dir + "/saved");
+         set_ledger_aside(dir);
          std::filesystem::create_symlink("/dev/null", dir + "/ledger.jsonl");
        },
-       [](const std::string& dir) {
-         std::filesystem::remove(dir + "/ledger.jsonl");
-         std::filesystem::rename(dir + "/saved", dir + "/ledger.jsonl");
-       },
+       put_ledger_back,
        "File Open Failed: not a regular file"},
   };
   for (const auto& c : cases) {
