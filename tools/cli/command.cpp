@@ -21,7 +21,8 @@
 namespace ledger::cli {
 namespace {
 
-constexpr std::string_view kVersionText = "quorvel-ledger 1.0 (checkpoint form v1)";
+constexpr std::string_view kVersionText =
+    "quorvel-ledger " QUORVEL_LEDGER_VERSION " (checkpoint form v1)";
 
 constexpr std::string_view kUsage =
     "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] "

@@ -643,7 +643,8 @@ TEST(CommandLineTest, UsageErrors) {
       help.out.substr(0, help.out.find('\n')),
       "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] "
       "FILE");
-  EXPECT_EQ(run_cli({"--version"}).out, "quorvel-ledger 1.0 (checkpoint form v1)\n");
+  EXPECT_EQ(run_cli({"--version"}).out,
+            "quorvel-ledger " QUORVEL_LEDGER_VERSION " (checkpoint form v1)\n");
 }
 
 TEST(OutputTest, QuotingOfUntrustedText) {
