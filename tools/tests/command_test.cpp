@@ -481,7 +481,7 @@ TEST_F(CommandTest, LiveReadsNothingAppendedAfterTheSizeIsTaken) {
   const std::size_t line3 = base_[0].size() + base_[1].size() + 2;
   const std::string file =
       write("ledger.jsonl", join({base_[0], base_[1]}) + base_[2].substr(0, 50));
-  for (const WalkOptions walk : {WalkOptions{}, WalkOptions{2, 64, 1}}) {
+  for (const WalkOptions& walk : {WalkOptions{}, WalkOptions{2, 64, 1}}) {
     for (const bool live : {true, false}) {
       SCOPED_TRACE("jobs " + std::to_string(walk.jobs) + (live ? ", live" : ""));
       write("ledger.jsonl", join({base_[0], base_[1]}) + base_[2].substr(0, 50));
