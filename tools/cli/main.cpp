@@ -1,6 +1,7 @@
 // quorvel-ledger: an auditor's tool for hash-chained ledger files.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -11,7 +12,9 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv + 1, argv + argc);
-  const ledger::cli::Io io{stdout, stderr, ledger::platform::stderr_is_terminal()};
+  const char* term = std::getenv("TERM");
+  const bool plain = term == nullptr || *term == '\0' || std::string_view(term) == "dumb";
+  const ledger::cli::Io io{stdout, stderr, ledger::platform::stderr_is_terminal(), plain};
   int status = ledger::cli::run(args, io);
   // A report that did not reach its reader is not a result: say so, and fail.
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {

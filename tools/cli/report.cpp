@@ -338,6 +338,22 @@ std::string checkpoint_note(std::string_view file, const Audit& audit, const Che
          " has no line feed yet; the checkpoint stops before it";
 }
 
+std::string non_canonical_note(std::string_view file, const Chain& chain) {
+  if (chain.non_canonical == 0) return {};
+  return "note: " + display(file) + ": " + plural(chain.non_canonical, "entry is", "entries are") +
+         " not on the writer's line, the first on line " + number(chain.first_non_canonical) +
+         " (made or edited by hand; --strict makes it a break)";
+}
+
+std::string export_unfinished_note(std::string_view file, const Unfinished& unfinished) {
+  return "note: " + display(file) + ": not exported: " + unfinished_text(unfinished);
+}
+
+std::string files_progress_text(std::size_t done, std::size_t total) {
+  return std::string(kProgram) + ": verifying: " + number(done) + " of " +
+         plural(total, "file", "files") + " done";
+}
+
 std::string bad_checkpoint_text(std::string_view path, const Failure& failure) {
   return display(path) +
          (failure.kind() == FailureKind::kIo ? ": cannot read the checkpoint: "

@@ -48,6 +48,7 @@ struct RangePlan {
   const std::string* link;  // the link into the range; null when checked at the seam
   std::uint64_t end = RangeReader::kNoLimit;  // no byte here or later is read
   std::uint64_t max_entries = std::numeric_limits<std::uint64_t>::max();  // stop after so many
+  std::uint64_t lines_before = 0;  // the number of the line before the range, when known
 };
 
 Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& entry) {
@@ -78,7 +79,10 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& o
   ChainCheck chain = range_check(plan);
   std::string written;  // the writer's line for the entry last read
   std::uint64_t reported = reader.position();
+  const std::uint64_t max_lines =
+      options.last_line > plan.lines_before ? options.last_line - plan.lines_before : 0;
   for (;;) {
+    if (seg.lines == max_lines) break;
     auto status = reader.next();
     if (!status) {
       seg.failure = std::move(status).error();
@@ -162,7 +166,7 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& o
     // before such an entry, at the head before it.
     if (!mark.terminated) seg.head_before_last = entry.prev_hash;
     if (seg.entries == plan.max_entries) break;
-    if (options.on_entry && !options.on_entry(seg.lines, entry, line)) break;
+    if (options.on_entry && !options.on_entry(plan.lines_before + seg.lines, entry, line)) break;
   }
   if (seg.entries > 0) seg.head = chain.link();
   control.bytes_done.fetch_add(seg.end > reported ? seg.end - reported : 0,
@@ -276,7 +280,8 @@ RangedWalk::RangedWalk(const platform::File& file, Chain chain, const WalkOption
   const std::uint64_t span = end > start ? end - start : 0;
   const std::uint64_t by_size =
       std::max<std::uint64_t>(1, span / std::max<std::uint64_t>(1, options.min_range_bytes));
-  const unsigned jobs = options.on_entry ? 1u : std::max(1u, options.jobs);
+  const bool one_range = options.on_entry || options.last_line != WalkOptions{}.last_line;
+  const unsigned jobs = one_range ? 1u : std::max(1u, options.jobs);
   const auto ranges = static_cast<std::size_t>(
       std::min<std::uint64_t>(jobs == 1 ? 1 : jobs * kRangesPerJob, by_size));
   state_->plans.resize(ranges);
@@ -287,7 +292,8 @@ RangedWalk::RangedWalk(const platform::File& file, Chain chain, const WalkOption
                   .limit = k + 1 < ranges ? start + span * (k + 1) / ranges : RangeReader::kNoLimit,
                   .align = k > 0,
                   .link = k == 0 ? &out.chain.head : nullptr,
-                  .end = options.end};
+                  .end = options.end,
+                  .lines_before = k == 0 ? out.chain.lines : 0};
   }
 }
 

@@ -142,6 +142,9 @@ struct WalkOptions {
   // written by a recorder. Such entries are counted in the chain; with
   // `strict` the first of them is a break (kNonCanonical) instead.
   bool strict = false;
+  // No line after the line of this number is read: the walk takes the file
+  // to end after it. A walk with it is one range on one thread.
+  std::uint64_t last_line = std::numeric_limits<std::uint64_t>::max();
   // Called for each entry that passes, in file order, with its line number,
   // its fields and its line; returning false ends the walk there, as if the
   // file ended after that line. A walk with it is one range on one thread.
