@@ -120,6 +120,14 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
     if (args.size() > 1) return usage_error("unexpected argument " + quoted(args[1]));
     return inv;
   }
+  // "COMMAND --help" wins over anything else on the line, errors included.
+  for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      inv.help_for = inv.command;
+      inv.command = Command::kHelp;
+      return inv;
+    }
+  }
   std::vector<std::string_view> files;
   bool options_done = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -140,12 +148,6 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
     } else if (arg.starts_with("-j") && arg.size() > 2) {
       name = "-j";
       value = arg.substr(2);
-    }
-    if (name == "--help" || name == "-h") {
-      // "COMMAND --help" wins over anything else on the line.
-      inv.help_for = inv.command;
-      inv.command = Command::kHelp;
-      return inv;
     }
     const bool takes_value = name == "--since" || name == "--jobs" || name == "-j" ||
                              name == "--format" || name == "--from" || name == "--to";

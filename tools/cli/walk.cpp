@@ -168,7 +168,9 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& o
     if (seg.entries == plan.max_entries) break;
     if (options.on_entry && !options.on_entry(plan.lines_before + seg.lines, entry, line)) break;
   }
-  if (seg.entries > 0) seg.head = chain.link();
+  // The check has taken a non-canonical entry as linked: the head stays the one before it.
+  const bool passed_break = seg.brk && seg.brk->kind == BreakKind::kNonCanonical;
+  if (seg.entries > 0) seg.head = passed_break ? seg.brk->prev_hash : chain.link();
   control.bytes_done.fetch_add(seg.end > reported ? seg.end - reported : 0,
                                std::memory_order_relaxed);
   if (seg.brk) {
