@@ -429,11 +429,18 @@ int Session::run_audits() {
 int Session::run_export() {
   AuditOptions options = audit_options();
   options.walk.last_line = inv_.to;
+  // The header comes with the first record, or at the end of an export
+  // without records; a file that cannot be read gets none.
+  bool header_written = false;
+  const auto write_header = [&] {
+    const std::string_view header = export_header(inv_.format);
+    if (!header_written) std::fwrite(header.data(), 1, header.size(), io_.out);
+    header_written = true;
+  };
   std::string record;
-  const std::string_view header = export_header(inv_.format);
-  std::fwrite(header.data(), 1, header.size(), io_.out);
   options.walk.on_entry = [&](std::uint64_t line, const EntryFields& entry, std::string_view) {
     if (line < inv_.from) return true;
+    write_header();
     record.clear();
     append_export_record(record, inv_.format, line, entry);
     // A reader that went away ends the walk; main() reports the failed output.
@@ -442,6 +449,7 @@ int Session::run_export() {
   auditing_ = true;
   const Audit audit = audit_ledger(inv_.file, options);
   auditing_ = false;
+  if (audit.outcome != Outcome::kError) write_header();
   switch (audit.outcome) {
     case Outcome::kIntact:
       if (audit.unfinished) print_.err(export_unfinished_note(inv_.file, *audit.unfinished));

@@ -1004,7 +1004,13 @@ TEST_F(CommandTest, ExportStopsAtTheFirstBreak) {
   EXPECT_EQ(ran.err, "quorvel-ledger: note: " + file +
                          ": 1 entry is not on the writer's line, the first on line 2 (made or "
                          "edited by hand; --strict makes it a break)\n");
-  EXPECT_EQ(run_cli({"export", missing}).err,
+  // A ledger without entries is a header alone; a file that cannot be read gets none.
+  EXPECT_EQ(run_cli({"export", "--format=csv", write("empty.jsonl", "\n")}).out,
+            "line,index,timestamp,prev_hash,actor,delta_i,payload,signature\r\n");
+  const Ran cannot = run_cli({"export", "--format=csv", missing});
+  EXPECT_EQ(cannot.status, kExitError);
+  EXPECT_EQ(cannot.out, "");
+  EXPECT_EQ(cannot.err,
             "quorvel-ledger: " + missing + ": cannot open: No such file or directory (os error 2)\n");
 }
 
