@@ -1,8 +1,8 @@
 #include "cli/command.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <algorithm>
 #include <exception>
 #include <functional>
 #include <limits>
