@@ -434,7 +434,7 @@ int Session::run_export() {
   bool header_written = false;
   const auto write_header = [&] {
     const std::string_view header = export_header(inv_.format);
-    if (!header_written) std::fwrite(header.data(), 1, header.size(), io_.out);
+    if (!header_written && !header.empty()) std::fwrite(header.data(), 1, header.size(), io_.out);
     header_written = true;
   };
   std::string record;
