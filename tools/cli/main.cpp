@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/progress.h"
 #include "cli/report.h"
 #include "ledger/platform.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv + 1, argv + argc);
-  const char* term = std::getenv("TERM");
-  const bool plain = term == nullptr || *term == '\0' || std::string_view(term) == "dumb";
-  const ledger::cli::Io io{stdout, stderr, ledger::platform::stderr_is_terminal(), plain};
+  const ledger::cli::Io io{stdout, stderr, ledger::platform::stderr_is_terminal(),
+                          ledger::cli::plain_terminal(std::getenv("TERM"))};
   int status = ledger::cli::run(args, io);
   // A report that did not reach its reader is not a result: say so, and fail.
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {

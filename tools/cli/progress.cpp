@@ -30,6 +30,10 @@ void ProgressLine::clear() {
   std::fflush(err_);
 }
 
+bool plain_terminal(const char* term) {
+  return term == nullptr || *term == '\0' || std::string_view(term) == "dumb";
+}
+
 std::string format_size(std::uint64_t bytes) {
   constexpr std::array kUnits = {"B", "KiB", "MiB", "GiB", "TiB"};
   if (bytes < 1024) return std::to_string(bytes) + " B";

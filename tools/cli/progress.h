@@ -27,6 +27,10 @@ class ProgressLine {
   std::size_t width_ = 0;  // bytes of the text on the line now
 };
 
+// Whether a terminal whose TERM is `term` (null when unset) lacks cursor
+// control: "dumb", empty or unset.
+bool plain_terminal(const char* term);
+
 // "LABEL: 45% (1.2 GiB of 2.6 GiB)".
 std::string progress_text(std::string_view label, std::uint64_t walked, std::uint64_t total);
 

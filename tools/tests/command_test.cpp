@@ -757,6 +757,10 @@ TEST(OutputTest, ProgressLine) {
     line.clear();
     EXPECT_EQ(err.close(), c.drawn) << c.plain;
   }
+  EXPECT_TRUE(plain_terminal(nullptr));
+  EXPECT_TRUE(plain_terminal(""));
+  EXPECT_TRUE(plain_terminal("dumb"));
+  EXPECT_FALSE(plain_terminal("xterm-256color"));
 }
 
 TEST_F(CommandTest, ProgressIsDrawnOnlyForALongWalk) {
