@@ -63,9 +63,8 @@ Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& ent
 // the writer's line for the same values; 0 when they are the same.
 std::size_t first_difference(std::string_view line, std::string_view written) {
   if (line == written) return 0;  // memcmp: the common case, compared in wide words
-  const auto [a, b] = std::mismatch(line.begin(), line.end(), written.begin(), written.end());
-  if (a == line.end() && b == written.end()) return 0;
-  return static_cast<std::size_t>(a - line.begin()) + 1;
+  const auto differs = std::mismatch(line.begin(), line.end(), written.begin(), written.end());
+  return static_cast<std::size_t>(differs.first - line.begin()) + 1;
 }
 
 // The chain check for a range: with the link into it, or with the link left
