@@ -143,23 +143,23 @@ bool resume_from(const platform::File& file, const Checkpoint& cp, std::uint64_t
   return same_ledger(file, cp, end, audit) && holds_checkpoint_entry(file, cp, audit, search_from);
 }
 
-// Runs the walk; with a progress callback, on a thread of its own while this
-// one reports. An exception on that thread is carried over and rethrown here,
-// once the progress line is erased.
-WalkOutcome run_walk(const platform::File& file, Chain chain, const AuditOptions& options,
-                     std::uint64_t total) {
-  WalkControl control;
-  if (!options.progress) return walk_file(file, std::move(chain), options.walk, control);
-  const std::uint64_t start = chain.end;
+// Walks the ranges; with a progress callback, on threads of their own while
+// this one reports. An exception on those threads is carried over and
+// rethrown here, once the progress line is erased.
+void run_walk(RangedWalk& walk, const WalkControl& control, const AuditOptions& options,
+              std::uint64_t start, std::uint64_t total) {
+  if (!options.progress) {
+    walk_ranges(walk, options.walk.jobs);
+    return;
+  }
   total = total > start ? total - start : 0;
-  WalkOutcome out;
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
   std::exception_ptr fault;
   std::jthread worker([&] {
     try {
-      out = walk_file(file, std::move(chain), options.walk, control);
+      walk_ranges(walk, options.walk.jobs);
     } catch (...) {
       fault = std::current_exception();  // one escaping a thread would end the program
     }
@@ -178,57 +178,69 @@ WalkOutcome run_walk(const platform::File& file, Chain chain, const AuditOptions
   worker.join();
   if (shown) options.progress(control.bytes_done.load(std::memory_order_relaxed), total, true);
   if (fault) std::rethrow_exception(fault);
-  return out;
-}
-
-void audit_file(const platform::File& file, const AuditOptions& options, Audit& audit) {
-  auto size = platform::file_size(file);
-  if (!size) {
-    set_failure(audit, size.error());
-    return;
-  }
-  audit.bytes = *size;
-  // Live, the walk ends just past the last line feed within that size, taken
-  // once: lines appended later are not read, nor is a line being written.
-  AuditOptions walk_options = options;
-  if (options.live) {
-    auto end = platform::line_start_before(file, *size);
-    if (!end) {
-      set_failure(audit, end.error());
-      return;
-    }
-    walk_options.walk.end = *end;
-  }
-  const std::uint64_t end = walk_options.walk.end;
-  if (options.size_taken) options.size_taken();
-  LinePosition search_from;
-  if (options.since && !resume_from(file, *options.since, end, audit, search_from)) return;
-  WalkOutcome out =
-      run_walk(file, std::move(audit.chain), walk_options, std::min(audit.bytes, end));
-  audit.chain = std::move(out.chain);
-  if (out.failure) {
-    set_failure(audit, *out.failure);
-  } else if (out.brk) {
-    set_walk_break(audit, file, std::move(*out.brk), search_from, end);
-  } else {
-    audit.outcome = Outcome::kIntact;
-    if (options.live && end < audit.bytes) {
-      audit.unfinished = Unfinished{audit.chain.lines + 1, end, audit.bytes - end};
-    }
-  }
 }
 
 }  // namespace
 
-Audit audit_ledger(std::string_view path, const AuditOptions& options) {
-  Audit audit;
+FileAudit::FileAudit(std::string_view path, const AuditOptions& options) : options_(options) {
   auto file = platform::open_regular_for_read(path);
   if (!file) {
-    set_error(audit, ErrorKind::kCannotOpen, std::move(file).error());
-    return audit;
+    set_error(audit_, ErrorKind::kCannotOpen, std::move(file).error());
+    return;
   }
-  audit_file(*file, options, audit);
-  return audit;
+  file_.emplace(std::move(*file));
+  auto size = platform::file_size(*file_);
+  if (!size) {
+    set_failure(audit_, size.error());
+    return;
+  }
+  audit_.bytes = *size;
+  // Live, the walk ends just past the last line feed within that size, taken
+  // once: lines appended later are not read, nor is a line being written.
+  if (options.live) {
+    auto end = platform::line_start_before(*file_, *size);
+    if (!end) {
+      set_failure(audit_, end.error());
+      return;
+    }
+    options_.walk.end = *end;
+  }
+  if (options.size_taken) options.size_taken();
+  if (options.since && !resume_from(*file_, *options.since, options_.walk.end, audit_, search_from_)) {
+    return;
+  }
+  walk_start_ = audit_.chain.end;
+  walk_.emplace(*file_, std::move(audit_.chain), options_.walk, control_);
+}
+
+FileAudit::~FileAudit() = default;
+
+Audit FileAudit::finish() {
+  if (!walk_) return std::move(audit_);
+  WalkOutcome out = walk_->finish();
+  walk_.reset();
+  audit_.chain = std::move(out.chain);
+  const std::uint64_t end = options_.walk.end;
+  if (out.failure) {
+    set_failure(audit_, *out.failure);
+  } else if (out.brk) {
+    set_walk_break(audit_, *file_, std::move(*out.brk), search_from_, end);
+  } else {
+    audit_.outcome = Outcome::kIntact;
+    if (options_.live && end < audit_.bytes) {
+      audit_.unfinished = Unfinished{audit_.chain.lines + 1, end, audit_.bytes - end};
+    }
+  }
+  return std::move(audit_);
+}
+
+Audit audit_ledger(std::string_view path, const AuditOptions& options) {
+  FileAudit audit(path, options);
+  if (RangedWalk* walk = audit.walk()) {
+    run_walk(*walk, audit.control(), options, audit.walk_start(),
+             std::min(audit.size(), audit.walk_end()));
+  }
+  return audit.finish();
 }
 
 }  // namespace ledger::cli

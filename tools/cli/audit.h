@@ -14,6 +14,7 @@
 #include "cli/diagnose.h"
 #include "cli/walk.h"
 #include "ledger/failure.h"
+#include "ledger/platform.h"
 
 namespace ledger::cli {
 
@@ -71,6 +72,37 @@ struct AuditOptions {
   // Called once the audit has taken the file's size, before it reads any line
   // (tests append to the file here, as a writer would).
   std::function<void()> size_taken;
+};
+
+// One audit in steps, for callers that run the walk's ranges on workers of
+// their own (several files sharing them): the constructor opens the file,
+// takes its size and proves the checkpoint, planning the walk; the caller
+// walks every range of walk(), if there is one; finish() gives the audit.
+// Exceptions of the library pass through, as from audit_ledger.
+class FileAudit {
+ public:
+  FileAudit(std::string_view path, const AuditOptions& options);
+  FileAudit(FileAudit&&) = delete;
+  ~FileAudit();
+
+  // The walk still to run; null when the audit ended before it.
+  RangedWalk* walk() { return walk_ ? &*walk_ : nullptr; }
+  const WalkControl& control() const { return control_; }
+  std::uint64_t size() const { return audit_.bytes; }
+  std::uint64_t walk_start() const { return walk_start_; }
+  std::uint64_t walk_end() const { return options_.walk.end; }
+
+  // Once every range of walk() has run.
+  Audit finish();
+
+ private:
+  AuditOptions options_;
+  Audit audit_;
+  std::optional<platform::File> file_;
+  LinePosition search_from_;
+  WalkControl control_;
+  std::uint64_t walk_start_ = 0;
+  std::optional<RangedWalk> walk_;
 };
 
 // Failures are the audit's outcome. Exceptions of the library (out of memory,

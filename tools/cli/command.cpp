@@ -1,8 +1,11 @@
 #include "cli/command.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <exception>
+#include <functional>
+#include <limits>
 #include <new>
 #include <optional>
 #include <string>
@@ -12,6 +15,9 @@
 #include "cli/audit.h"
 #include "cli/checkpoint.h"
 #include "cli/enum_table.h"
+#include "cli/export.h"
+#include "cli/fleet.h"
+#include "cli/help.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "ledger/failure.h"
@@ -24,48 +30,32 @@ namespace {
 constexpr std::string_view kVersionText =
     "quorvel-ledger " QUORVEL_LEDGER_VERSION " (checkpoint form v1)";
 
-constexpr std::string_view kUsage =
-    "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] "
-    "FILE\n"
-    "       quorvel-ledger checkpoint [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] "
-    "FILE\n"
-    "       quorvel-ledger head       [--json | --quiet] FILE\n"
-    "       quorvel-ledger --help | --version\n"
-    "\n"
-    "verify      check the hash chain; name the first failing line and why\n"
-    "checkpoint  verify, then print a one-line checkpoint to keep elsewhere\n"
-    "head        the chain head and next index a recorder opened on FILE would use\n"
-    "\n"
-    "  --since CHECKPOINT  prove FILE still holds the checkpoint's entry where it stood,\n"
-    "                      then verify only what follows (CHECKPOINT is a file; - reads stdin)\n"
-    "  --jobs N, -j N      verify with N threads (1 to 256; default 1)\n"
-    "  --live              FILE is being written: check the lines ended by a line feed when\n"
-    "                      the run starts; note, not judge, a last line without one\n"
-    "  --json              print one JSON object instead of text\n"
-    "  --quiet, -q         print nothing; only the exit status tells\n"
-    "\n"
-    "exit status: 0 intact, 1 broken, 2 nothing proven (bad usage, unreadable file or\n"
-    "checkpoint, checkpoint of another ledger)\n";
-
-enum class Command { kVerify, kCheckpoint, kHead, kHelp, kVersion, kCount_ };
+enum class Command { kVerify, kCheckpoint, kHead, kHelp, kVersion, kExport, kCount_ };
 
 // The words that name the commands on the command line and in JSON reports.
 constexpr EnumTable<Command> kCommandNames = {"verify", "checkpoint", "head", "--help",
-                                              "--version"};
+                                              "--version", "export"};
 static_assert(all_filled(kCommandNames));
 
 struct Invocation {
   Command command = Command::kHelp;
-  std::string file;
+  std::string file;                // the first of `files`
+  std::vector<std::string> files;  // verify takes several
+  std::optional<Command> help_for;  // COMMAND --help
   std::optional<std::string> since;  // path of the checkpoint
   unsigned jobs = 1;
   bool live = false;
   bool json = false;
   bool quiet = false;
+  bool strict = false;
+  ExportFormat format = ExportFormat::kJsonLines;
+  std::uint64_t from = 1;  // export: the first line written
+  std::uint64_t to = std::numeric_limits<std::uint64_t>::max();  // export: the last line read
 };
 
 std::optional<Command> command_of(std::string_view word) {
   if (word == "-h") return Command::kHelp;
+  if (word == "-V") return Command::kVersion;
   for (std::size_t k = 0; k < kCommandNames.size(); ++k) {
     if (word == kCommandNames[k]) return static_cast<Command>(k);
   }
@@ -79,6 +69,27 @@ std::optional<unsigned> parse_jobs(std::string_view text) {
     return std::nullopt;
   }
   return value;
+}
+
+// A line number for --from and --to: a whole number from 1.
+std::optional<std::uint64_t> parse_line_number(std::string_view text) {
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 1) return std::nullopt;
+  return value;
+}
+
+// Whether `option` (a known one) applies to `command`.
+bool applies(std::string_view option, Command command) {
+  const bool export_only = option == "--format" || option == "--from" || option == "--to";
+  switch (command) {
+    case Command::kExport:
+      return export_only || option == "--live" || option == "--strict";
+    case Command::kHead:
+      return option == "--json" || option == "--quiet" || option == "-q";
+    default:
+      return !export_only;
+  }
 }
 
 std::unexpected<Failure> usage_error(std::string problem) {
@@ -99,8 +110,24 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
   Invocation inv;
   inv.command = *command;
   if (inv.command == Command::kHelp || inv.command == Command::kVersion) {
+    // "--help COMMAND" is that command's help.
+    if (inv.command == Command::kHelp && args.size() == 2) {
+      const auto target = command_of(args[1]);
+      if (target && *target != Command::kHelp && *target != Command::kVersion) {
+        inv.help_for = target;
+        return inv;
+      }
+    }
     if (args.size() > 1) return usage_error("unexpected argument " + quoted(args[1]));
     return inv;
+  }
+  // "COMMAND --help" wins over anything else on the line, errors included.
+  for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      inv.help_for = inv.command;
+      inv.command = Command::kHelp;
+      return inv;
+    }
   }
   std::vector<std::string_view> files;
   bool options_done = false;
@@ -123,7 +150,8 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
       name = "-j";
       value = arg.substr(2);
     }
-    const bool takes_value = name == "--since" || name == "--jobs" || name == "-j";
+    const bool takes_value = name == "--since" || name == "--jobs" || name == "-j" ||
+                             name == "--format" || name == "--from" || name == "--to";
     if (takes_value && !value) {
       if (i + 1 == args.size()) return usage_error("option " + quoted(name) + " needs a value");
       value = args[++i];
@@ -131,14 +159,37 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
     if (!takes_value && value) {
       return usage_error("option " + quoted(name) + " takes no value");
     }
+    constexpr std::string_view kKnown[] = {"--json", "--quiet", "-q",     "--since", "--jobs",
+                                           "-j",     "--live",  "--strict", "--format", "--from",
+                                           "--to"};
+    if (std::find(std::begin(kKnown), std::end(kKnown), name) == std::end(kKnown)) {
+      return usage_error("unknown option " + quoted(name));
+    }
+    if (!applies(name, inv.command)) {
+      return usage_error("option " + quoted(name) + " does not apply to " +
+                         quoted(text_of(kCommandNames, inv.command)));
+    }
     if (name == "--json") {
       inv.json = true;
     } else if (name == "--quiet" || name == "-q") {
       inv.quiet = true;
-    } else if (name == "--since" || name == "--jobs" || name == "-j" || name == "--live") {
-      if (inv.command == Command::kHead) {
-        return usage_error("option " + quoted(name) + " does not apply to 'head'");
+    } else if (name == "--strict") {
+      inv.strict = true;
+    } else if (name == "--format") {
+      const auto* format =
+          std::find(kExportFormatNames.begin(), kExportFormatNames.end(), *value);
+      if (format == kExportFormatNames.end()) {
+        return usage_error("--format takes jsonl or csv, not " + quoted(*value));
       }
+      inv.format = static_cast<ExportFormat>(format - kExportFormatNames.begin());
+    } else if (name == "--from" || name == "--to") {
+      const auto line = parse_line_number(*value);
+      if (!line) {
+        return usage_error(std::string(name) + " takes a line number (a whole number from 1), not " +
+                           quoted(*value));
+      }
+      (name == "--from" ? inv.from : inv.to) = *line;
+    } else {
       if (name == "--live") {
         inv.live = true;
       } else if (name == "--since") {
@@ -151,15 +202,22 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
         }
         inv.jobs = *jobs;
       }
-    } else {
-      return usage_error("unknown option " + quoted(name));
     }
   }
   if (inv.json && inv.quiet) return usage_error("--json and --quiet exclude each other");
-  if (files.size() != 1) {
+  if (inv.from > inv.to) {
+    return usage_error("--from " + std::to_string(inv.from) + " is after --to " +
+                       std::to_string(inv.to));
+  }
+  if (inv.command == Command::kVerify && files.size() > 1 && inv.since) {
+    // A checkpoint is of one ledger.
+    return usage_error("--since takes one FILE, found " + std::to_string(files.size()));
+  }
+  if (files.empty() || (files.size() > 1 && inv.command != Command::kVerify)) {
     return usage_error("expected one FILE, found " + std::to_string(files.size()));
   }
-  inv.file = std::string(files[0]);
+  inv.files.assign(files.begin(), files.end());
+  inv.file = inv.files[0];
   return inv;
 }
 
@@ -210,9 +268,12 @@ class Session {
 
  private:
   std::string_view command_name() const { return text_of(kCommandNames, inv_.command); }
+  AuditOptions audit_options() const;
   int run_audit();
-  int report_audit(const Audit& audit) const;
+  int run_audits();
+  int report_audit(std::string_view file, const Audit& audit) const;
   int run_head() const;
+  int run_export();
 
   const Invocation& inv_;
   const Io& io_;
@@ -223,17 +284,23 @@ class Session {
 
 int Session::run() {
   switch (inv_.command) {
-    case Command::kHelp:
-      std::fputs(kUsage.data(), io_.out);
+    case Command::kHelp: {
+      const std::string text =
+          inv_.help_for ? *command_help(text_of(kCommandNames, *inv_.help_for)) : overview_help();
+      std::fwrite(text.data(), 1, text.size(), io_.out);
       return kExitIntact;
+    }
     case Command::kVersion:
       std::fprintf(io_.out, "%s\n", kVersionText.data());
       return kExitIntact;
     case Command::kHead:
       return run_head();
     case Command::kVerify:
+      return inv_.files.size() > 1 ? run_audits() : run_audit();
     case Command::kCheckpoint:
       return run_audit();
+    case Command::kExport:
+      return run_export();
     case Command::kCount_:
       break;
   }
@@ -245,58 +312,67 @@ int Session::report_fault(const std::exception& e) {
   audit.outcome = Outcome::kError;
   audit.error = Failure::internal(std::string(fault_text(e)));
   audit.error_kind = ErrorKind::kInternal;
-  return report_audit(audit);
+  return report_audit(inv_.file, audit);
 }
 
-int Session::report_audit(const Audit& audit) const {
+int Session::report_audit(std::string_view file, const Audit& audit) const {
   const bool making = inv_.command == Command::kCheckpoint;
   const std::string_view command = command_name();
   switch (audit.outcome) {
     case Outcome::kIntact: {
       if (!making) {
-        print_.out(inv_.json ? audit_json(command, inv_.file, audit, since_)
-                             : audit_text(inv_.file, audit, since_));
+        print_.out(inv_.json ? audit_json(command, file, audit, since_)
+                             : audit_text(file, audit, since_));
         return kExitIntact;
       }
       const Checkpoint made = checkpoint_of(audit.chain);
       if (inv_.json) {
-        print_.out(audit_json(command, inv_.file, audit, since_, made));
+        print_.out(audit_json(command, file, audit, since_, made));
         return kExitIntact;
       }
       print_.out(format_checkpoint(made) + "\n");
-      if (const std::string note = checkpoint_note(inv_.file, audit, made); !note.empty()) {
+      if (const std::string note = checkpoint_note(file, audit, made); !note.empty()) {
+        print_.err(note);
+      }
+      if (const std::string note = non_canonical_note(file, audit.chain); !note.empty()) {
         print_.err(note);
       }
       return kExitIntact;
     }
     case Outcome::kBroken: {
       if (inv_.json) {
-        print_.out(audit_json(command, inv_.file, audit, since_));
+        print_.out(audit_json(command, file, audit, since_));
       } else if (making) {
         // Standard output is the checkpoint; a broken ledger gets none.
-        std::string text = audit_text(inv_.file, audit, since_);
+        std::string text = audit_text(file, audit, since_);
         text.pop_back();
         print_.err(text);
       } else {
-        print_.out(audit_text(inv_.file, audit, since_));
+        print_.out(audit_text(file, audit, since_));
       }
       return kExitBroken;
     }
     case Outcome::kError:
       if (inv_.json) {
-        print_.out(audit_json(command, inv_.file, audit, since_));
+        print_.out(audit_json(command, file, audit, since_));
       } else {
-        print_.err(audit_error_text(inv_.file, audit, since_));
+        print_.err(audit_error_text(file, audit, since_));
       }
       return kExitError;
   }
   return kExitError;
 }
 
-int Session::run_audit() {
+AuditOptions Session::audit_options() const {
   AuditOptions options;
   options.walk.jobs = inv_.jobs;
+  options.walk.strict = inv_.strict;
   options.live = inv_.live;
+  return options;
+}
+
+int Session::run_audit() {
+  AuditOptions options = audit_options();
   if (inv_.since) {
     auto cp = load_checkpoint(*inv_.since);
     if (!cp) {
@@ -310,16 +386,89 @@ int Session::run_audit() {
     since_ = std::move(*cp);
     options.since = since_;
   }
+  ProgressLine line(io_.err, io_.err_plain);
   if (io_.err_is_terminal && !inv_.quiet) {
-    options.progress = [err = io_.err, label = progress_label(inv_.file)](
+    options.progress = [&line, label = progress_label(inv_.file)](
                            std::uint64_t walked, std::uint64_t total, bool done) {
-      draw_progress(err, label, walked, total, done);
+      if (done) {
+        line.clear();
+      } else {
+        line.draw(progress_text(label, walked, total));
+      }
     };
   }
   auditing_ = true;
   const Audit audit = audit_ledger(inv_.file, options);
   auditing_ = false;
-  return report_audit(audit);
+  return report_audit(inv_.file, audit);
+}
+
+// Several files: one report each, in the order given; the worst status.
+int Session::run_audits() {
+  ProgressLine line(io_.err, io_.err_plain);
+  bool shown = false;
+  std::function<void(std::size_t)> waiting;
+  if (io_.err_is_terminal && !inv_.quiet) {
+    waiting = [&](std::size_t done) {
+      line.draw(files_progress_text(done, inv_.files.size()));
+      shown = true;
+    };
+  }
+  int status = kExitIntact;
+  audit_ledgers(inv_.files, audit_options(), [&](std::size_t k, const Audit& audit) {
+    if (shown) {
+      line.clear();
+      shown = false;
+    }
+    status = std::max(status, report_audit(inv_.files[k], audit));
+  }, waiting);
+  return status;
+}
+
+// Writes the entries that verify, from line inv_.from to inv_.to; stops at
+// the first line that does not, with its report on standard error.
+int Session::run_export() {
+  AuditOptions options = audit_options();
+  options.walk.last_line = inv_.to;
+  // The header comes with the first record, or at the end of an export
+  // without records; a file that cannot be read gets none.
+  bool header_written = false;
+  const auto write_header = [&] {
+    const std::string_view header = export_header(inv_.format);
+    if (!header_written && !header.empty()) std::fwrite(header.data(), 1, header.size(), io_.out);
+    header_written = true;
+  };
+  std::string record;
+  options.walk.on_entry = [&](std::uint64_t line, const EntryFields& entry, std::string_view) {
+    if (line < inv_.from) return true;
+    write_header();
+    record.clear();
+    append_export_record(record, inv_.format, line, entry);
+    // A reader that went away ends the walk; main() reports the failed output.
+    return std::fwrite(record.data(), 1, record.size(), io_.out) == record.size();
+  };
+  auditing_ = true;
+  const Audit audit = audit_ledger(inv_.file, options);
+  auditing_ = false;
+  if (audit.outcome != Outcome::kError) write_header();
+  switch (audit.outcome) {
+    case Outcome::kIntact:
+      if (audit.unfinished) print_.err(export_unfinished_note(inv_.file, *audit.unfinished));
+      if (const std::string note = non_canonical_note(inv_.file, audit.chain); !note.empty()) {
+        print_.err(note);
+      }
+      return kExitIntact;
+    case Outcome::kBroken: {
+      std::string text = audit_text(inv_.file, audit, std::nullopt);
+      text.pop_back();
+      print_.err(text);
+      return kExitBroken;
+    }
+    case Outcome::kError:
+      print_.err(audit_error_text(inv_.file, audit, std::nullopt));
+      return kExitError;
+  }
+  return kExitError;
 }
 
 int Session::run_head() const {

@@ -27,6 +27,9 @@ struct Io {
   std::FILE* out;        // reports and checkpoints
   std::FILE* err;        // errors, notes and the progress line
   bool err_is_terminal;  // draw the progress line
+  // A terminal without cursor control (TERM=dumb or unset): the progress line
+  // is drawn without escape sequences.
+  bool err_plain = false;
 };
 
 // Runs the command in `args` (without the program name) and returns the exit status.

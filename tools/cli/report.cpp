@@ -13,11 +13,13 @@ namespace {
 
 constexpr EnumTable<BreakKind> kBreakNames = {"invalid-utf8",    "not-an-entry", "link-broken",
                                               "content-altered", "truncated",    "rolled-back",
-                                              "torn-tail",       "bad-timestamp"};
+                                              "torn-tail",       "bad-timestamp",
+                                              "non-canonical"};
 constexpr EnumTable<BreakKind> kBreakTitles = {"not valid UTF-8", "not a ledger entry",
                                                "link broken",     "content altered",
                                                "truncated",       "rolled back",
-                                               "torn tail",       "bad timestamp"};
+                                               "torn tail",       "bad timestamp",
+                                               "not the writer's line"};
 constexpr EnumTable<HintKind> kHintNames = {"torn-tail",   "torn-then-appended", "fork",
                                             "duplicate",   "index-gap",          "index-repeat",
                                             "write-in-progress"};
@@ -126,6 +128,10 @@ std::string break_text(std::string_view file, const Break& b) {
       out += "\n  stored signature:     " + display(b.signature) + "\n";
       out += "  recomputed signature: " + display(b.expected) + "\n";
       break;
+    case BreakKind::kNonCanonical:
+      out += ": the entry verifies, but a recorder writes other bytes for its values, from "
+             "column " + number(b.column) + " on\n";
+      break;
     case BreakKind::kTornTail:
       out += ": the last line has no line feed and is not a whole entry\n";
       out += "  " + plural(b.length, "byte", "bytes") + " read: " + std::string(torn_reason(b)) +
@@ -176,6 +182,9 @@ void add_break_json(JsonWriter& w, const Break& b) {
     case BreakKind::kBadTimestamp:
       w.field("timestamp", b.timestamp);
       break;
+    case BreakKind::kNonCanonical:
+      w.field("column", b.column);
+      break;
     case BreakKind::kTornTail:
       w.field("bytes", b.length).field("column", b.column).field("reason", torn_reason(b));
       break;
@@ -189,6 +198,22 @@ void add_break_json(JsonWriter& w, const Break& b) {
 std::string unfinished_text(const Unfinished& u) {
   return "line " + number(u.line) + " (" + plural(u.bytes, "byte", "bytes") + " from byte " +
          number(u.offset) + ") has no line feed yet: a write may be in progress";
+}
+
+// The detail line on entries that verify but are not on the writer's line.
+std::string non_canonical_text(const Chain& chain) {
+  if (chain.non_canonical == 0) return {};
+  return "  not the writer's line: " + plural(chain.non_canonical, "entry", "entries") +
+         ", the first on line " + number(chain.first_non_canonical) +
+         " (made or edited by hand; --strict makes it a break)\n";
+}
+
+void add_non_canonical_json(JsonWriter& w, const Chain& chain) {
+  if (chain.non_canonical == 0) return;
+  w.begin_object("non_canonical")
+      .field("entries", chain.non_canonical)
+      .field("first_line", chain.first_non_canonical)
+      .end_object();
 }
 
 void add_hint_json(JsonWriter& w, const Hint& h) {
@@ -265,6 +290,7 @@ std::string audit_text(std::string_view file, const Audit& audit,
     out += ": " + plural(chain.entries, "entry", "entries") + ", last line " +
            number(chain.lines) + ", head " + display(chain.head) + "\n";
     if (audit.unfinished) out += "  not checked: " + unfinished_text(*audit.unfinished) + "\n";
+    out += non_canonical_text(chain);
     return out;
   }
   const Break& b = *audit.brk;
@@ -272,6 +298,7 @@ std::string audit_text(std::string_view file, const Audit& audit,
   if (walk_break(b)) {
     out += "  verified before it: " + plural(chain.entries, "entry", "entries") + ", head " +
            display(chain.head) + "\n";
+    out += non_canonical_text(chain);
   }
   for (const Hint& h : audit.hints) out += "hint: " + hint_text(h) + "\n";
   if (!audit.diagnosis_error.empty()) out += "note: no hints: " + audit.diagnosis_error + "\n";
@@ -309,6 +336,22 @@ std::string checkpoint_note(std::string_view file, const Audit& audit, const Che
   if (made.lines >= chain.lines || !chain.last || chain.last->terminated) return {};
   return "note: " + display(file) + ": line " + number(chain.last->line) +
          " has no line feed yet; the checkpoint stops before it";
+}
+
+std::string non_canonical_note(std::string_view file, const Chain& chain) {
+  if (chain.non_canonical == 0) return {};
+  return "note: " + display(file) + ": " + plural(chain.non_canonical, "entry is", "entries are") +
+         " not on the writer's line, the first on line " + number(chain.first_non_canonical) +
+         " (made or edited by hand; --strict makes it a break)";
+}
+
+std::string export_unfinished_note(std::string_view file, const Unfinished& unfinished) {
+  return "note: " + display(file) + ": not exported: " + unfinished_text(unfinished);
+}
+
+std::string files_progress_text(std::size_t done, std::size_t total) {
+  return std::string(kProgram) + ": verifying: " + number(done) + " of " +
+         plural(total, "file", "files") + " done";
 }
 
 std::string bad_checkpoint_text(std::string_view path, const Failure& failure) {
@@ -380,6 +423,7 @@ std::string audit_json(std::string_view command, std::string_view file, const Au
             .field("bytes", audit.unfinished->bytes)
             .end_object();
       }
+      add_non_canonical_json(w, chain);
       if (made) {
         w.field("checkpoint", format_checkpoint(*made));
         add_checkpoint_json(w, "checkpoint_fields", *made);
@@ -393,6 +437,7 @@ std::string audit_json(std::string_view command, std::string_view file, const Au
             .field("entries", chain.entries)
             .field("head", chain.head)
             .end_object();
+        add_non_canonical_json(w, chain);
       }
       w.begin_array("hints");
       for (const Hint& h : audit.hints) add_hint_json(w, h);

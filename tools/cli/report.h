@@ -57,6 +57,16 @@ std::string audit_error_text(std::string_view file, const Audit& audit,
 // whatever follows the last line feed); empty otherwise.
 std::string checkpoint_note(std::string_view file, const Audit& audit, const Checkpoint& made);
 
+// The note, after a checkpoint or an export, on entries that verify on lines
+// other than the writer's line for them; empty when there are none.
+std::string non_canonical_note(std::string_view file, const Chain& chain);
+
+// The note after an export that stopped before a line without a line feed (--live).
+std::string export_unfinished_note(std::string_view file, const Unfinished& unfinished);
+
+// The progress line of a run over several files.
+std::string files_progress_text(std::size_t done, std::size_t total);
+
 // A --since checkpoint at `path` that cannot be used: `failure` of kind kIo
 // when it cannot be read, otherwise it is malformed. The JSON form names the
 // ledger `file` the command was given.

@@ -35,6 +35,8 @@ struct Segment {
   std::optional<EntryMark> before_last;
   std::string head;              // signature of `last`
   std::string head_before_last;  // prev_hash of `last`, when its line has no line feed
+  std::uint64_t non_canonical = 0;        // entries that passed, not on the writer's line
+  std::uint64_t first_non_canonical = 0;  // the line of the first of them
   std::optional<Break> brk;
   std::optional<Failure> failure;
 };
@@ -46,6 +48,7 @@ struct RangePlan {
   const std::string* link;  // the link into the range; null when checked at the seam
   std::uint64_t end = RangeReader::kNoLimit;  // no byte here or later is read
   std::uint64_t max_entries = std::numeric_limits<std::uint64_t>::max();  // stop after so many
+  std::uint64_t lines_before = 0;  // the number of the line before the range, when known
 };
 
 Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& entry) {
@@ -56,6 +59,14 @@ Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& ent
   return b;
 }
 
+// The 1-based column of the first byte where `line` differs from `written`,
+// the writer's line for the same values; 0 when they are the same.
+std::size_t first_difference(std::string_view line, std::string_view written) {
+  if (line == written) return 0;  // memcmp: the common case, compared in wide words
+  const auto differs = std::mismatch(line.begin(), line.end(), written.begin(), written.end());
+  return static_cast<std::size_t>(differs.first - line.begin()) + 1;
+}
+
 // The chain check for a range: with the link into it, or with the link left
 // to be checked at the seam once the range before it is done.
 ChainCheck range_check(const RangePlan& plan) {
@@ -63,10 +74,15 @@ ChainCheck range_check(const RangePlan& plan) {
   return ChainCheck(ChainCheck::UnknownLink{});
 }
 
-void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkControl& control) {
+void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& options,
+                Segment& seg, WalkControl& control) {
   ChainCheck chain = range_check(plan);
+  std::string written;  // the writer's line for the entry last read
   std::uint64_t reported = reader.position();
+  const std::uint64_t max_lines =
+      options.last_line > plan.lines_before ? options.last_line - plan.lines_before : 0;
   for (;;) {
+    if (seg.lines == max_lines) break;
     auto status = reader.next();
     if (!status) {
       seg.failure = std::move(status).error();
@@ -131,6 +147,18 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkCo
       seg.brk->expected = chain.computed();
       break;
     }
+    written.clear();
+    append_entry_json(written, EntryView{entry.index, entry.timestamp, entry.prev_hash,
+                                         entry.actor, entry.delta_i, entry.payload,
+                                         entry.signature});
+    if (const std::size_t column = first_difference(line, written); column != 0) {
+      if (options.strict) {
+        seg.brk = parsed_break(BreakKind::kNonCanonical, mark, entry);
+        seg.brk->column = column;
+        break;
+      }
+      if (seg.non_canonical++ == 0) seg.first_non_canonical = seg.lines;
+    }
     ++seg.entries;
     seg.before_last = seg.last;
     seg.last = mark;
@@ -138,8 +166,11 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkCo
     // before such an entry, at the head before it.
     if (!mark.terminated) seg.head_before_last = entry.prev_hash;
     if (seg.entries == plan.max_entries) break;
+    if (options.on_entry && !options.on_entry(plan.lines_before + seg.lines, entry, line)) break;
   }
-  if (seg.entries > 0) seg.head = chain.link();
+  // The check has taken a non-canonical entry as linked: the head stays the one before it.
+  const bool passed_break = seg.brk && seg.brk->kind == BreakKind::kNonCanonical;
+  if (seg.entries > 0) seg.head = passed_break ? seg.brk->prev_hash : chain.link();
   control.bytes_done.fetch_add(seg.end > reported ? seg.end - reported : 0,
                                std::memory_order_relaxed);
   if (seg.brk) {
@@ -150,7 +181,7 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkCo
   }
 }
 
-Segment walk_range(const platform::File& file, const RangePlan& plan, std::size_t buffer_size,
+Segment walk_range(const platform::File& file, const RangePlan& plan, const WalkOptions& options,
                    WalkControl& control) {
   Segment seg;
   try {
@@ -164,8 +195,8 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, std::size_
       start = *aligned;
     }
     seg.end = start;
-    RangeReader reader(file, start, plan.limit, buffer_size, plan.end);
-    walk_lines(reader, plan, seg, control);
+    RangeReader reader(file, start, plan.limit, options.buffer_size, plan.end);
+    walk_lines(reader, plan, options, seg, control);
   } catch (const std::bad_alloc&) {
     // A range may run on a thread of its own, where an exception could not
     // reach the tool's entry point: it ends the range as an internal fault.
@@ -205,6 +236,10 @@ bool fold(WalkOutcome& out, Segment& seg, bool link_at_seam) {
     chain.head = std::move(seg.head);
     chain.entries += seg.entries;
   }
+  if (seg.non_canonical > 0) {
+    if (chain.non_canonical == 0) chain.first_non_canonical = base + seg.first_non_canonical;
+    chain.non_canonical += seg.non_canonical;
+  }
   if (seg.brk) {
     seg.brk->line += base;
     chain.lines = seg.brk->line - 1;
@@ -223,54 +258,88 @@ bool fold(WalkOutcome& out, Segment& seg, bool link_at_seam) {
 
 }  // namespace
 
-WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions& options,
-                      WalkControl& control) {
+struct RangedWalk::State {
+  const platform::File& file;
+  const WalkOptions& options;
+  WalkControl& control;
   WalkOutcome out;
+  std::vector<RangePlan> plans;
+  std::vector<Segment> segments;
+};
+
+RangedWalk::RangedWalk(const platform::File& file, Chain chain, const WalkOptions& options,
+                       WalkControl& control)
+    : state_(new State{file, options, control, {}, {}, {}}) {
+  WalkOutcome& out = state_->out;
   const std::uint64_t start = chain.end;
   out.chain = std::move(chain);
   auto size = platform::file_size(file);
   if (!size) {
     out.failure = std::move(size).error();
-    return out;
+    return;
   }
   const std::uint64_t end = std::min(*size, options.end);
   const std::uint64_t span = end > start ? end - start : 0;
   const std::uint64_t by_size =
       std::max<std::uint64_t>(1, span / std::max<std::uint64_t>(1, options.min_range_bytes));
-  const unsigned jobs = std::max(1u, options.jobs);
+  const bool one_range = options.on_entry || options.last_line != WalkOptions{}.last_line;
+  const unsigned jobs = one_range ? 1u : std::max(1u, options.jobs);
   const auto ranges = static_cast<std::size_t>(
       std::min<std::uint64_t>(jobs == 1 ? 1 : jobs * kRangesPerJob, by_size));
-
-  std::vector<RangePlan> plans(ranges);
+  state_->plans.resize(ranges);
+  state_->segments.resize(ranges);
   for (std::size_t k = 0; k < ranges; ++k) {
-    plans[k] =
+    state_->plans[k] =
         RangePlan{.start = start + span * k / ranges,
                   .limit = k + 1 < ranges ? start + span * (k + 1) / ranges : RangeReader::kNoLimit,
                   .align = k > 0,
                   .link = k == 0 ? &out.chain.head : nullptr,
-                  .end = options.end};
+                  .end = options.end,
+                  .lines_before = k == 0 ? out.chain.lines : 0};
   }
-  std::vector<Segment> segments(ranges);
+}
+
+RangedWalk::~RangedWalk() = default;
+
+std::size_t RangedWalk::ranges() const { return state_->plans.size(); }
+
+void RangedWalk::walk(std::size_t k) {
+  State& s = *state_;
+  // A range after a break that is already known would never be reported.
+  if (s.control.first_break.load(std::memory_order_relaxed) < s.plans[k].start) return;
+  s.segments[k] = walk_range(s.file, s.plans[k], s.options, s.control);
+}
+
+WalkOutcome RangedWalk::finish() {
+  State& s = *state_;
+  for (std::size_t k = 0; k < s.segments.size(); ++k) {
+    if (!fold(s.out, s.segments[k], k > 0)) break;
+  }
+  return std::move(s.out);
+}
+
+void walk_ranges(RangedWalk& walk, unsigned jobs) {
+  const std::size_t ranges = walk.ranges();
   if (ranges == 1) {
-    segments[0] = walk_range(file, plans[0], options.buffer_size, control);
-  } else {
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-      for (std::size_t k = next++; k < ranges; k = next++) {
-        // A range after a break that is already known would never be reported.
-        if (control.first_break.load(std::memory_order_relaxed) < plans[k].start) continue;
-        segments[k] = walk_range(file, plans[k], options.buffer_size, control);
-      }
-    };
-    std::vector<std::jthread> threads;
-    threads.reserve(jobs);
-    for (std::size_t t = 0; t < std::min<std::size_t>(jobs, ranges); ++t)
-      threads.emplace_back(work);
+    walk.walk(0);
+    return;
   }
-  for (std::size_t k = 0; k < ranges; ++k) {
-    if (!fold(out, segments[k], k > 0)) break;
-  }
-  return out;
+  // Threads take the next range as they finish one.
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t k = next++; k < ranges; k = next++) walk.walk(k);
+  };
+  const std::size_t threads = std::min<std::size_t>(std::max(1u, jobs), ranges);
+  std::vector<std::jthread> workers;
+  workers.reserve(threads);
+  for (std::size_t t = 0; t < threads; ++t) workers.emplace_back(work);
+}
+
+WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions& options,
+                      WalkControl& control) {
+  RangedWalk walk(file, std::move(chain), options, control);
+  walk_ranges(walk, options.jobs);
+  return walk.finish();
 }
 
 WalkOutcome walk_first_entry(const platform::File& file, std::uint64_t end) {
@@ -282,7 +351,8 @@ WalkOutcome walk_first_entry(const platform::File& file, std::uint64_t end) {
                        .link = &out.chain.head,
                        .end = end,
                        .max_entries = 1};
-  Segment seg = walk_range(file, plan, RangeReader::kDefaultBufferSize, control);
+  const WalkOptions options;
+  Segment seg = walk_range(file, plan, options, control);
   fold(out, seg, false);
   return out;
 }

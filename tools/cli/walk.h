@@ -20,9 +20,12 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "cli/range_reader.h"
 #include "ledger/failure.h"
@@ -40,6 +43,7 @@ enum class BreakKind : std::uint8_t {
   kRolledBack,      // the file no longer holds a checkpoint's last entry where it stood
   kTornTail,        // the last line has no line feed and is not a whole entry
   kBadTimestamp,    // an entry's timestamp is not in the writer's form
+  kNonCanonical,    // an entry that passes, on a line that is not the writer's line for it
   kCount_,          // number of kinds; not a kind
 };
 
@@ -57,7 +61,8 @@ struct Break {
   std::uint64_t line = 0;              // 1-based line number; 0 for kTruncated
   std::uint64_t offset = 0;            // byte offset of the line; the file size for kTruncated
   std::optional<std::uint64_t> index;  // the entry's index, when the line parsed
-  std::size_t column = 0;  // kInvalidUtf8, kNotEntry, kTornTail: 1-based byte column
+  std::size_t column = 0;  // kInvalidUtf8, kNotEntry, kTornTail: 1-based byte column;
+                           // kNonCanonical: the first column that differs from the writer's line
   ParseError parse_error = ParseError::kNoValue;  // kNotEntry; kTornTail unless `invalid_utf8`
   bool invalid_utf8 = false;   // kTornTail: the line is not valid UTF-8 (from `column` on)
   std::uint64_t length = 0;    // kTornTail: the bytes of the line read
@@ -103,6 +108,10 @@ struct Chain {
   std::optional<EntryMark> before_last;  // the one before it
   std::string head_before_last;          // the last entry's prev_hash, when its line has no
                                          // line feed (the head a checkpoint stops at)
+  // Entries that passed on lines other than the writer's line for their
+  // values (see WalkOptions::strict), and the line of the first of them.
+  std::uint64_t non_canonical = 0;
+  std::uint64_t first_non_canonical = 0;  // 0 when none
 
   bool operator==(const Chain&) const = default;
 };
@@ -128,6 +137,19 @@ struct WalkOptions {
   // No byte at or past this offset is read: the walk takes the file to end
   // here. Without it the walk reads on to wherever the file ends as it reads.
   std::uint64_t end = RangeReader::kNoLimit;
+  // Every entry that passes is also compared with the line the writer
+  // (append_entry_json) writes for its values; a line that differs was not
+  // written by a recorder. Such entries are counted in the chain; with
+  // `strict` the first of them is a break (kNonCanonical) instead.
+  bool strict = false;
+  // No line after the line of this number is read: the walk takes the file
+  // to end after it. A walk with it is one range on one thread.
+  std::uint64_t last_line = std::numeric_limits<std::uint64_t>::max();
+  // Called for each entry that passes, in file order, with its line number,
+  // its fields and its line; returning false ends the walk there, as if the
+  // file ended after that line. A walk with it is one range on one thread.
+  std::function<bool(std::uint64_t line, const EntryFields& entry, std::string_view text)>
+      on_entry{};
 };
 
 // Walks `file` from byte `chain.end` (a line start) to its end, or to
@@ -135,6 +157,33 @@ struct WalkOptions {
 // carry, and line numbers continue from `chain.lines`.
 WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions& options,
                       WalkControl& control);
+
+// A walk of one file split into ranges that the caller runs, on threads of its
+// own, so that the ranges of several files can share the same workers.
+// walk_file is this with threads of the walk's own.
+class RangedWalk {
+ public:
+  // Plans the ranges of the walk walk_file(file, chain, options, control)
+  // would make. `file`, `options` and `control` must outlive the walk.
+  RangedWalk(const platform::File& file, Chain chain, const WalkOptions& options,
+             WalkControl& control);
+  RangedWalk(RangedWalk&&) = delete;
+  ~RangedWalk();
+
+  std::size_t ranges() const;
+  // Walks range `k`; safe from any thread, each range at most once.
+  void walk(std::size_t k);
+  // Once every range has been walked (or skipped, with no walk(k) running):
+  // the outcome, as walk_file gives it.
+  WalkOutcome finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Walks every range of `walk` on up to `jobs` threads (on this one for a single range).
+void walk_ranges(RangedWalk& walk, unsigned jobs);
 
 // Walks from the start of `file` up to and including its first entry only,
 // reading no byte at or past `end`.

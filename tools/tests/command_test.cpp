@@ -20,10 +20,12 @@
 #include <vector>
 
 #include "cli/audit.h"
+#include "cli/fleet.h"
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "ledger/digest.h"
+#include "ledger/format.h"
 #include "ledger/parser.h"
 #include "support.h"
 
@@ -481,7 +483,7 @@ TEST_F(CommandTest, LiveReadsNothingAppendedAfterTheSizeIsTaken) {
   const std::size_t line3 = base_[0].size() + base_[1].size() + 2;
   const std::string file =
       write("ledger.jsonl", join({base_[0], base_[1]}) + base_[2].substr(0, 50));
-  for (const WalkOptions walk : {WalkOptions{}, WalkOptions{2, 64, 1}}) {
+  for (const WalkOptions& walk : {WalkOptions{}, WalkOptions{2, 64, 1}}) {
     for (const bool live : {true, false}) {
       SCOPED_TRACE("jobs " + std::to_string(walk.jobs) + (live ? ", live" : ""));
       write("ledger.jsonl", join({base_[0], base_[1]}) + base_[2].substr(0, 50));
@@ -614,7 +616,16 @@ TEST(CommandLineTest, UsageErrors) {
       {{}, "no command given"},
       {{"verfiy", "f"}, "unknown command 'verfiy'"},
       {{"verify"}, "expected one FILE, found 0"},
-      {{"verify", "a", "b"}, "expected one FILE, found 2"},
+      {{"checkpoint", "a", "b"}, "expected one FILE, found 2"},
+      {{"export", "a", "b"}, "expected one FILE, found 2"},
+      {{"verify", "--since", "cp", "a", "b"}, "--since takes one FILE, found 2"},
+      {{"export", "--json", "f"}, "option '--json' does not apply to 'export'"},
+      {{"export", "--jobs", "2", "f"}, "option '--jobs' does not apply to 'export'"},
+      {{"verify", "--format", "csv", "f"}, "option '--format' does not apply to 'verify'"},
+      {{"export", "--format", "xml", "f"}, "--format takes jsonl or csv, not 'xml'"},
+      {{"export", "--from", "0", "f"}, "--from takes a line number (a whole number from 1), not '0'"},
+      {{"export", "--from", "5", "--to", "4", "f"}, "--from 5 is after --to 4"},
+      {{"head", "--strict", "f"}, "option '--strict' does not apply to 'head'"},
       {{"verify", "--jobs"}, "option '--jobs' needs a value"},
       {{"verify", "--jobs", "0", "f"}, "--jobs takes a whole number from 1 to 256, not '0'"},
       {{"verify", "-j257", "f"}, "--jobs takes a whole number from 1 to 256, not '257'"},
@@ -626,7 +637,8 @@ TEST(CommandLineTest, UsageErrors) {
       {{"head", "-j", "2", "f"}, "option '-j' does not apply to 'head'"},
       {{"head", "--live", "f"}, "option '--live' does not apply to 'head'"},
       {{"verify", "--live=yes", "f"}, "option '--live' takes no value"},
-      {{"--help", "verify"}, "unexpected argument 'verify'"},
+      {{"--help", "verfiy"}, "unexpected argument 'verfiy'"},
+      {{"--version", "verify"}, "unexpected argument 'verify'"},
   };
   for (const auto& c : cases) {
     const Ran ran = run_cli(c.args);
@@ -637,14 +649,31 @@ TEST(CommandLineTest, UsageErrors) {
   // "--" ends the options; "-" is a file name.
   EXPECT_EQ(run_cli({"verify", "--", "--json"}).err,
             "quorvel-ledger: --json: cannot open: No such file or directory (os error 2)\n");
-  const Ran help = run_cli({"--help"});
-  EXPECT_EQ(help.status, kExitIntact);
-  EXPECT_EQ(
-      help.out.substr(0, help.out.find('\n')),
-      "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] "
-      "FILE");
   EXPECT_EQ(run_cli({"--version"}).out,
             "quorvel-ledger " QUORVEL_LEDGER_VERSION " (checkpoint form v1)\n");
+  EXPECT_EQ(run_cli({"-V"}).out, run_cli({"--version"}).out);
+}
+
+TEST(CommandLineTest, Help) {
+  const Ran overview = run_cli({"--help"});
+  EXPECT_EQ(overview.status, kExitIntact);
+  EXPECT_EQ(overview.out.substr(0, overview.out.find('\n')),
+            "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--live] [--strict] "
+            "[--json | --quiet] FILE...");
+  for (const char* command : {"verify", "checkpoint", "head", "export"}) {
+    SCOPED_TRACE(command);
+    // The overview names every command; each has its own help, however asked,
+    // whatever else is on the line.
+    EXPECT_NE(overview.out.find(std::string("\n") + command + " "), std::string::npos);
+    const Ran help = run_cli({command, "--help"});
+    EXPECT_EQ(help.status, kExitIntact);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.out.substr(0, help.out.find(' ', 22)),
+              std::string("usage: quorvel-ledger ") + command);
+    EXPECT_NE(help.out.find("exit status:"), std::string::npos);
+    EXPECT_EQ(run_cli({"--help", command}).out, help.out);
+    EXPECT_EQ(run_cli({command, "--jobs=3", "-h", "--bogus", "a", "b"}).out, help.out);
+  }
 }
 
 TEST(OutputTest, QuotingOfUntrustedText) {
@@ -710,12 +739,29 @@ TEST(OutputTest, ProgressLine) {
   EXPECT_EQ(format_size(1023), "1023 B");
   EXPECT_EQ(format_size(1536), "1.5 KiB");
   EXPECT_EQ(format_size(3ULL << 30), "3.0 GiB");
-  Capture err;
-  draw_progress(err.file(), "quorvel-ledger: verifying big.jsonl", 1288490189, 3ULL << 30, false);
-  draw_progress(err.file(), "quorvel-ledger: verifying big.jsonl", 3ULL << 30, 3ULL << 30, true);
-  EXPECT_EQ(err.close(),
-            "\rquorvel-ledger: verifying big.jsonl: 40% (1.2 GiB of 3.0 GiB)\x1b[K"
-            "\r\x1b[K");
+  EXPECT_EQ(progress_text("quorvel-ledger: verifying big.jsonl", 1288490189, 3ULL << 30),
+            "quorvel-ledger: verifying big.jsonl: 40% (1.2 GiB of 3.0 GiB)");
+  // A shorter text after a longer one leaves nothing of the longer one; a
+  // plain terminal (TERM=dumb) gets spaces, never an escape sequence.
+  const struct {
+    bool plain;
+    std::string drawn;
+  } cases[] = {
+      {false, "\rabcd\x1b[K\rxy\x1b[K\r\x1b[K"},
+      {true, "\rabcd\rxy  \r  \r"},
+  };
+  for (const auto& c : cases) {
+    Capture err;
+    ProgressLine line(err.file(), c.plain);
+    line.draw("abcd");
+    line.draw("xy");
+    line.clear();
+    EXPECT_EQ(err.close(), c.drawn) << c.plain;
+  }
+  EXPECT_TRUE(plain_terminal(nullptr));
+  EXPECT_TRUE(plain_terminal(""));
+  EXPECT_TRUE(plain_terminal("dumb"));
+  EXPECT_FALSE(plain_terminal("xterm-256color"));
 }
 
 TEST_F(CommandTest, ProgressIsDrawnOnlyForALongWalk) {
@@ -723,6 +769,254 @@ TEST_F(CommandTest, ProgressIsDrawnOnlyForALongWalk) {
   const Ran ran = run_cli({"verify", clean_}, /*terminal=*/true);
   EXPECT_EQ(ran.status, kExitIntact);
   EXPECT_EQ(ran.err, "");
+}
+
+// The writer's line in the array form: the seven values in field order.
+std::string array_form(std::string line) {
+  for (const std::string_view name : kFieldNames) {
+    line = replace_first(line, "\"" + std::string(name) + "\":", "");
+  }
+  return "[" + line.substr(1, line.size() - 2) + "]";
+}
+
+TEST_F(CommandTest, LinesNoWriterWrites) {
+  // Each hand-made line reads as the values of the writer's line beside it
+  // and keeps its signature, so the chain verifies.
+  const std::string& line = base_[1];
+  const std::string index_member = "\"index\":1,";
+  const std::string big = entry_line(1, sig_[0], "alice", 1e20, "x");
+  const struct {
+    const char* name;
+    std::string hand;
+    std::string writer;
+  } cases[] = {
+      {"space between members", replace_first(line, ",\"actor\"", ", \"actor\""), line},
+      {"space after the object", line + " ", line},
+      {"an escape the writer does not use", replace_first(line, "\"alice\"", "\"\\u0061lice\""),
+       line},
+      {"non-ASCII escaped", replace_first(line, "\xC3\xA9", "\\u00e9"), line},
+      {"members in another order",
+       "{" + line.substr(1 + index_member.size(), line.size() - 2 - index_member.size()) +
+           ",\"index\":1}",
+       line},
+      {"an extra member", line.substr(0, line.size() - 1) + ",\"note\":null}", line},
+      {"the array form", array_form(line), line},
+      {"another spelling of the number", replace_first(big, "1e+20", "100000000000000008191"), big},
+      {"a zero after the fraction", replace_first(line, "-0.75", "-0.750"), line},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NE(c.hand, c.writer);
+    const std::string file = write("ledger.jsonl", join({base_[0], c.hand}));
+    Ran ran = run_cli({"verify", file});
+    EXPECT_EQ(ran.status, kExitIntact);
+    EXPECT_EQ(ran.out, file + ": intact: 2 entries, last line 2, head " + signature_of(c.writer) +
+                           "\n  not the writer's line: 1 entry, the first on line 2 (made or "
+                           "edited by hand; --strict makes it a break)\n");
+    const auto column =
+        std::mismatch(c.hand.begin(), c.hand.end(), c.writer.begin(), c.writer.end()).first -
+        c.hand.begin() + 1;
+    ran = run_cli({"verify", "--strict", file});
+    EXPECT_EQ(ran.status, kExitBroken);
+    EXPECT_EQ(ran.out, file + ": broken at line 2 (byte " + std::to_string(base_[0].size() + 1) +
+                           ", index 1): not the writer's line: the entry verifies, but a recorder "
+                           "writes other bytes for its values, from column " +
+                           std::to_string(column) + " on\n  verified before it: 1 entry, head " +
+                           sig_[0] + "\n");
+  }
+  const std::string file = write("ledger.jsonl", join({base_[0], cases[0].hand, base_[2]}));
+  EXPECT_EQ(run_cli({"verify", "--json", file}).out,
+            "{\"command\":\"verify\",\"file\":\"" + file +
+                "\",\"status\":\"intact\",\"entries\":3,\"last_line\":3,\"bytes\":" +
+                std::to_string(join(base_).size() + 1) + ",\"head\":\"" + sig_[2] +
+                "\",\"non_canonical\":{\"entries\":1,\"first_line\":2}}\n");
+  EXPECT_EQ(run_cli({"verify", "--json", "--strict", file}).out,
+            "{\"command\":\"verify\",\"file\":\"" + file +
+                "\",\"status\":\"broken\",\"break\":{\"class\":\"non-canonical\",\"line\":2,"
+                "\"offset\":" + std::to_string(base_[0].size() + 1) +
+                ",\"index\":1,\"column\":" + std::to_string(line.find(",\"actor\"") + 2) +
+                "},\"verified\":{\"entries\":1,\"head\":\"" + sig_[0] + "\"},\"hints\":[]}\n");
+  // A checkpoint says so on standard error; a broken ledger counts those before its break.
+  EXPECT_EQ(run_cli({"checkpoint", file}).err,
+            "quorvel-ledger: note: " + file +
+                ": 1 entry is not on the writer's line, the first on line 2 (made or edited by "
+                "hand; --strict makes it a break)\n");
+  write("ledger.jsonl", join({base_[0], cases[0].hand, base_[0]}));
+  EXPECT_NE(run_cli({"verify", file}).out.find("  verified before it: 2 entries, head " + sig_[1] +
+                                               "\n  not the writer's line: 1 entry, the first on "
+                                               "line 2"),
+            std::string::npos);
+}
+
+TEST_F(CommandTest, LinesNoWriterWritesAcrossRanges) {
+  Lines lines = chain_lines(9);
+  for (const std::size_t k : {2u, 3u, 7u}) lines[k] = replace_first(lines[k], ",\"", ", \"");
+  const std::string file = write("ledger.jsonl", join(lines));
+  for (const unsigned jobs : {1u, 3u}) {
+    for (const bool strict : {false, true}) {
+      SCOPED_TRACE(std::to_string(jobs) + (strict ? " strict" : ""));
+      AuditOptions options;
+      options.walk = WalkOptions{.jobs = jobs, .buffer_size = 64, .min_range_bytes = 1};
+      options.walk.strict = strict;
+      const Audit audit = audit_ledger(file, options);
+      if (strict) {
+        ASSERT_EQ(audit.outcome, Outcome::kBroken);
+        EXPECT_EQ(audit.brk->kind, BreakKind::kNonCanonical);
+        EXPECT_EQ(audit.brk->line, 3u);
+        EXPECT_EQ(audit.chain.entries, 2u);
+        EXPECT_EQ(audit.chain.head, signature_of(lines[1]));
+      } else {
+        ASSERT_EQ(audit.outcome, Outcome::kIntact);
+        EXPECT_EQ(audit.chain.non_canonical, 3u);
+        EXPECT_EQ(audit.chain.first_non_canonical, 3u);
+      }
+    }
+  }
+}
+
+TEST_F(CommandTest, SeveralLedgersInOneRun) {
+  const std::string broken = write("broken.jsonl", join({base_[0], base_[2]}));
+  const std::string other = write("other.jsonl", join(chain_lines(2, GENESIS_BLOCK_HASH, 0, "bob")));
+  const std::string torn = write("torn.jsonl", join({base_[0]}) + base_[1].substr(0, 40));
+  const std::string missing = path("missing.jsonl");
+  const struct {
+    std::vector<std::string> files;
+    int status;
+  } cases[] = {
+      {{clean_, other}, kExitIntact},
+      {{clean_, broken, other}, kExitBroken},
+      {{missing, clean_, broken, torn}, kExitError},
+  };
+  for (const auto& c : cases) {
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{}, {"--json"}, {"--jobs", "3"}, {"--json", "-j3", "--live"}}) {
+      // One report per file, as each alone would get, in the order given.
+      std::string out, err;
+      for (const std::string& f : c.files) {
+        std::vector<std::string> args{"verify"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(f);
+        const Ran one = run_cli(args);
+        out += one.out;
+        err += one.err;
+      }
+      std::vector<std::string> args{"verify"};
+      args.insert(args.end(), options.begin(), options.end());
+      args.insert(args.end(), c.files.begin(), c.files.end());
+      const Ran all = run_cli(args);
+      SCOPED_TRACE(testing::join(args, " "));
+      EXPECT_EQ(all.status, c.status);
+      EXPECT_EQ(all.out, out);
+      EXPECT_EQ(all.err, err);
+    }
+  }
+}
+
+TEST_F(CommandTest, SeveralLedgersShareTheWorkers) {
+  // Many small ranges of several files on three workers: each file's audit is
+  // the one it gets alone.
+  std::vector<std::string> files;
+  for (std::size_t k = 0; k < 6; ++k) {
+    Lines lines = chain_lines(12, GENESIS_BLOCK_HASH, 0, "actor" + std::to_string(k));
+    if (k % 3 == 1) lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(4 + k));
+    if (k % 3 == 2) lines[3 + k] = replace_first(lines[3 + k], "payment", "pAyment");
+    files.push_back(write("ledger" + std::to_string(k) + ".jsonl", join(lines)));
+  }
+  files.push_back(path("missing.jsonl"));
+  AuditOptions options;
+  options.walk = WalkOptions{.jobs = 3, .buffer_size = 64, .min_range_bytes = 1};
+  std::vector<std::size_t> order;
+  audit_ledgers(files, options, [&](std::size_t k, const Audit& audit) {
+    order.push_back(k);
+    const Audit alone = audit_ledger(files[k], AuditOptions{});
+    SCOPED_TRACE(files[k]);
+    EXPECT_EQ(audit.outcome, alone.outcome);
+    EXPECT_EQ(audit.chain, alone.chain);
+    EXPECT_EQ(audit.brk, alone.brk);
+    EXPECT_EQ(audit.hints, alone.hints);
+    EXPECT_EQ(audit.error_kind, alone.error_kind);
+  });
+  EXPECT_EQ(order, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6}));
+}
+
+TEST_F(CommandTest, ExportWritesTheVerifiedEntries) {
+  // Blank lines count as lines.
+  const std::string file = write("ledger.jsonl", join({base_[0], "", base_[1], base_[2]}));
+  const auto record = [&](std::size_t line, std::size_t k) {
+    return "{\"line\":" + std::to_string(line) + "," + base_[k].substr(1) + "\n";
+  };
+  const LogEntry first = *parse_log_entry(base_[0]);
+  const struct {
+    std::vector<std::string> options;
+    std::string out;
+  } cases[] = {
+      {{}, record(1, 0) + record(3, 1) + record(4, 2)},
+      {{"--format", "jsonl", "--from", "2", "--to", "3"}, record(3, 1)},
+      {{"--from=4"}, record(4, 2)},
+      {{"--to", "1", "--format=csv"},
+       "line,index,timestamp,prev_hash,actor,delta_i,payload,signature\r\n1,0," +
+           first.timestamp + ",GENESIS_BLOCK_HASH,alice,-2.25,\"payment \"\"0\"\"\t\xC3\xA9\"," +
+           sig_[0] + "\r\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"export"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(file);
+    const Ran ran = run_cli(args);
+    SCOPED_TRACE(testing::join(args, " "));
+    EXPECT_EQ(ran.status, kExitIntact);
+    EXPECT_EQ(ran.out, c.out);
+    EXPECT_EQ(ran.err, "");
+  }
+}
+
+TEST_F(CommandTest, ExportStopsAtTheFirstBreak) {
+  const std::string hand = replace_first(base_[1], ",\"", ", \"");
+  const std::string missing = path("missing.jsonl");
+  const struct {
+    const char* name;
+    std::string contents;
+    std::vector<std::string> options;
+    int status;
+    std::size_t records;  // written before the end or the break
+  } cases[] = {
+      {"a deleted entry", join({base_[0], base_[2]}), {}, kExitBroken, 1},
+      {"a break after the last line asked for", join({base_[0], base_[1], "junk"}), {"--to", "2"},
+       kExitIntact, 2},
+      {"a break before the first line asked for", join({base_[0], "junk", base_[1]}),
+       {"--from", "3"}, kExitBroken, 0},
+      {"a hand-made line, strict", join({base_[0], hand, base_[2]}), {"--strict"}, kExitBroken, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = write("ledger.jsonl", c.contents);
+    std::vector<std::string> args{"export"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(file);
+    const Ran ran = run_cli(args);
+    EXPECT_EQ(ran.status, c.status);
+    EXPECT_EQ(std::count(ran.out.begin(), ran.out.end(), '\n'), c.records);
+    // The break's report is verify's, on standard error.
+    std::vector<std::string> verify{"verify", file};
+    if (c.options == std::vector<std::string>{"--strict"}) verify.insert(verify.begin() + 1, "--strict");
+    EXPECT_EQ(ran.err, c.status == kExitIntact ? "" : "quorvel-ledger: " + run_cli(verify).out);
+  }
+  // Entries on hand-made lines are written with a note, as their values.
+  const std::string file = write("ledger.jsonl", join({base_[0], hand, base_[2]}));
+  const Ran ran = run_cli({"export", file});
+  EXPECT_EQ(ran.status, kExitIntact);
+  EXPECT_EQ(ran.out, run_cli({"export", write("clean2.jsonl", join(base_))}).out);
+  EXPECT_EQ(ran.err, "quorvel-ledger: note: " + file +
+                         ": 1 entry is not on the writer's line, the first on line 2 (made or "
+                         "edited by hand; --strict makes it a break)\n");
+  // A ledger without entries is a header alone; a file that cannot be read gets none.
+  EXPECT_EQ(run_cli({"export", "--format=csv", write("empty.jsonl", "\n")}).out,
+            "line,index,timestamp,prev_hash,actor,delta_i,payload,signature\r\n");
+  const Ran cannot = run_cli({"export", "--format=csv", missing});
+  EXPECT_EQ(cannot.status, kExitError);
+  EXPECT_EQ(cannot.out, "");
+  EXPECT_EQ(cannot.err,
+            "quorvel-ledger: " + missing + ": cannot open: No such file or directory (os error 2)\n");
 }
 
 // Runs the built program with `input` on its standard input and its standard
@@ -766,9 +1060,11 @@ TEST_F(CommandTest, TheProgram) {
   EXPECT_EQ(errors, "");
   EXPECT_EQ(testing::read_file(out), run_cli({"verify", "--since", write("cp", cp), clean_}).out);
   // A report that cannot be written is not a success.
-  std::tie(status, errors) = run_binary({"verify", clean_}, "", "/dev/full", err, in);
-  EXPECT_EQ(status, kExitError);
-  EXPECT_EQ(errors, "quorvel-ledger: cannot write the output: No space left on device\n");
+  for (const char* command : {"verify", "export"}) {
+    std::tie(status, errors) = run_binary({command, clean_}, "", "/dev/full", err, in);
+    EXPECT_EQ(status, kExitError) << command;
+    EXPECT_EQ(errors, "quorvel-ledger: cannot write the output: No space left on device\n");
+  }
 }
 
 }  // namespace
