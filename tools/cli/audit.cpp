@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "cli/encoding.h"
 #include "cli/range_reader.h"
 #include "ledger/platform.h"
 
@@ -143,6 +144,32 @@ bool resume_from(const platform::File& file, const Checkpoint& cp, std::uint64_t
   return same_ledger(file, cp, end, audit) && holds_checkpoint_entry(file, cp, audit, search_from);
 }
 
+// Compares the walk with a checkpoint note. Returns false when the audit ends here.
+bool matches_note(const Checkpoint& cp, const WalkOutcome& out, Audit& audit) {
+  const TreeNote& note = *cp.note;
+  if (!cp.first.empty() && !audit.chain.first.empty() && audit.chain.first != cp.first) {
+    set_error(audit, ErrorKind::kOtherLedger, Failure::invalid_argument(audit.chain.first));
+    return false;
+  }
+  if (const auto& root = out.tree.watched_root()) {
+    if (*root == note.root) return true;
+    Break b = Break::at(BreakKind::kRewritten, 0, 0);
+    b.covered = note.size;
+    b.expected = base64_encode(note.root);
+    b.signature = base64_encode(*root);
+    set_break(audit, std::move(b));
+    return false;
+  }
+  // The walk stopped before the checkpoint's last entry line: its own break
+  // (or read error) is the verdict.
+  if (out.brk || out.failure) return true;
+  Break b = Break::at(BreakKind::kTruncated, 0, out.tree.size());
+  b.covered = note.size;
+  b.tree = true;
+  set_break(audit, std::move(b));
+  return false;
+}
+
 // Runs the walk; with a progress callback, on a thread of its own while this
 // one reports. An exception on that thread is carried over and rethrown here,
 // once the progress line is erased.
@@ -202,10 +229,23 @@ void audit_file(const platform::File& file, const AuditOptions& options, Audit& 
   const std::uint64_t end = walk_options.walk.end;
   if (options.size_taken) options.size_taken();
   LinePosition search_from;
-  if (options.since && !resume_from(file, *options.since, end, audit, search_from)) return;
+  const bool note_since = options.since && options.since->note;
+  if (options.since && !note_since &&
+      !resume_from(file, *options.since, end, audit, search_from)) {
+    return;
+  }
+  if (options.tree || note_since) {
+    walk_options.walk.tree = true;
+    if (note_since) walk_options.walk.tree_watch = options.since->note->size;
+  }
   WalkOutcome out =
       run_walk(file, std::move(audit.chain), walk_options, std::min(audit.bytes, end));
   audit.chain = std::move(out.chain);
+  if (walk_options.walk.tree) {
+    audit.tree_size = out.tree.size();
+    audit.tree_root = out.tree.root();
+  }
+  if (note_since && !matches_note(*options.since, out, audit)) return;
   if (out.failure) {
     set_failure(audit, *out.failure);
   } else if (out.brk) {

@@ -12,8 +12,10 @@
 #include "cli/audit.h"
 #include "cli/checkpoint.h"
 #include "cli/enum_table.h"
+#include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/report.h"
+#include "cli/tlog_command.h"
 #include "ledger/failure.h"
 #include "ledger/open.h"
 #include "ledger/platform.h"
@@ -24,19 +26,28 @@ namespace {
 constexpr std::string_view kVersionText = "quorvel-ledger 1.0 (checkpoint form v1)";
 
 constexpr std::string_view kUsage =
-    "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] "
-    "FILE\n"
-    "       quorvel-ledger checkpoint [--since CHECKPOINT] [--jobs N] [--live] [--json | --quiet] "
-    "FILE\n"
+    "usage: quorvel-ledger verify     [--since CHECKPOINT [--pub FILE]] [--jobs N] [--live]\n"
+    "                                 [--json | --quiet] FILE\n"
+    "       quorvel-ledger checkpoint [--origin ORIGIN] [--key FILE] [--since CHECKPOINT [--pub FILE]]\n"
+    "                                 [--jobs N] [--live] [--json | --quiet] FILE\n"
     "       quorvel-ledger head       [--json | --quiet] FILE\n"
+    "       quorvel-ledger keygen     --name NAME --key FILE --pub FILE\n"
+    "       quorvel-ledger prove      (--entry N | --from OLD) --checkpoint CHECKPOINT FILE\n"
+    "       quorvel-ledger check-proof PROOF --checkpoint CHECKPOINT [--from OLD] [--pub FILE]\n"
     "       quorvel-ledger --help | --version\n"
     "\n"
     "verify      check the hash chain; name the first failing line and why\n"
-    "checkpoint  verify, then print a one-line checkpoint to keep elsewhere\n"
+    "checkpoint  verify, then print a checkpoint note (the Merkle tree head) to keep elsewhere\n"
     "head        the chain head and next index a recorder opened on FILE would use\n"
+    "keygen      make an Ed25519 key to sign checkpoints (COMMAND --help for each of these)\n"
+    "prove       an inclusion or consistency proof from FILE, as JSON\n"
+    "check-proof check a proof against checkpoints, without the ledger\n"
     "\n"
-    "  --since CHECKPOINT  prove FILE still holds the checkpoint's entry where it stood,\n"
-    "                      then verify only what follows (CHECKPOINT is a file; - reads stdin)\n"
+    "  --since CHECKPOINT  verify FILE and prove its first entry lines still give the\n"
+    "                      checkpoint's root (CHECKPOINT is a file; - reads stdin)\n"
+    "  --pub FILE          the checkpoint must carry a valid signature by this verifier key\n"
+    "  --origin ORIGIN     the checkpoint's origin line (default: from the first entry)\n"
+    "  --key FILE          sign the checkpoint with this signer key\n"
     "  --jobs N, -j N      verify with N threads (1 to 256; default 1)\n"
     "  --live              FILE is being written: check the lines ended by a line feed when\n"
     "                      the run starts; note, not judge, a last line without one\n"
@@ -57,6 +68,9 @@ struct Invocation {
   Command command = Command::kHelp;
   std::string file;
   std::optional<std::string> since;  // path of the checkpoint
+  std::optional<std::string> pub;     // path of the verifier key the checkpoint must be signed by
+  std::optional<std::string> origin;  // checkpoint: the note's origin
+  std::optional<std::string> key;     // checkpoint: path of the signer key
   unsigned jobs = 1;
   bool live = false;
   bool json = false;
@@ -122,7 +136,8 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
       name = "-j";
       value = arg.substr(2);
     }
-    const bool takes_value = name == "--since" || name == "--jobs" || name == "-j";
+    const bool takes_value = name == "--since" || name == "--jobs" || name == "-j" ||
+                             name == "--pub" || name == "--origin" || name == "--key";
     if (takes_value && !value) {
       if (i + 1 == args.size()) return usage_error("option " + quoted(name) + " needs a value");
       value = args[++i];
@@ -134,7 +149,16 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
       inv.json = true;
     } else if (name == "--quiet" || name == "-q") {
       inv.quiet = true;
-    } else if (name == "--since" || name == "--jobs" || name == "-j" || name == "--live") {
+    } else if (name == "--origin" || name == "--key") {
+      if (inv.command != Command::kCheckpoint) {
+        return usage_error("option " + quoted(name) + " applies to 'checkpoint' only");
+      }
+      if (name == "--origin" && (!is_origin(*value) || value->starts_with(kCheckpointTag))) {
+        return usage_error("--origin takes a non-empty line of UTF-8 text without control characters");
+      }
+      (name == "--origin" ? inv.origin : inv.key) = std::string(*value);
+    } else if (name == "--since" || name == "--jobs" || name == "-j" || name == "--live" ||
+               name == "--pub") {
       if (inv.command == Command::kHead) {
         return usage_error("option " + quoted(name) + " does not apply to 'head'");
       }
@@ -142,6 +166,8 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
         inv.live = true;
       } else if (name == "--since") {
         inv.since = std::string(*value);
+      } else if (name == "--pub") {
+        inv.pub = std::string(*value);
       } else {
         const auto jobs = parse_jobs(*value);
         if (!jobs) {
@@ -155,6 +181,7 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
     }
   }
   if (inv.json && inv.quiet) return usage_error("--json and --quiet exclude each other");
+  if (inv.pub && !inv.since) return usage_error("--pub checks the signature of a --since checkpoint");
   if (files.size() != 1) {
     return usage_error("expected one FILE, found " + std::to_string(files.size()));
   }
@@ -183,15 +210,7 @@ class Printer {
 
 // Reads the checkpoint at `path` ("-": standard input). A failure of kind kIo
 // means it could not be read; kInvalidArgument, that it is not a checkpoint.
-Result<Checkpoint> load_checkpoint(std::string_view path) {
-  auto text = platform::read_small_file(path, kMaxCheckpointLength);
-  if (!text) return fail(std::move(text).error());
-  if (text->size() > kMaxCheckpointLength) {
-    return fail(Failure::invalid_argument("longer than " + std::to_string(kMaxCheckpointLength) +
-                                          " bytes"));
-  }
-  return parse_checkpoint(*text);
-}
+Result<Checkpoint> load_checkpoint(std::string_view path) { return load_any_checkpoint(path); }
 
 // One command on its way. It outlives an exception thrown while it runs, so
 // that run() can report an exception during the audit as the audit's outcome.
@@ -216,7 +235,11 @@ class Session {
   const Invocation& inv_;
   const Io& io_;
   const Printer print_;
+  int report_input_error(std::string_view text) const;
+  int check_signature() const;
+
   std::optional<Checkpoint> since_;  // the checkpoint the audit starts from
+  std::optional<SignerKey> key_;     // checkpoint --key
   bool auditing_ = false;
 };
 
@@ -257,12 +280,17 @@ int Session::report_audit(const Audit& audit) const {
                              : audit_text(inv_.file, audit, since_));
         return kExitIntact;
       }
-      const Checkpoint made = checkpoint_of(audit.chain);
+      Checkpoint made = checkpoint_of(audit.chain);
+      auto tree_note = make_checkpoint_note(audit, made, inv_.origin, key_);
+      if (!tree_note) {
+        return report_input_error(display(inv_.file) + ": " + tree_note.error().message());
+      }
+      made.note = std::move(*tree_note);
       if (inv_.json) {
         print_.out(audit_json(command, inv_.file, audit, since_, made));
         return kExitIntact;
       }
-      print_.out(format_checkpoint(made) + "\n");
+      print_.out(made.note->text);
       if (const std::string note = checkpoint_note(inv_.file, audit, made); !note.empty()) {
         print_.err(note);
       }
@@ -308,6 +336,23 @@ int Session::run_audit() {
     }
     since_ = std::move(*cp);
     options.since = since_;
+    if (!since_->note) {
+      if (inv_.command == Command::kCheckpoint) {
+        return report_input_error(display(*inv_.since) +
+                                  ": a checkpoint line of the earlier form cannot be extended; "
+                                  "make a checkpoint without --since");
+      }
+      if (!inv_.json) print_.err(line_form_notice(*inv_.since));
+    }
+    if (inv_.pub) {
+      if (const int status = check_signature(); status != kExitIntact) return status;
+    }
+  }
+  options.tree = inv_.command == Command::kCheckpoint;
+  if (inv_.key) {
+    auto key = load_signer(*inv_.key);
+    if (!key) return report_input_error(input_error_text("signer key", *inv_.key, key.error()));
+    key_ = std::move(*key);
   }
   if (io_.err_is_terminal && !inv_.quiet) {
     options.progress = [err = io_.err, label = progress_label(inv_.file)](
@@ -319,6 +364,28 @@ int Session::run_audit() {
   const Audit audit = audit_ledger(inv_.file, options);
   auditing_ = false;
   return report_audit(audit);
+}
+
+int Session::report_input_error(std::string_view text) const {
+  if (inv_.json) {
+    print_.out(input_error_json(command_name(), inv_.file, text));
+  } else {
+    print_.err(text);
+  }
+  return kExitError;
+}
+
+int Session::check_signature() const {
+  auto key = load_verifier(*inv_.pub);
+  if (!key) return report_input_error(input_error_text("verifier key", *inv_.pub, key.error()));
+  const SignatureCheck check =
+      since_->note ? check_note_signature(*since_->note, *key) : SignatureCheck::kMissing;
+  if (check == SignatureCheck::kValid) return kExitIntact;
+  const bool missing = check == SignatureCheck::kMissing;
+  const std::string name = format_verifier(*key);
+  print_.out(inv_.json ? signature_json(command_name(), inv_.file, *inv_.since, name, missing)
+                       : signature_text(*inv_.since, name, missing));
+  return kExitBroken;
 }
 
 int Session::run_head() const {
@@ -347,6 +414,7 @@ int Session::run_head() const {
 // memory, a thread that could not be started); failures are values.
 int run(std::span<const std::string_view> args, const Io& io) {
   try {
+    if (const auto status = run_tlog_command(args, io)) return *status;
     const auto inv = parse_args(args);
     if (!inv) {
       std::fprintf(io.err, "%s: %s\n", kProgram.data(), usage_error_text(inv.error()).c_str());

@@ -57,6 +57,15 @@ std::string audit_error_text(std::string_view file, const Audit& audit,
 // whatever follows the last line feed); empty otherwise.
 std::string checkpoint_note(std::string_view file, const Audit& audit, const Checkpoint& made);
 
+// The note that a --since checkpoint at `path` is a line of the earlier form.
+std::string line_form_notice(std::string_view path);
+
+// The --since checkpoint at `path` holds no signature (`missing`) or no valid
+// signature by the verifier key named `key`.
+std::string signature_text(std::string_view path, std::string_view key, bool missing);
+std::string signature_json(std::string_view command, std::string_view file, std::string_view path,
+                           std::string_view key, bool missing);
+
 // A --since checkpoint at `path` that cannot be used: `failure` of kind kIo
 // when it cannot be read, otherwise it is malformed. The JSON form names the
 // ledger `file` the command was given.

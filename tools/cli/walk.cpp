@@ -37,6 +37,7 @@ struct Segment {
   std::string head_before_last;  // prev_hash of `last`, when its line has no line feed
   std::optional<Break> brk;
   std::optional<Failure> failure;
+  LeafRun leaves;  // the leaf hashes of its entry lines, unless streamed to RangePlan::tree
 };
 
 struct RangePlan {
@@ -46,6 +47,8 @@ struct RangePlan {
   const std::string* link;  // the link into the range; null when checked at the seam
   std::uint64_t end = RangeReader::kNoLimit;  // no byte here or later is read
   std::uint64_t max_entries = std::numeric_limits<std::uint64_t>::max();  // stop after so many
+  bool leaves = false;          // hash the entry lines that pass and end with a line feed
+  TreeBuilder* tree = nullptr;  // into this tree, when the range's place in it is known
 };
 
 Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& entry) {
@@ -65,6 +68,8 @@ ChainCheck range_check(const RangePlan& plan) {
 
 void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkControl& control) {
   ChainCheck chain = range_check(plan);
+  std::optional<Hasher> hasher;
+  if (plan.leaves) hasher.emplace();
   std::uint64_t reported = reader.position();
   for (;;) {
     auto status = reader.next();
@@ -137,6 +142,14 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkCo
     // Only the file's last line can lack its line feed; a checkpoint stops
     // before such an entry, at the head before it.
     if (!mark.terminated) seg.head_before_last = entry.prev_hash;
+    if (hasher && mark.terminated) {
+      const Hash leaf = hasher->leaf(line);
+      if (plan.tree != nullptr) {
+        plan.tree->add_leaf(leaf);
+      } else {
+        seg.leaves.leaves.push_back(leaf);
+      }
+    }
     if (seg.entries == plan.max_entries) break;
   }
   if (seg.entries > 0) seg.head = chain.link();
@@ -195,6 +208,7 @@ bool fold(WalkOutcome& out, Segment& seg, bool link_at_seam) {
     chain.lines = b.line - 1;
     chain.end = b.offset;
     out.brk = std::move(b);
+    seg.leaves.leaves.clear();  // none of the range's entries joins the chain
     return false;
   }
   if (seg.entries > 0) {
@@ -248,8 +262,11 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
                   .limit = k + 1 < ranges ? start + span * (k + 1) / ranges : RangeReader::kNoLimit,
                   .align = k > 0,
                   .link = k == 0 ? &out.chain.head : nullptr,
-                  .end = options.end};
+                  .end = options.end,
+                  .leaves = options.tree,
+                  .tree = options.tree && ranges == 1 ? &out.tree : nullptr};
   }
+  if (options.tree && options.tree_watch) out.tree.watch(*options.tree_watch);
   std::vector<Segment> segments(ranges);
   if (ranges == 1) {
     segments[0] = walk_range(file, plans[0], options.buffer_size, control);
@@ -267,8 +284,12 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
     for (std::size_t t = 0; t < std::min<std::size_t>(jobs, ranges); ++t)
       threads.emplace_back(work);
   }
-  for (std::size_t k = 0; k < ranges; ++k) {
-    if (!fold(out, segments[k], k > 0)) break;
+  std::size_t folded = 0;
+  while (folded < ranges && fold(out, segments[folded], folded > 0)) ++folded;
+  if (options.tree && ranges > 1) {
+    std::vector<LeafRun> runs;
+    for (std::size_t k = 0; k <= folded && k < ranges; ++k) runs.push_back(std::move(segments[k].leaves));
+    add_runs(out.tree, runs, jobs);
   }
   return out;
 }

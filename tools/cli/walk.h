@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/merkle.h"
 #include "cli/range_reader.h"
 #include "ledger/failure.h"
 #include "ledger/parser.h"
@@ -40,6 +41,7 @@ enum class BreakKind : std::uint8_t {
   kRolledBack,      // the file no longer holds a checkpoint's last entry where it stood
   kTornTail,        // the last line has no line feed and is not a whole entry
   kBadTimestamp,    // an entry's timestamp is not in the writer's form
+  kRewritten,       // the entry lines below a checkpoint note no longer give its root
   kCount_,          // number of kinds; not a kind
 };
 
@@ -69,6 +71,10 @@ struct Break {
                               // kRolledBack: the checkpoint's head
   std::uint64_t covered = 0;  // kTruncated, kRolledBack: the checkpoint's byte length
   RollbackReason rollback = RollbackReason::kNoLineEnd;  // kRolledBack
+  // kTruncated below a checkpoint note: `offset` is the number of entry lines
+  // the file holds, `covered` the note's tree size. kRewritten: `covered` is
+  // the tree size, `expected` the note's root and `signature` the file's (base64).
+  bool tree = false;
 
   static Break at(BreakKind kind, std::uint64_t line, std::uint64_t offset) {
     Break b;
@@ -111,6 +117,9 @@ struct WalkOutcome {
   Chain chain;                     // what passed before the walk ended
   std::optional<Break> brk;        // the first failing line, if any
   std::optional<Failure> failure;  // a read error or an internal fault: nothing proven past `chain`
+  // With WalkOptions::tree: the Merkle tree (merkle.h) of the entry lines that
+  // passed and end with a line feed.
+  TreeBuilder tree;
 };
 
 // Shared by the threads of one walk.
@@ -128,6 +137,11 @@ struct WalkOptions {
   // No byte at or past this offset is read: the walk takes the file to end
   // here. Without it the walk reads on to wherever the file ends as it reads.
   std::uint64_t end = RangeReader::kNoLimit;
+  // Hash the entry lines that pass and end with a line feed into
+  // WalkOutcome::tree, keeping the root at `tree_watch` leaves. Only for a walk
+  // from the start of the file.
+  bool tree = false;
+  std::optional<std::uint64_t> tree_watch;
 };
 
 // Walks `file` from byte `chain.end` (a line start) to its end, or to
