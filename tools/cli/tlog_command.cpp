@@ -59,7 +59,11 @@ struct Args {
   bool help = false;
 };
 
-std::string shown(std::string_view text) { return display(text); }
+// A word of the command line in a message: quoted, and escaped when not plain.
+std::string shown(std::string_view text) {
+  const std::string plain = display(text);
+  return plain == text ? "'" + plain + "'" : plain;
+}
 
 std::unexpected<Failure> usage(std::string problem) {
   return fail(Failure::invalid_argument(std::move(problem)));
@@ -248,7 +252,8 @@ int Runner::check_proof(const Args& a) const {
   if (a.positional.size() != 1) {
     return usage_error(Failure::invalid_argument("expected one PROOF, found " + std::to_string(a.positional.size())));
   }
-  if (from != nullptr && *from == "-" && *checkpoint == "-") {
+  const auto from_stdin = [](const std::string* p) { return p != nullptr && *p == "-"; };
+  if (from_stdin(&a.positional[0]) + from_stdin(checkpoint) + from_stdin(from) + from_stdin(pub) > 1) {
     return usage_error(Failure::invalid_argument("only one input can be read from stdin"));
   }
   const std::string& proof_path = a.positional[0];

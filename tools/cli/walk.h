@@ -141,7 +141,7 @@ struct WalkOptions {
   // WalkOutcome::tree, keeping the root at `tree_watch` leaves. Only for a walk
   // from the start of the file.
   bool tree = false;
-  std::optional<std::uint64_t> tree_watch;
+  std::optional<std::uint64_t> tree_watch = std::nullopt;
 };
 
 // Walks `file` from byte `chain.end` (a line start) to its end, or to

@@ -3,10 +3,11 @@
 // (signed notes, Ed25519 keys) and golang.org/x/mod/sumdb/tlog (RFC 6962 trees
 // and proofs).
 //
-//	go run tlog_interop.go QUORVEL_LEDGER LEDGER SCRATCH_DIR
+//	go run tlog_interop.go QUORVEL_LEDGER LEDGER WORK_DIR
 //
 // LEDGER is an intact ledger; its every prefix of entry lines is checkpointed
-// and compared. Exits 0 when everything agrees, 1 with the disagreements.
+// and compared. The files of the run go to a new directory in WORK_DIR,
+// removed at the end. Exits 0 when everything agrees, 1 with the disagreements.
 package main
 
 import (
@@ -119,13 +120,20 @@ func encode(hs []tlog.Hash) []string {
 
 func main() {
 	if len(os.Args) != 4 {
-		fmt.Fprintln(os.Stderr, "usage: go run tlog_interop.go QUORVEL_LEDGER LEDGER SCRATCH_DIR")
+		fmt.Fprintln(os.Stderr, "usage: go run tlog_interop.go QUORVEL_LEDGER LEDGER WORK_DIR")
 		os.Exit(2)
 	}
-	tool, scratch = os.Args[1], os.Args[3]
+	tool = os.Args[1]
 	data, err := os.ReadFile(os.Args[2])
 	must(err)
+	scratch, err = os.MkdirTemp(os.Args[3], "tlog-interop-")
+	must(err)
+	code := check(data)
+	os.RemoveAll(scratch)
+	os.Exit(code)
+}
 
+func check(data []byte) int {
 	// The leaves: the entry lines, blank lines left out.
 	lines := strings.SplitAfter(string(data), "\n")
 	var leaves []string     // entry lines, without line feeds
@@ -175,7 +183,7 @@ func main() {
 	must(err)
 	goVerifier, err := note.NewVerifier(goVkey)
 	must(err)
-	goKey, goPub := write("go.key", goSkey+"\n"), write("go.pub", goVkey+"\n")
+	goPub := write("go.pub", goVkey+"\n")
 
 	// Every prefix: the root, the signatures, and proofs.
 	checkpoints := make([]string, len(prefixes))
@@ -224,7 +232,6 @@ func main() {
 			failf("note.Open of its own note: %v", err)
 		}
 	}
-	_ = goKey
 
 	for n := 1; n < len(prefixes); n++ {
 		if checkpoints[n] == "" {
@@ -278,7 +285,8 @@ func main() {
 	}
 	if failures > 0 {
 		fmt.Printf("%d disagreements with golang.org/x/mod/sumdb\n", failures)
-		os.Exit(1)
+		return 1
 	}
 	fmt.Printf("%d checkpoints agree with golang.org/x/mod/sumdb (notes, keys, roots, proofs)\n", len(prefixes))
+	return 0
 }
