@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <bit>
+#include <cstring>
 #include <new>
 #include <thread>
 
@@ -15,10 +16,6 @@ const EVP_MD* sha256() {
   // Fetched once: an implicit fetch on every digest costs a lookup each time.
   static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
   return md;
-}
-
-std::string_view bytes_of(const Hash& hash) {
-  return {reinterpret_cast<const char*>(hash.data()), hash.size()};
 }
 
 // The largest power of two below n (n >= 2): where RFC 6962 splits a tree.
@@ -89,18 +86,27 @@ void subproof(Hasher& hasher, std::span<const Hash> leaves, std::uint64_t m, boo
 
 }  // namespace
 
-Hasher::Hasher() : ctx_(EVP_MD_CTX_new()) {
-  if (!ctx_ || sha256() == nullptr) throw std::bad_alloc();
+Hasher::Hasher()
+    : ctx_(EVP_MD_CTX_new()), leaf_(EVP_MD_CTX_new()), node_(EVP_MD_CTX_new()), plain_(EVP_MD_CTX_new()) {
+  if (!ctx_ || !leaf_ || !node_ || !plain_ || sha256() == nullptr ||
+      EVP_DigestInit_ex2(leaf_.get(), sha256(), nullptr) != 1 ||
+      EVP_DigestUpdate(leaf_.get(), &kLeafPrefix, 1) != 1 ||
+      EVP_DigestInit_ex2(node_.get(), sha256(), nullptr) != 1 ||
+      EVP_DigestUpdate(node_.get(), &kNodePrefix, 1) != 1 ||
+      EVP_DigestInit_ex2(plain_.get(), sha256(), nullptr) != 1) {
+    throw std::bad_alloc();
+  }
 }
 
-Hash Hasher::finish(const unsigned char* prefix, std::string_view a, std::string_view b) {
+Hash Hasher::finish(const Context& start, std::string_view a, std::string_view b) {
+  // Each hash starts from a copy of a context that has taken its prefix
+  // already: cheaper than initialising one (which frees and makes the
+  // provider's state anew), and the prefix costs no update of its own.
   Hash out{};
   unsigned int length = 0;
   EVP_MD_CTX* ctx = ctx_.get();
   // SHA-256 fails only when OpenSSL cannot allocate.
-  if (EVP_DigestInit_ex2(ctx, sha256(), nullptr) != 1 ||
-      (prefix != nullptr && EVP_DigestUpdate(ctx, prefix, 1) != 1) ||
-      EVP_DigestUpdate(ctx, a.data(), a.size()) != 1 ||
+  if (EVP_MD_CTX_copy_ex(ctx, start.get()) != 1 || EVP_DigestUpdate(ctx, a.data(), a.size()) != 1 ||
       (!b.empty() && EVP_DigestUpdate(ctx, b.data(), b.size()) != 1) ||
       EVP_DigestFinal_ex(ctx, out.data(), &length) != 1) {
     throw std::bad_alloc();
@@ -108,11 +114,15 @@ Hash Hasher::finish(const unsigned char* prefix, std::string_view a, std::string
   return out;
 }
 
-Hash Hasher::leaf(std::string_view line) { return finish(&kLeafPrefix, line); }
+Hash Hasher::leaf(std::string_view line) { return finish(leaf_, line); }
 Hash Hasher::node(const Hash& left, const Hash& right) {
-  return finish(&kNodePrefix, bytes_of(left), bytes_of(right));
+  // One update of both halves: each update through EVP pays its own dispatch.
+  std::array<std::uint8_t, 64> both;
+  std::memcpy(both.data(), left.data(), left.size());
+  std::memcpy(both.data() + left.size(), right.data(), right.size());
+  return finish(node_, {reinterpret_cast<const char*>(both.data()), both.size()});
 }
-Hash Hasher::of(std::string_view bytes) { return finish(nullptr, bytes); }
+Hash Hasher::of(std::string_view bytes) { return finish(plain_, bytes); }
 
 Hash leaf_hash(std::string_view line) { return Hasher().leaf(line); }
 Hash node_hash(const Hash& left, const Hash& right) { return Hasher().node(left, right); }

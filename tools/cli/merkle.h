@@ -33,12 +33,17 @@ class Hasher {
   Hash of(std::string_view bytes);
 
  private:
-  Hash finish(const unsigned char* prefix, std::string_view a, std::string_view b = {});
-
   struct Free {
     void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
   };
-  std::unique_ptr<EVP_MD_CTX, Free> ctx_;
+  using Context = std::unique_ptr<EVP_MD_CTX, Free>;
+
+  Hash finish(const Context& start, std::string_view a, std::string_view b = {});
+
+  Context ctx_;    // the hash being computed
+  Context leaf_;   // SHA-256 that has taken the leaf prefix 0x00
+  Context node_;   // SHA-256 that has taken the node prefix 0x01
+  Context plain_;  // SHA-256 that has taken nothing
 };
 
 Hash leaf_hash(std::string_view line);
