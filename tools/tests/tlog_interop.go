@@ -183,7 +183,7 @@ func check(data []byte) int {
 	must(err)
 	goVerifier, err := note.NewVerifier(goVkey)
 	must(err)
-	goPub := write("go.pub", goVkey+"\n")
+	goKey, goPub := write("go.key", goSkey+"\n"), write("go.pub", goVkey+"\n")
 
 	// Every prefix: the root, the signatures, and proofs.
 	checkpoints := make([]string, len(prefixes))
@@ -228,8 +228,12 @@ func check(data []byte) int {
 		if _, code := run("verify", "--since", goCp, "--pub", toolPub, ledger); code != 1 {
 			failf("verify --since with another key's signature (%d entries): exit %d, want 1", n, code)
 		}
-		if _, err := note.Open(goSigned, note.VerifierList(goVerifier)); err != nil {
-			failf("note.Open of its own note: %v", err)
+		// A key made by note.GenerateKey signs with the tool.
+		args[2] = goKey
+		if signed, code := run(append(args, ledger)...); code != 0 {
+			failf("checkpoint --key with a key of note.GenerateKey (%d entries): exit %d", n, code)
+		} else if opened, err := note.Open([]byte(signed), note.VerifierList(goVerifier)); err != nil || opened.Text != string(goSigned[:len(opened.Text)]) {
+			failf("note.Open of a checkpoint signed with a key of note.GenerateKey (%d entries): %v", n, err)
 		}
 	}
 
