@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "cli/encoding.h"
+#include "cli/proof.h"
 #include "cli/range_reader.h"
 #include "ledger/platform.h"
 
@@ -144,6 +145,39 @@ bool resume_from(const platform::File& file, const Checkpoint& cp, std::uint64_t
   return same_ledger(file, cp, end, audit) && holds_checkpoint_entry(file, cp, audit, search_from);
 }
 
+// The entry lines below a checkpoint note need no chain check when their tree
+// gives the note's root: they are the bytes that were checked when it was
+// made. Reads only them (as leaves) and the note's first and last entry, and
+// sets the chain up to continue from the last. Returns false when they do not
+// give the root (or cannot be read): the whole file is then walked, which
+// finds and names what differs.
+bool holds_note(const platform::File& file, const Checkpoint& cp, std::uint64_t end,
+                unsigned jobs, Audit& audit, LinePosition& search_from) {
+  const TreeNote& note = *cp.note;
+  if (note.size == 0) return false;
+  const auto prefix = scan_leaf_prefix(file, note.size, end, jobs);
+  if (!prefix || prefix->found < note.size || prefix->root != note.root) return false;
+  const auto entry_at = [&file](std::uint64_t offset) -> std::optional<LogEntry> {
+    auto check = check_line(file, offset);
+    if (!check || check->status != LineStatus::kLine || check->blank || check->parse_failure) {
+      return std::nullopt;
+    }
+    return std::move(check->entry);
+  };
+  const auto first = entry_at(prefix->first_offset);
+  const auto last = entry_at(prefix->last_offset);
+  if (!first || !last || (!cp.first.empty() && first->signature != cp.first)) return false;
+  Chain& chain = audit.chain;
+  chain.lines = prefix->last_line;
+  chain.entries = note.size;
+  chain.end = prefix->last_end;
+  chain.head = last->signature;
+  chain.first = first->signature;
+  chain.last = EntryMark{prefix->last_line, prefix->last_offset, prefix->last_end, last->index, true};
+  search_from = LinePosition{prefix->last_offset, prefix->last_line};
+  return true;
+}
+
 // Compares the walk with a checkpoint note. Returns false when the audit ends here.
 bool matches_note(const Checkpoint& cp, const WalkOutcome& out, Audit& audit) {
   const TreeNote& note = *cp.note;
@@ -234,7 +268,11 @@ void audit_file(const platform::File& file, const AuditOptions& options, Audit& 
       !resume_from(file, *options.since, end, audit, search_from)) {
     return;
   }
-  if (options.tree || note_since) {
+  // Verifying since a note, the lines below it are only hashed when they give
+  // its root; making a checkpoint, every line is walked into the tree.
+  const bool below_hashed = note_since && !options.tree &&
+                            holds_note(file, *options.since, end, options.walk.jobs, audit, search_from);
+  if (options.tree || (note_since && !below_hashed)) {
     walk_options.walk.tree = true;
     if (note_since) walk_options.walk.tree_watch = options.since->note->size;
   }
@@ -245,7 +283,7 @@ void audit_file(const platform::File& file, const AuditOptions& options, Audit& 
     audit.tree_size = out.tree.size();
     audit.tree_root = out.tree.root();
   }
-  if (note_since && !matches_note(*options.since, out, audit)) return;
+  if (note_since && !below_hashed && !matches_note(*options.since, out, audit)) return;
   if (out.failure) {
     set_failure(audit, *out.failure);
   } else if (out.brk) {

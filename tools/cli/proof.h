@@ -64,4 +64,19 @@ struct FileLeaves {
 Result<FileLeaves> read_leaves(const platform::File& file, std::uint64_t count,
                                std::optional<std::uint64_t> keep);
 
+// The tree of the first `count` entry lines of a file (as read_leaves takes
+// them), read on up to `jobs` threads, reading no byte at or past `end`.
+struct LeafPrefix {
+  std::uint64_t found = 0;  // entry lines found, at most `count`
+  Hash root{};              // the root of the tree of the `found` lines
+  // Where the first and the last of them stand, when found > 0.
+  std::uint64_t first_offset = 0;
+  std::uint64_t last_offset = 0;
+  std::uint64_t last_end = 0;   // just past its line feed
+  std::uint64_t last_line = 0;  // its 1-based line number
+};
+Result<LeafPrefix> scan_leaf_prefix(const platform::File& file, std::uint64_t count,
+                                    std::uint64_t end, unsigned jobs,
+                                    std::uint64_t min_range_bytes = 4 << 20);
+
 }  // namespace ledger::cli

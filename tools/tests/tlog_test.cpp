@@ -8,6 +8,7 @@
 #include "cli/encoding.h"
 #include "cli/merkle.h"
 #include "cli/note.h"
+#include "cli/proof.h"
 #include "cli/signing.h"
 #include "cli/walk.h"
 #include "ledger/platform.h"
@@ -148,6 +149,43 @@ TEST_F(TreeWalkTest, EveryNumberOfRangesGivesTheSameTree) {
           EXPECT_EQ(*out.tree.watched_root(), tree_root(std::span(leaves).first(watch)));
         }
       }
+    }
+  }
+}
+
+// The entry lines below a note, hashed without the chain walk: the same tree,
+// and the same place of its last line, for every number of ranges.
+TEST_F(TreeWalkTest, APrefixOfEntryLinesScannedInRanges) {
+  testing::Lines lines = testing::chain_lines(60);
+  lines.insert(lines.begin() + 20, "");
+  lines.insert(lines.begin() + 45, "  ");
+  std::vector<Hash> leaves;
+  std::vector<std::uint64_t> offsets, ends, numbers;
+  std::uint64_t at = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].find_first_not_of(' ') != std::string::npos) {
+      leaves.push_back(leaf_hash(lines[i]));
+      offsets.push_back(at);
+      ends.push_back(at + lines[i].size() + 1);
+      numbers.push_back(i + 1);
+    }
+    at += lines[i].size() + 1;
+  }
+  const std::string file = write("ledger.jsonl", testing::join(lines) + "{\"unfinished");
+  auto handle = platform::open_regular_for_read(file);
+  ASSERT_TRUE(handle);
+  for (unsigned jobs = 1; jobs <= 4; ++jobs) {
+    for (const std::uint64_t count : {1u, 20u, 21u, 44u, 59u, 60u, 61u}) {
+      SCOPED_TRACE("jobs " + std::to_string(jobs) + ", count " + std::to_string(count));
+      const auto prefix = scan_leaf_prefix(*handle, count, RangeReader::kNoLimit, jobs, 300);
+      ASSERT_TRUE(prefix);
+      const std::uint64_t found = std::min<std::uint64_t>(count, leaves.size());
+      EXPECT_EQ(prefix->found, found);
+      EXPECT_EQ(prefix->root, tree_root(std::span(leaves).first(found)));
+      EXPECT_EQ(prefix->first_offset, 0u);
+      EXPECT_EQ(prefix->last_offset, offsets[found - 1]);
+      EXPECT_EQ(prefix->last_end, ends[found - 1]);
+      EXPECT_EQ(prefix->last_line, numbers[found - 1]);
     }
   }
 }
