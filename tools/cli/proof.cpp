@@ -168,7 +168,9 @@ class ProofReader {
 struct ScanRange {
   std::uint64_t start = 0;  // a raw offset; the range starts at the next line start
   std::uint64_t limit = 0;  // lines starting here or later belong to the next range
-  LeafRun run;              // leaf hashes of its entry lines, at most the scan's count
+  LeafRun run;              // leaf hashes of its entry lines, at most the scan's count,
+  TreeBuilder* tree = nullptr;  // or added to this tree, when the range starts the file
+  std::uint64_t leaves = 0;  // entry lines found
   std::uint64_t lines = 0;  // lines read, up to the last leaf when it stopped there
   std::uint64_t first_offset = 0;
   std::uint64_t last_offset = 0;
@@ -191,7 +193,7 @@ void scan_range(const platform::File& file, std::uint64_t end, std::uint64_t sto
     }
     Hasher hasher;
     RangeReader reader(file, start, range.limit, RangeReader::kDefaultBufferSize, end);
-    while (range.run.leaves.size() < stop) {
+    while (range.leaves < stop) {
       auto status = reader.next();
       if (!status) {
         range.failure = std::move(status).error();
@@ -201,10 +203,15 @@ void scan_range(const platform::File& file, std::uint64_t end, std::uint64_t sto
       ++range.lines;
       const std::string_view line = reader.line();
       if (*status == LineStatus::kLine && is_blank_line(line)) continue;
-      if (range.run.leaves.empty()) range.first_offset = reader.line_offset();
+      if (range.leaves == 0) range.first_offset = reader.line_offset();
       range.last_offset = reader.line_offset();
       range.last_end = reader.position();
-      range.run.leaves.push_back(hasher.leaf(line));
+      ++range.leaves;
+      if (range.tree != nullptr) {
+        range.tree->add_leaf(hasher.leaf(line));
+      } else {
+        range.run.leaves.push_back(hasher.leaf(line));
+      }
     }
   } catch (const std::bad_alloc&) {
     range.failure = Failure::internal("out of memory");
@@ -225,6 +232,9 @@ Result<LeafPrefix> scan_leaf_prefix(const platform::File& file, std::uint64_t co
   const auto count_of_ranges =
       static_cast<std::size_t>(std::min<std::uint64_t>(jobs <= 1 ? 1 : jobs * 8, by_size));
   std::vector<ScanRange> ranges(count_of_ranges);
+  // One range streams into the tree: a few hundred bytes for any count.
+  TreeBuilder tree;
+  if (ranges.size() == 1) ranges[0].tree = &tree;
   for (std::size_t k = 0; k < ranges.size(); ++k) {
     ranges[k].start = span * k / ranges.size();
     ranges[k].limit = k + 1 < ranges.size() ? span * (k + 1) / ranges.size() : RangeReader::kNoLimit;
@@ -237,7 +247,7 @@ Result<LeafPrefix> scan_leaf_prefix(const platform::File& file, std::uint64_t co
     for (std::size_t k = next++; k < ranges.size(); k = next++) {
       if (done_leaves.load() >= count) continue;
       scan_range(file, end, count, ranges[k]);
-      done_leaves += ranges[k].run.leaves.size();
+      done_leaves += ranges[k].leaves;
     }
   };
   if (ranges.size() == 1) {
@@ -253,13 +263,13 @@ Result<LeafPrefix> scan_leaf_prefix(const platform::File& file, std::uint64_t co
   for (std::size_t k = 0; k < ranges.size() && out.found < count; ++k) {
     ScanRange& range = ranges[k];
     if (range.failure) return fail(std::move(*range.failure));
-    if (range.run.leaves.empty()) {
+    if (range.leaves == 0) {
       lines_before += range.lines;
       continue;
     }
     if (out.found == 0) out.first_offset = range.first_offset;
     const std::uint64_t wanted = count - out.found;
-    if (range.run.leaves.size() > wanted) {
+    if (range.leaves > wanted) {
       // The prefix ends inside this range: scan it again up to its last leaf.
       ScanRange again;
       again.start = range.start;
@@ -268,14 +278,13 @@ Result<LeafPrefix> scan_leaf_prefix(const platform::File& file, std::uint64_t co
       if (again.failure) return fail(std::move(*again.failure));
       range = std::move(again);
     }
-    out.found += range.run.leaves.size();
+    out.found += range.leaves;
     out.last_offset = range.last_offset;
     out.last_end = range.last_end;
     out.last_line = lines_before + range.lines;
     lines_before += range.lines;
     runs.push_back(std::move(range.run));
   }
-  TreeBuilder tree;
   add_runs(tree, runs, jobs);
   out.root = tree.root();
   return out;
