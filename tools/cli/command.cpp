@@ -231,13 +231,14 @@ class Session {
   int run_audit();
   int report_audit(const Audit& audit) const;
   int run_head() const;
+  // An input other than the ledger that cannot be used: nothing proven.
+  int report_input_error(std::string_view text) const;
+  // Checks the --since checkpoint's signature by the --pub key: kExitIntact when valid.
+  int check_signature() const;
 
   const Invocation& inv_;
   const Io& io_;
   const Printer print_;
-  int report_input_error(std::string_view text) const;
-  int check_signature() const;
-
   std::optional<Checkpoint> since_;  // the checkpoint the audit starts from
   std::optional<SignerKey> key_;     // checkpoint --key
   bool auditing_ = false;
