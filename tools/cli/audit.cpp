@@ -152,10 +152,10 @@ bool resume_from(const platform::File& file, const Checkpoint& cp, std::uint64_t
 // give the root (or cannot be read): the whole file is then walked, which
 // finds and names what differs.
 bool holds_note(const platform::File& file, const Checkpoint& cp, std::uint64_t end,
-                unsigned jobs, Audit& audit, LinePosition& search_from) {
+                unsigned jobs, Audit& audit, LinePosition& search_from, TreeBuilder& tree) {
   const TreeNote& note = *cp.note;
   if (note.size == 0) return false;
-  const auto prefix = scan_leaf_prefix(file, note.size, end, jobs);
+  auto prefix = scan_leaf_prefix(file, note.size, end, jobs);
   if (!prefix || prefix->found < note.size || prefix->root != note.root) return false;
   const auto entry_at = [&file](std::uint64_t offset) -> std::optional<LogEntry> {
     auto check = check_line(file, offset);
@@ -175,6 +175,7 @@ bool holds_note(const platform::File& file, const Checkpoint& cp, std::uint64_t 
   chain.first = first->signature;
   chain.last = EntryMark{prefix->last_line, prefix->last_offset, prefix->last_end, last->index, true};
   search_from = LinePosition{prefix->last_offset, prefix->last_line};
+  tree = std::move(prefix->tree);
   return true;
 }
 
@@ -268,13 +269,16 @@ void audit_file(const platform::File& file, const AuditOptions& options, Audit& 
       !resume_from(file, *options.since, end, audit, search_from)) {
     return;
   }
-  // Verifying since a note, the lines below it are only hashed when they give
-  // its root; making a checkpoint, every line is walked into the tree.
-  const bool below_hashed = note_since && !options.tree &&
-                            holds_note(file, *options.since, end, options.walk.jobs, audit, search_from);
+  // Since a note, the lines below it are only hashed when they give its root
+  // (a new checkpoint's tree goes on from theirs); otherwise every line is
+  // walked, into the tree.
+  TreeBuilder below;
+  const bool below_hashed = note_since && holds_note(file, *options.since, end, options.walk.jobs,
+                                                     audit, search_from, below);
   if (options.tree || (note_since && !below_hashed)) {
     walk_options.walk.tree = true;
-    if (note_since) walk_options.walk.tree_watch = options.since->note->size;
+    if (below_hashed) walk_options.walk.tree_base = &below;
+    if (note_since && !below_hashed) walk_options.walk.tree_watch = options.since->note->size;
   }
   WalkOutcome out =
       run_walk(file, std::move(audit.chain), walk_options, std::min(audit.bytes, end));

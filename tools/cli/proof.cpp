@@ -287,6 +287,7 @@ Result<LeafPrefix> scan_leaf_prefix(const platform::File& file, std::uint64_t co
   }
   add_runs(tree, runs, jobs);
   out.root = tree.root();
+  out.tree = std::move(tree);
   return out;
 }
 

@@ -74,6 +74,7 @@ struct LeafPrefix {
   std::uint64_t last_offset = 0;
   std::uint64_t last_end = 0;   // just past its line feed
   std::uint64_t last_line = 0;  // its 1-based line number
+  TreeBuilder tree;             // the tree itself, to add more leaves to
 };
 Result<LeafPrefix> scan_leaf_prefix(const platform::File& file, std::uint64_t count,
                                     std::uint64_t end, unsigned jobs,

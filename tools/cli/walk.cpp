@@ -266,6 +266,7 @@ WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions
                   .leaves = options.tree,
                   .tree = options.tree && ranges == 1 ? &out.tree : nullptr};
   }
+  if (options.tree && options.tree_base != nullptr) out.tree = std::move(*options.tree_base);
   if (options.tree && options.tree_watch) out.tree.watch(*options.tree_watch);
   std::vector<Segment> segments(ranges);
   if (ranges == 1) {

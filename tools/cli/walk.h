@@ -142,6 +142,9 @@ struct WalkOptions {
   // from the start of the file.
   bool tree = false;
   std::optional<std::uint64_t> tree_watch = std::nullopt;
+  // With `tree`: the tree of the entry lines before the walk's start, which
+  // the walk takes over and extends (the walk then need not start the file).
+  TreeBuilder* tree_base = nullptr;
 };
 
 // Walks `file` from byte `chain.end` (a line start) to its end, or to

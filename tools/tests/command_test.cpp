@@ -383,7 +383,10 @@ TEST_F(CommandTest, CheckpointAndVerifySince) {
                          "\n  checkpoint: its 2 entry lines give its root hash " + root + "\n");
   EXPECT_EQ(ran.err, "");
   // The origin stays as the ledger grows; --since on checkpoint checks the old one first.
-  EXPECT_EQ(run_cli({"checkpoint", "--since=" + cp, file}).out, run_cli({"checkpoint", file}).out);
+  for (const char* jobs : {"1", "2"}) {
+    EXPECT_EQ(run_cli({"checkpoint", "--jobs", jobs, "--since=" + cp, file}).out,
+              run_cli({"checkpoint", file}).out);
+  }
   EXPECT_EQ(run_cli({"checkpoint", "--origin", "example.com/books", file}).out.substr(0, 20),
             "example.com/books\n3\n");
 
