@@ -69,6 +69,10 @@ Result<void> write_all(const File& file, std::string_view data, std::size_t& wri
 // call neither blocks nor reads without end.
 Result<File> open_regular_for_read(std::string_view path);
 
+// Creates the file at `path` for writing; fails when anything exists there
+// (O_EXCL, no link followed). `owner_only`: mode 0600, else 0644 (less the umask).
+Result<File> create_new_file(std::string_view path, bool owner_only);
+
 // Reads up to `size` bytes; 0 means end of file. Interrupted reads are repeated.
 Result<std::size_t> read_some(const File& file, char* buffer, std::size_t size);
 

@@ -105,6 +105,15 @@ Result<void> write_all(const File& file, std::string_view data, std::size_t& wri
   return {};
 }
 
+Result<File> create_new_file(std::string_view path, bool owner_only) {
+  auto c_path = to_c_path(path);
+  if (!c_path) return fail(std::move(c_path).error());
+  const int fd = ::open(c_path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        owner_only ? 0600 : 0644);
+  if (fd < 0) return fail(error_from_errno(errno));
+  return File(fd);
+}
+
 Result<File> open_regular_for_read(std::string_view path) {
   auto c_path = to_c_path(path);
   if (!c_path) return fail(std::move(c_path).error());

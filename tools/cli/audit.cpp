@@ -7,6 +7,8 @@
 #include <thread>
 #include <utility>
 
+#include "cli/encoding.h"
+#include "cli/proof.h"
 #include "cli/range_reader.h"
 #include "ledger/platform.h"
 
@@ -143,6 +145,66 @@ bool resume_from(const platform::File& file, const Checkpoint& cp, std::uint64_t
   return same_ledger(file, cp, end, audit) && holds_checkpoint_entry(file, cp, audit, search_from);
 }
 
+// The entry lines below a checkpoint note need no chain check when their tree
+// gives the note's root: they are the bytes that were checked when it was
+// made. Reads only them (as leaves) and the note's first and last entry, and
+// sets the chain up to continue from the last. Returns false when they do not
+// give the root (or cannot be read): the whole file is then walked, which
+// finds and names what differs.
+bool holds_note(const platform::File& file, const Checkpoint& cp, std::uint64_t end,
+                unsigned jobs, Audit& audit, LinePosition& search_from, TreeBuilder& tree) {
+  const TreeNote& note = *cp.note;
+  if (note.size == 0) return false;
+  auto prefix = scan_leaf_prefix(file, note.size, end, jobs);
+  if (!prefix || prefix->found < note.size || prefix->root != note.root) return false;
+  const auto entry_at = [&file](std::uint64_t offset) -> std::optional<LogEntry> {
+    auto check = check_line(file, offset);
+    if (!check || check->status != LineStatus::kLine || check->blank || check->parse_failure) {
+      return std::nullopt;
+    }
+    return std::move(check->entry);
+  };
+  const auto first = entry_at(prefix->first_offset);
+  const auto last = entry_at(prefix->last_offset);
+  if (!first || !last || (!cp.first.empty() && first->signature != cp.first)) return false;
+  Chain& chain = audit.chain;
+  chain.lines = prefix->last_line;
+  chain.entries = note.size;
+  chain.end = prefix->last_end;
+  chain.head = last->signature;
+  chain.first = first->signature;
+  chain.last = EntryMark{prefix->last_line, prefix->last_offset, prefix->last_end, last->index, true};
+  search_from = LinePosition{prefix->last_offset, prefix->last_line};
+  tree = std::move(prefix->tree);
+  return true;
+}
+
+// Compares the walk with a checkpoint note. Returns false when the audit ends here.
+bool matches_note(const Checkpoint& cp, const WalkOutcome& out, Audit& audit) {
+  const TreeNote& note = *cp.note;
+  if (!cp.first.empty() && !audit.chain.first.empty() && audit.chain.first != cp.first) {
+    set_error(audit, ErrorKind::kOtherLedger, Failure::invalid_argument(audit.chain.first));
+    return false;
+  }
+  if (const auto& root = out.tree.watched_root()) {
+    if (*root == note.root) return true;
+    Break b = Break::at(BreakKind::kRewritten, 0, 0);
+    b.covered = note.size;
+    b.expected = base64_encode(note.root);
+    b.signature = base64_encode(*root);
+    set_break(audit, std::move(b));
+    return false;
+  }
+  // The walk stopped before the checkpoint's last entry line: its own break
+  // (or read error) is the verdict.
+  if (out.brk || out.failure) return true;
+  Break b = Break::at(BreakKind::kTruncated, 0, out.tree.size());
+  b.covered = note.size;
+  b.tree = true;
+  set_break(audit, std::move(b));
+  return false;
+}
+
 // Walks the ranges; with a progress callback, on threads of their own while
 // this one reports. An exception on those threads is carried over and
 // rethrown here, once the progress line is erased.
@@ -206,11 +268,26 @@ FileAudit::FileAudit(std::string_view path, const AuditOptions& options) : optio
     options_.walk.end = *end;
   }
   if (options.size_taken) options.size_taken();
-  if (options.since && !resume_from(*file_, *options.since, options_.walk.end, audit_, search_from_)) {
+  const std::uint64_t end = options_.walk.end;
+  const bool note_since = options.since && options.since->note;
+  if (options.since && !note_since && !resume_from(*file_, *options.since, end, audit_, search_from_)) {
     return;
+  }
+  // Since a note, the lines below it are only hashed when they give its root
+  // (a new checkpoint's tree goes on from theirs); otherwise every line is
+  // walked, into the tree, and the tree of the note's size compared with it.
+  TreeBuilder below;
+  const bool below_hashed =
+      note_since && holds_note(*file_, *options.since, end, options.walk.jobs, audit_, search_from_, below);
+  compare_note_ = note_since && !below_hashed;
+  if (options.tree || compare_note_) {
+    options_.walk.tree = true;
+    if (below_hashed) options_.walk.tree_base = &below;
+    if (compare_note_) options_.walk.tree_watch = options.since->note->size;
   }
   walk_start_ = audit_.chain.end;
   walk_.emplace(*file_, std::move(audit_.chain), options_.walk, control_);
+  options_.walk.tree_base = nullptr;  // the walk has taken it over
 }
 
 FileAudit::~FileAudit() = default;
@@ -220,6 +297,11 @@ Audit FileAudit::finish() {
   WalkOutcome out = walk_->finish();
   walk_.reset();
   audit_.chain = std::move(out.chain);
+  if (options_.walk.tree) {
+    audit_.tree_size = out.tree.size();
+    audit_.tree_root = out.tree.root();
+  }
+  if (compare_note_ && !matches_note(*options_.since, out, audit_)) return std::move(audit_);
   const std::uint64_t end = options_.walk.end;
   if (out.failure) {
     set_failure(audit_, *out.failure);

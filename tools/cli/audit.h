@@ -55,11 +55,18 @@ struct Audit {
   std::string diagnosis_error;   // kBroken: why the hints could not be gathered, if so
   std::uint64_t bytes = 0;       // the file's size when the audit began
   std::optional<Unfinished> unfinished;  // kIntact with `live`: the line left unread, if any
+  // With AuditOptions::tree, or a checkpoint note to verify since: the Merkle
+  // tree of the entry lines walked that end with a line feed.
+  std::uint64_t tree_size = 0;
+  std::optional<Hash> tree_root;
 };
 
 struct AuditOptions {
   WalkOptions walk;
-  std::optional<Checkpoint> since;  // verify only what follows this checkpoint
+  // With a checkpoint line, verify only what follows it; with a checkpoint
+  // note, verify everything and compare the tree of its size with its root.
+  std::optional<Checkpoint> since;
+  bool tree = false;  // make the Merkle tree of the whole file (Audit::tree_root)
   // The file may be growing: check exactly the lines ended by a line feed
   // when the audit took the file's size, and leave the bytes after the last
   // of them unread, noted in Audit::unfinished.
@@ -102,6 +109,7 @@ class FileAudit {
   LinePosition search_from_;
   WalkControl control_;
   std::uint64_t walk_start_ = 0;
+  bool compare_note_ = false;  // the walk's tree is to be compared with a note's root
   std::optional<RangedWalk> walk_;
 };
 

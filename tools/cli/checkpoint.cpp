@@ -128,6 +128,21 @@ Result<Checkpoint> parse_checkpoint(std::string_view text) {
   return cp;
 }
 
+Result<Checkpoint> parse_any_checkpoint(std::string_view text) {
+  if (text.starts_with(kCheckpointTag)) return parse_checkpoint(text);
+  auto note = parse_note(text);
+  if (!note) return fail(std::move(note).error());
+  Checkpoint cp;
+  cp.entries = note->size;
+  cp.head = note->chain_head() ? std::string(*note->chain_head()) : std::string();
+  if (note->origin.starts_with(kOriginPrefix)) {
+    const std::string_view first = std::string_view(note->origin).substr(kOriginPrefix.size());
+    if (is_signature(first)) cp.first = first;
+  }
+  cp.note = std::move(*note);
+  return cp;
+}
+
 Checkpoint checkpoint_of(const Chain& chain) {
   Checkpoint cp;
   const bool last_complete = chain.last && chain.last->terminated;

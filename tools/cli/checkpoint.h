@@ -1,4 +1,9 @@
-// The checkpoint: a one-line summary of a verified ledger, kept elsewhere.
+// The checkpoint: a summary of a verified ledger, kept elsewhere.
+//
+// New checkpoints are notes (note.h) that give the root of the Merkle tree of
+// the ledger's entry lines, which binds every byte of them. The one-line form
+// below is the earlier one: it is still read, but it binds only the last
+// entry, not the bytes of the entries below it.
 //
 // Anyone who can write a ledger can recompute its whole chain, so the only
 // defence against a rewrite is a head kept somewhere else. A checkpoint names
@@ -27,6 +32,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/note.h"
 #include "cli/walk.h"
 #include "ledger/entry.h"
 #include "ledger/failure.h"
@@ -45,6 +51,10 @@ struct Checkpoint {
   std::string head{GENESIS_BLOCK_HASH};
   std::uint64_t entries = 0;
   std::string first;  // empty when the ledger had no entry
+  // A checkpoint note: the tree it gives. Of the fields above only `entries`
+  // (the tree size), `head` (from the note's chain-head line, if any) and
+  // `first` (from a default origin) are set.
+  std::optional<TreeNote> note;
 
   bool operator==(const Checkpoint&) const = default;
 };
@@ -55,6 +65,9 @@ std::string format_checkpoint(const Checkpoint& checkpoint);
 // Reads the text form. A text that is not a checkpoint fails with kind
 // kInvalidArgument and a one-line reason.
 Result<Checkpoint> parse_checkpoint(std::string_view text);
+
+// Reads either form: a note, or a line of the earlier form.
+Result<Checkpoint> parse_any_checkpoint(std::string_view text);
 
 // The checkpoint of an intact chain: its last entry whose line ends with a
 // line feed (an entry on an unterminated last line may still be being written).

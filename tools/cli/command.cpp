@@ -18,8 +18,10 @@
 #include "cli/export.h"
 #include "cli/fleet.h"
 #include "cli/help.h"
+#include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/report.h"
+#include "cli/tlog_command.h"
 #include "ledger/failure.h"
 #include "ledger/open.h"
 #include "ledger/platform.h"
@@ -28,7 +30,7 @@ namespace ledger::cli {
 namespace {
 
 constexpr std::string_view kVersionText =
-    "quorvel-ledger " QUORVEL_LEDGER_VERSION " (checkpoint form v1)";
+    "quorvel-ledger " QUORVEL_LEDGER_VERSION " (checkpoint form v2)";
 
 enum class Command { kVerify, kCheckpoint, kHead, kHelp, kVersion, kExport, kCount_ };
 
@@ -41,8 +43,11 @@ struct Invocation {
   Command command = Command::kHelp;
   std::string file;                // the first of `files`
   std::vector<std::string> files;  // verify takes several
-  std::optional<Command> help_for;  // COMMAND --help
+  std::optional<std::string> help_for;  // the command of COMMAND --help
   std::optional<std::string> since;  // path of the checkpoint
+  std::optional<std::string> pub;     // path of the verifier key the checkpoint must be signed by
+  std::optional<std::string> origin;  // checkpoint: the note's origin
+  std::optional<std::string> key;     // checkpoint: path of the signer key
   unsigned jobs = 1;
   bool live = false;
   bool json = false;
@@ -82,6 +87,7 @@ std::optional<std::uint64_t> parse_line_number(std::string_view text) {
 // Whether `option` (a known one) applies to `command`.
 bool applies(std::string_view option, Command command) {
   const bool export_only = option == "--format" || option == "--from" || option == "--to";
+  if (option == "--origin" || option == "--key") return command == Command::kCheckpoint;
   switch (command) {
     case Command::kExport:
       return export_only || option == "--live" || option == "--strict";
@@ -112,9 +118,8 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
   if (inv.command == Command::kHelp || inv.command == Command::kVersion) {
     // "--help COMMAND" is that command's help.
     if (inv.command == Command::kHelp && args.size() == 2) {
-      const auto target = command_of(args[1]);
-      if (target && *target != Command::kHelp && *target != Command::kVersion) {
-        inv.help_for = target;
+      if (command_help(args[1])) {
+        inv.help_for = std::string(args[1]);
         return inv;
       }
     }
@@ -124,7 +129,7 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
   // "COMMAND --help" wins over anything else on the line, errors included.
   for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
     if (args[i] == "--help" || args[i] == "-h") {
-      inv.help_for = inv.command;
+      inv.help_for = std::string(text_of(kCommandNames, inv.command));
       inv.command = Command::kHelp;
       return inv;
     }
@@ -151,7 +156,8 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
       value = arg.substr(2);
     }
     const bool takes_value = name == "--since" || name == "--jobs" || name == "-j" ||
-                             name == "--format" || name == "--from" || name == "--to";
+                             name == "--format" || name == "--from" || name == "--to" ||
+                             name == "--pub" || name == "--origin" || name == "--key";
     if (takes_value && !value) {
       if (i + 1 == args.size()) return usage_error("option " + quoted(name) + " needs a value");
       value = args[++i];
@@ -159,9 +165,9 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
     if (!takes_value && value) {
       return usage_error("option " + quoted(name) + " takes no value");
     }
-    constexpr std::string_view kKnown[] = {"--json", "--quiet", "-q",     "--since", "--jobs",
-                                           "-j",     "--live",  "--strict", "--format", "--from",
-                                           "--to"};
+    constexpr std::string_view kKnown[] = {"--json",  "--quiet",  "-q",     "--since", "--jobs",
+                                           "-j",      "--live",   "--strict", "--format", "--from",
+                                           "--to",    "--pub",    "--origin", "--key"};
     if (std::find(std::begin(kKnown), std::end(kKnown), name) == std::end(kKnown)) {
       return usage_error("unknown option " + quoted(name));
     }
@@ -175,6 +181,11 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
       inv.quiet = true;
     } else if (name == "--strict") {
       inv.strict = true;
+    } else if (name == "--origin" || name == "--key") {
+      if (name == "--origin" && (!is_origin(*value) || value->starts_with(kCheckpointTag))) {
+        return usage_error("--origin takes a non-empty line of UTF-8 text without control characters");
+      }
+      (name == "--origin" ? inv.origin : inv.key) = std::string(*value);
     } else if (name == "--format") {
       const auto* format =
           std::find(kExportFormatNames.begin(), kExportFormatNames.end(), *value);
@@ -194,6 +205,8 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
         inv.live = true;
       } else if (name == "--since") {
         inv.since = std::string(*value);
+      } else if (name == "--pub") {
+        inv.pub = std::string(*value);
       } else {
         const auto jobs = parse_jobs(*value);
         if (!jobs) {
@@ -209,6 +222,7 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
     return usage_error("--from " + std::to_string(inv.from) + " is after --to " +
                        std::to_string(inv.to));
   }
+  if (inv.pub && !inv.since) return usage_error("--pub checks the signature of a --since checkpoint");
   if (inv.command == Command::kVerify && files.size() > 1 && inv.since) {
     // A checkpoint is of one ledger.
     return usage_error("--since takes one FILE, found " + std::to_string(files.size()));
@@ -242,15 +256,7 @@ class Printer {
 
 // Reads the checkpoint at `path` ("-": standard input). A failure of kind kIo
 // means it could not be read; kInvalidArgument, that it is not a checkpoint.
-Result<Checkpoint> load_checkpoint(std::string_view path) {
-  auto text = platform::read_small_file(path, kMaxCheckpointLength);
-  if (!text) return fail(std::move(text).error());
-  if (text->size() > kMaxCheckpointLength) {
-    return fail(Failure::invalid_argument("longer than " + std::to_string(kMaxCheckpointLength) +
-                                          " bytes"));
-  }
-  return parse_checkpoint(*text);
-}
+Result<Checkpoint> load_checkpoint(std::string_view path) { return load_any_checkpoint(path); }
 
 // One command on its way. It outlives an exception thrown while it runs, so
 // that run() can report an exception during the audit as the audit's outcome.
@@ -274,11 +280,16 @@ class Session {
   int report_audit(std::string_view file, const Audit& audit) const;
   int run_head() const;
   int run_export();
+  // An input other than the ledger that cannot be used: nothing proven.
+  int report_input_error(std::string_view text) const;
+  // Checks the --since checkpoint's signature by the --pub key: kExitIntact when valid.
+  int check_signature() const;
 
   const Invocation& inv_;
   const Io& io_;
   const Printer print_;
   std::optional<Checkpoint> since_;  // the checkpoint the audit starts from
+  std::optional<SignerKey> key_;     // checkpoint --key
   bool auditing_ = false;
 };
 
@@ -286,7 +297,7 @@ int Session::run() {
   switch (inv_.command) {
     case Command::kHelp: {
       const std::string text =
-          inv_.help_for ? *command_help(text_of(kCommandNames, *inv_.help_for)) : overview_help();
+          inv_.help_for ? *command_help(*inv_.help_for) : overview_help();
       std::fwrite(text.data(), 1, text.size(), io_.out);
       return kExitIntact;
     }
@@ -325,12 +336,17 @@ int Session::report_audit(std::string_view file, const Audit& audit) const {
                              : audit_text(file, audit, since_));
         return kExitIntact;
       }
-      const Checkpoint made = checkpoint_of(audit.chain);
+      Checkpoint made = checkpoint_of(audit.chain);
+      auto tree_note = make_checkpoint_note(audit, made, inv_.origin, key_);
+      if (!tree_note) {
+        return report_input_error(display(inv_.file) + ": " + tree_note.error().message());
+      }
+      made.note = std::move(*tree_note);
       if (inv_.json) {
         print_.out(audit_json(command, file, audit, since_, made));
         return kExitIntact;
       }
-      print_.out(format_checkpoint(made) + "\n");
+      print_.out(made.note->text);
       if (const std::string note = checkpoint_note(file, audit, made); !note.empty()) {
         print_.err(note);
       }
@@ -385,6 +401,23 @@ int Session::run_audit() {
     }
     since_ = std::move(*cp);
     options.since = since_;
+    if (!since_->note) {
+      if (inv_.command == Command::kCheckpoint) {
+        return report_input_error(display(*inv_.since) +
+                                  ": a checkpoint line of the earlier form cannot be extended; "
+                                  "make a checkpoint without --since");
+      }
+      if (!inv_.json) print_.err(line_form_notice(*inv_.since));
+    }
+    if (inv_.pub) {
+      if (const int status = check_signature(); status != kExitIntact) return status;
+    }
+  }
+  options.tree = inv_.command == Command::kCheckpoint;
+  if (inv_.key) {
+    auto key = load_signer(*inv_.key);
+    if (!key) return report_input_error(input_error_text("signer key", *inv_.key, key.error()));
+    key_ = std::move(*key);
   }
   ProgressLine line(io_.err, io_.err_plain);
   if (io_.err_is_terminal && !inv_.quiet) {
@@ -471,6 +504,28 @@ int Session::run_export() {
   return kExitError;
 }
 
+int Session::report_input_error(std::string_view text) const {
+  if (inv_.json) {
+    print_.out(input_error_json(command_name(), inv_.file, text));
+  } else {
+    print_.err(text);
+  }
+  return kExitError;
+}
+
+int Session::check_signature() const {
+  auto key = load_verifier(*inv_.pub);
+  if (!key) return report_input_error(input_error_text("verifier key", *inv_.pub, key.error()));
+  const SignatureCheck check =
+      since_->note ? check_note_signature(*since_->note, *key) : SignatureCheck::kMissing;
+  if (check == SignatureCheck::kValid) return kExitIntact;
+  const bool missing = check == SignatureCheck::kMissing;
+  const std::string name = format_verifier(*key);
+  print_.out(inv_.json ? signature_json(command_name(), inv_.file, *inv_.since, name, missing)
+                       : signature_text(*inv_.since, name, missing));
+  return kExitBroken;
+}
+
 int Session::run_head() const {
   const auto report_error = [this](ErrorKind kind, const Failure& failure) {
     if (inv_.json) {
@@ -497,6 +552,7 @@ int Session::run_head() const {
 // memory, a thread that could not be started); failures are values.
 int run(std::span<const std::string_view> args, const Io& io) {
   try {
+    if (const auto status = run_tlog_command(args, io)) return *status;
     const auto inv = parse_args(args);
     if (!inv) {
       std::fprintf(io.err, "%s: %s\n", kProgram.data(), usage_error_text(inv.error()).c_str());

@@ -16,7 +16,8 @@ constexpr std::string_view kExitStatus =
 constexpr std::array kCommands = {
     CommandHelp{
         "verify",
-        "[--since CHECKPOINT] [--jobs N] [--live] [--strict] [--json | --quiet] FILE...",
+        "[--since CHECKPOINT [--pub FILE]] [--jobs N] [--live] [--strict] [--json | --quiet] "
+        "FILE...",
         "check the hash chain; name the first failing line and why",
         "Checks each FILE with the rules of verify_integrity() and reports it: the entries and\n"
         "the chain head when intact, else the first failing line, why it fails, and hints at\n"
@@ -25,9 +26,13 @@ constexpr std::array kCommands = {
         "Entries on lines a recorder would not write for their values (other spacing,\n"
         "escapes, member order, number spelling) are counted and the first one named.\n"
         "\n"
-        "  --since CHECKPOINT  prove FILE still holds the checkpoint's entry where it stood,\n"
-        "                      then verify only what follows (CHECKPOINT is a file; - reads\n"
-        "                      stdin); one FILE only\n"
+        "  --since CHECKPOINT  prove that FILE's first entry lines still give the checkpoint\n"
+        "                      note's root, then verify what follows (CHECKPOINT is a file;\n"
+        "                      - reads stdin); one FILE only. A checkpoint line of the\n"
+        "                      earlier form is read too, with a notice that it does not bind\n"
+        "                      the entries below it\n"
+        "  --pub FILE          the --since note must carry a valid signature by this\n"
+        "                      verifier key (a missing or wrong one is a break)\n"
         "  --jobs N, -j N      verify with N threads (1 to 256; default 1), shared by all files\n"
         "  --live              FILE is being written: check the lines ended by a line feed when\n"
         "                      the run starts; note, not judge, a last line without one\n"
@@ -37,13 +42,20 @@ constexpr std::array kCommands = {
         "  --quiet, -q         print nothing; only the exit status tells\n"},
     CommandHelp{
         "checkpoint",
-        "[--since CHECKPOINT] [--jobs N] [--live] [--strict] [--json | --quiet] FILE",
-        "verify, then print a one-line checkpoint to keep elsewhere",
-        "Verifies FILE as verify does and prints a one-line checkpoint of it; a later\n"
-        "'verify --since' proves that nothing it covers was cut or rewritten. A broken ledger\n"
-        "gets no checkpoint: the break is reported on standard error.\n"
+        "[--origin ORIGIN] [--key FILE] [--since CHECKPOINT [--pub FILE]] [--jobs N] "
+        "[--live] [--strict] [--json | --quiet] FILE",
+        "verify, then print a checkpoint note (the Merkle tree head) to keep elsewhere",
+        "Verifies FILE as verify does and prints a checkpoint note of it: the root of the\n"
+        "Merkle tree over the exact bytes of its entry lines, signed with --key. A later\n"
+        "'verify --since' proves that no byte below it changed and nothing was cut or\n"
+        "inserted. A broken ledger gets no checkpoint: the break is reported on standard error.\n"
         "\n"
-        "  --since CHECKPOINT  verify only what follows an older checkpoint (- reads stdin)\n"
+        "  --origin ORIGIN     the note's origin line (default: quorvel-ledger/ and the first\n"
+        "                      entry's signature; an empty ledger needs one)\n"
+        "  --key FILE          sign the note with this signer key (see keygen)\n"
+        "  --since CHECKPOINT  an older note: its entry lines are only hashed when they still\n"
+        "                      give its root (- reads stdin)\n"
+        "  --pub FILE          the --since note must carry a valid signature by this key\n"
         "  --jobs N, -j N      verify with N threads (1 to 256; default 1)\n"
         "  --live              FILE is being written: the checkpoint covers the lines ended by\n"
         "                      a line feed when the run starts\n"
@@ -77,6 +89,31 @@ constexpr std::array kCommands = {
         "  --live              FILE is being written: stop at the last line feed there was when\n"
         "                      the run started\n"
         "  --strict            an entry on a line a recorder would not write is a break\n"},
+    CommandHelp{"keygen", "--name NAME --key FILE --pub FILE",
+                "make an Ed25519 key to sign checkpoint notes",
+                "Makes a new Ed25519 key for signing checkpoints. Writes the signer key\n"
+                "(PRIVATE+KEY+NAME+HASH+KEY; mode 0600) to the --key FILE and the verifier key\n"
+                "(NAME+HASH+KEY) to the --pub FILE, and prints the verifier key. Neither file may\n"
+                "exist yet. NAME: non-empty, without white space or '+'.\n",
+                "exit status: 0 written, 2 nothing written (bad usage, a file that exists or\n"
+                "cannot be created)\n"},
+    CommandHelp{"prove", "(--entry N | --from OLD) --checkpoint CHECKPOINT FILE",
+                "an inclusion or consistency proof from FILE, as JSON",
+                "Prints a proof from FILE as one JSON object: with --entry, that the N-th entry\n"
+                "line (0-based, in file order) is in CHECKPOINT's tree; with --from, that the\n"
+                "tree of checkpoint CHECKPOINT extends that of the older checkpoint OLD. FILE\n"
+                "must still give the checkpoints' root hashes. Checkpoints are files; - reads\n"
+                "stdin.\n",
+                "exit status: 0 printed, 1 FILE no longer gives a checkpoint's root, 2 nothing\n"
+                "printed (bad usage, an unreadable or malformed file or checkpoint)\n"},
+    CommandHelp{"check-proof", "PROOF --checkpoint CHECKPOINT [--from OLD] [--pub FILE]",
+                "check a proof against checkpoint notes, without the ledger",
+                "Checks a proof made by 'prove', without the ledger: an inclusion proof against\n"
+                "CHECKPOINT, or a consistency proof from the older checkpoint OLD to CHECKPOINT.\n"
+                "With --pub, each checkpoint must carry a valid signature by that verifier key.\n"
+                "PROOF and checkpoints are files; - reads stdin.\n",
+                "exit status: 0 proven, 1 not proven, 2 unusable input (bad usage, an unreadable\n"
+                "or malformed proof, checkpoint or key)\n"},
 };
 
 const CommandHelp* find_command(std::string_view name) {
@@ -112,7 +149,8 @@ std::optional<std::string> command_help(std::string_view name) {
   if (c == nullptr) return std::nullopt;
   std::string out = "usage: ";
   out.append(kProgramName).append(" ").append(c->name).append(" ").append(c->synopsis);
-  out.append("\n\n").append(c->details).append("\n").append(kExitStatus);
+  out.append("\n\n").append(c->details).append("\n");
+  out.append(c->exit_status.empty() ? kExitStatus : c->exit_status);
   return out;
 }
 

@@ -13,7 +13,9 @@ struct CommandHelp {
   std::string_view name;      // as typed on the command line
   std::string_view synopsis;  // the arguments, after the name
   std::string_view summary;   // one line for the overview
-  std::string_view details;   // what it does, its options, its exit status
+  std::string_view details;   // what it does and its options
+  // Its exit status, where it is not the auditing commands' one.
+  std::string_view exit_status = {};
 };
 
 // `quorvel-ledger --help`: every command's synopsis and summary.

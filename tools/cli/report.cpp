@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <new>
 
+#include "cli/encoding.h"
 #include "cli/enum_table.h"
 #include "cli/json.h"
 #include "ledger/parser.h"
@@ -14,12 +15,12 @@ namespace {
 constexpr EnumTable<BreakKind> kBreakNames = {"invalid-utf8",    "not-an-entry", "link-broken",
                                               "content-altered", "truncated",    "rolled-back",
                                               "torn-tail",       "bad-timestamp",
-                                              "non-canonical"};
+                                              "non-canonical", "rewritten"};
 constexpr EnumTable<BreakKind> kBreakTitles = {"not valid UTF-8", "not a ledger entry",
                                                "link broken",     "content altered",
                                                "truncated",       "rolled back",
                                                "torn tail",       "bad timestamp",
-                                               "not the writer's line"};
+                                               "not the writer's line", "rewritten"};
 constexpr EnumTable<HintKind> kHintNames = {"torn-tail",   "torn-then-appended", "fork",
                                             "duplicate",   "index-gap",          "index-repeat",
                                             "write-in-progress"};
@@ -30,6 +31,10 @@ static_assert(all_filled(kBreakNames) && all_filled(kBreakTitles) && all_filled(
               all_filled(kErrorNames) && all_filled(kRollbackNames));
 
 std::string_view rollback_name(RollbackReason reason) { return text_of(kRollbackNames, reason); }
+
+constexpr std::string_view kLineFormNotice =
+    "a checkpoint line of the earlier form binds only its last entry, not the bytes of the "
+    "entries below it; make a new checkpoint";
 
 constexpr std::string_view kOtherLedgerText = "the checkpoint is of another ledger";
 
@@ -91,11 +96,26 @@ std::string_view torn_reason(const Break& b) {
   return b.invalid_utf8 ? break_title(BreakKind::kInvalidUtf8) : describe(b.parse_error);
 }
 
+bool walk_break(const Break& b) {
+  return b.kind != BreakKind::kTruncated && b.kind != BreakKind::kRolledBack &&
+         b.kind != BreakKind::kRewritten;
+}
+
 // "FILE: broken at line N (byte B, index I): title" and the detail lines.
 std::string break_text(std::string_view file, const Break& b) {
   std::string out = display(file) + ": broken ";
-  if (b.kind == BreakKind::kTruncated || b.kind == BreakKind::kRolledBack) {
+  if (!walk_break(b)) {
     out += "below the checkpoint: " + std::string(break_title(b.kind)) + ": ";
+    if (b.kind == BreakKind::kRewritten) {
+      return out + "its first " + plural(b.covered, "entry line", "entry lines") +
+             " no longer give its root hash: an entry below it was changed, removed or inserted\n" +
+             "  checkpoint root: " + display(b.expected) + "\n  file root:       " +
+             display(b.signature) + "\n";
+    }
+    if (b.kind == BreakKind::kTruncated && b.tree) {
+      return out + "the file holds " + plural(b.offset, "entry line", "entry lines") +
+             ", the checkpoint covers " + number(b.covered) + "\n";
+    }
     if (b.kind == BreakKind::kTruncated) {
       return out + "the file holds " + plural(b.offset, "byte", "bytes") +
              ", the checkpoint covers " + number(b.covered) + "\n";
@@ -143,12 +163,19 @@ std::string break_text(std::string_view file, const Break& b) {
   return out;
 }
 
-bool walk_break(const Break& b) {
-  return b.kind != BreakKind::kTruncated && b.kind != BreakKind::kRolledBack;
-}
-
 void add_break_json(JsonWriter& w, const Break& b) {
   w.begin_object("break").field("class", break_name(b.kind));
+  if (b.kind == BreakKind::kRewritten) {
+    w.field("checkpoint_size", b.covered)
+        .field("checkpoint_root", b.expected)
+        .field("found_root", b.signature)
+        .end_object();
+    return;
+  }
+  if (b.kind == BreakKind::kTruncated && b.tree) {
+    w.field("entries", b.offset).field("checkpoint_size", b.covered).end_object();
+    return;
+  }
   if (b.kind == BreakKind::kTruncated) {
     w.field("size", b.offset).field("checkpoint_bytes", b.covered);
     w.end_object();
@@ -237,6 +264,15 @@ void add_hint_json(JsonWriter& w, const Hint& h) {
 }
 
 void add_checkpoint_json(JsonWriter& w, std::string_view name, const Checkpoint& cp) {
+  if (cp.note) {
+    w.begin_object(name)
+        .field("origin", cp.note->origin)
+        .field("size", cp.note->size)
+        .field("root", base64_encode(cp.note->root));
+    if (const auto head = cp.note->chain_head()) w.field("head", *head);
+    w.end_object();
+    return;
+  }
   w.begin_object(name)
       .field("lines", cp.lines)
       .field("bytes", cp.bytes)
@@ -248,6 +284,7 @@ void add_checkpoint_json(JsonWriter& w, std::string_view name, const Checkpoint&
   } else {
     w.field("first", cp.first);
   }
+  if (name == "since") w.field("notice", kLineFormNotice);
   w.end_object();
 }
 
@@ -286,9 +323,15 @@ std::string audit_text(std::string_view file, const Audit& audit,
   const Chain& chain = audit.chain;
   if (audit.outcome == Outcome::kIntact) {
     std::string out = display(file) + ": intact";
-    if (since && since->entries > 0) out += " since the checkpoint at line " + number(since->lines);
+    if (since && !since->note && since->entries > 0) {
+      out += " since the checkpoint at line " + number(since->lines);
+    }
     out += ": " + plural(chain.entries, "entry", "entries") + ", last line " +
            number(chain.lines) + ", head " + display(chain.head) + "\n";
+    if (since && since->note) {
+      out += "  checkpoint: its " + plural(since->note->size, "entry line gives", "entry lines give") +
+             " its root hash " + display(base64_encode(since->note->root)) + "\n";
+    }
     if (audit.unfinished) out += "  not checked: " + unfinished_text(*audit.unfinished) + "\n";
     out += non_canonical_text(chain);
     return out;
@@ -352,6 +395,29 @@ std::string export_unfinished_note(std::string_view file, const Unfinished& unfi
 std::string files_progress_text(std::size_t done, std::size_t total) {
   return std::string(kProgram) + ": verifying: " + number(done) + " of " +
          plural(total, "file", "files") + " done";
+}
+
+std::string line_form_notice(std::string_view path) {
+  return "note: " + display(path) + ": " + std::string(kLineFormNotice);
+}
+
+std::string signature_text(std::string_view path, std::string_view key, bool missing) {
+  return display(path) + ": checkpoint not proven: " +
+         (missing ? "it holds no signature by " : "its signature by ") + display(key) +
+         (missing ? "\n" : " does not verify\n");
+}
+
+std::string signature_json(std::string_view command, std::string_view file, std::string_view path,
+                           std::string_view key, bool missing) {
+  JsonWriter w;
+  w.field("command", command).field("file", file).field("status", "broken");
+  w.begin_object("break")
+      .field("class", "checkpoint-signature")
+      .field("checkpoint", path)
+      .field("key", key)
+      .field("reason", missing ? "missing" : "invalid")
+      .end_object();
+  return w.finish() + "\n";
 }
 
 std::string bad_checkpoint_text(std::string_view path, const Failure& failure) {
@@ -425,7 +491,7 @@ std::string audit_json(std::string_view command, std::string_view file, const Au
       }
       add_non_canonical_json(w, chain);
       if (made) {
-        w.field("checkpoint", format_checkpoint(*made));
+        w.field("checkpoint", made->note ? made->note->text : format_checkpoint(*made));
         add_checkpoint_json(w, "checkpoint_fields", *made);
       }
       break;

@@ -39,6 +39,7 @@ struct Segment {
   std::uint64_t first_non_canonical = 0;  // the line of the first of them
   std::optional<Break> brk;
   std::optional<Failure> failure;
+  LeafRun leaves;  // the leaf hashes of its entry lines, unless streamed to RangePlan::tree
 };
 
 struct RangePlan {
@@ -49,6 +50,8 @@ struct RangePlan {
   std::uint64_t end = RangeReader::kNoLimit;  // no byte here or later is read
   std::uint64_t max_entries = std::numeric_limits<std::uint64_t>::max();  // stop after so many
   std::uint64_t lines_before = 0;  // the number of the line before the range, when known
+  bool leaves = false;          // hash the entry lines that pass and end with a line feed
+  TreeBuilder* tree = nullptr;  // into this tree, when the range's place in it is known
 };
 
 Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& entry) {
@@ -78,6 +81,8 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& o
                 Segment& seg, WalkControl& control) {
   ChainCheck chain = range_check(plan);
   std::string written;  // the writer's line for the entry last read
+  std::optional<Hasher> hasher;
+  if (plan.leaves) hasher.emplace();
   std::uint64_t reported = reader.position();
   const std::uint64_t max_lines =
       options.last_line > plan.lines_before ? options.last_line - plan.lines_before : 0;
@@ -165,6 +170,14 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& o
     // Only the file's last line can lack its line feed; a checkpoint stops
     // before such an entry, at the head before it.
     if (!mark.terminated) seg.head_before_last = entry.prev_hash;
+    if (hasher && mark.terminated) {
+      const Hash leaf = hasher->leaf(line);
+      if (plan.tree != nullptr) {
+        plan.tree->add_leaf(leaf);
+      } else {
+        seg.leaves.leaves.push_back(leaf);
+      }
+    }
     if (seg.entries == plan.max_entries) break;
     if (options.on_entry && !options.on_entry(plan.lines_before + seg.lines, entry, line)) break;
   }
@@ -226,6 +239,7 @@ bool fold(WalkOutcome& out, Segment& seg, bool link_at_seam) {
     chain.lines = b.line - 1;
     chain.end = b.offset;
     out.brk = std::move(b);
+    seg.leaves.leaves.clear();  // none of the range's entries joins the chain
     return false;
   }
   if (seg.entries > 0) {
@@ -295,8 +309,12 @@ RangedWalk::RangedWalk(const platform::File& file, Chain chain, const WalkOption
                   .align = k > 0,
                   .link = k == 0 ? &out.chain.head : nullptr,
                   .end = options.end,
-                  .lines_before = k == 0 ? out.chain.lines : 0};
+                  .lines_before = k == 0 ? out.chain.lines : 0,
+                  .leaves = options.tree,
+                  .tree = options.tree && ranges == 1 ? &out.tree : nullptr};
   }
+  if (options.tree && options.tree_base != nullptr) out.tree = std::move(*options.tree_base);
+  if (options.tree && options.tree_watch) out.tree.watch(*options.tree_watch);
 }
 
 RangedWalk::~RangedWalk() = default;
@@ -312,8 +330,17 @@ void RangedWalk::walk(std::size_t k) {
 
 WalkOutcome RangedWalk::finish() {
   State& s = *state_;
-  for (std::size_t k = 0; k < s.segments.size(); ++k) {
-    if (!fold(s.out, s.segments[k], k > 0)) break;
+  const std::size_t ranges = s.segments.size();
+  std::size_t folded = 0;
+  while (folded < ranges && fold(s.out, s.segments[folded], folded > 0)) ++folded;
+  // Several ranges keep their leaf hashes apart; the tree takes them in order,
+  // up to and including the range the walk ended in.
+  if (s.options.tree && ranges > 1) {
+    std::vector<LeafRun> runs;
+    for (std::size_t k = 0; k <= folded && k < ranges; ++k) {
+      runs.push_back(std::move(s.segments[k].leaves));
+    }
+    add_runs(s.out.tree, runs, std::max(1u, s.options.jobs));
   }
   return std::move(s.out);
 }

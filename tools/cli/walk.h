@@ -27,6 +27,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/merkle.h"
 #include "cli/range_reader.h"
 #include "ledger/failure.h"
 #include "ledger/parser.h"
@@ -44,6 +45,7 @@ enum class BreakKind : std::uint8_t {
   kTornTail,        // the last line has no line feed and is not a whole entry
   kBadTimestamp,    // an entry's timestamp is not in the writer's form
   kNonCanonical,    // an entry that passes, on a line that is not the writer's line for it
+  kRewritten,       // the entry lines below a checkpoint note no longer give its root
   kCount_,          // number of kinds; not a kind
 };
 
@@ -74,6 +76,10 @@ struct Break {
                               // kRolledBack: the checkpoint's head
   std::uint64_t covered = 0;  // kTruncated, kRolledBack: the checkpoint's byte length
   RollbackReason rollback = RollbackReason::kNoLineEnd;  // kRolledBack
+  // kTruncated below a checkpoint note: `offset` is the number of entry lines
+  // the file holds, `covered` the note's tree size. kRewritten: `covered` is
+  // the tree size, `expected` the note's root and `signature` the file's (base64).
+  bool tree = false;
 
   static Break at(BreakKind kind, std::uint64_t line, std::uint64_t offset) {
     Break b;
@@ -120,6 +126,9 @@ struct WalkOutcome {
   Chain chain;                     // what passed before the walk ended
   std::optional<Break> brk;        // the first failing line, if any
   std::optional<Failure> failure;  // a read error or an internal fault: nothing proven past `chain`
+  // With WalkOptions::tree: the Merkle tree (merkle.h) of the entry lines that
+  // passed and end with a line feed.
+  TreeBuilder tree;
 };
 
 // Shared by the threads of one walk.
@@ -150,6 +159,14 @@ struct WalkOptions {
   // file ended after that line. A walk with it is one range on one thread.
   std::function<bool(std::uint64_t line, const EntryFields& entry, std::string_view text)>
       on_entry{};
+  // Hash the entry lines that pass and end with a line feed into
+  // WalkOutcome::tree, keeping the root at `tree_watch` leaves. Only for a walk
+  // from the start of the file.
+  bool tree = false;
+  std::optional<std::uint64_t> tree_watch = std::nullopt;
+  // With `tree`: the tree of the entry lines before the walk's start, which
+  // the walk takes over and extends (the walk then need not start the file).
+  TreeBuilder* tree_base = nullptr;
 };
 
 // Walks `file` from byte `chain.end` (a line start) to its end, or to

@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <optional>
 #include <string>
@@ -20,8 +22,10 @@
 #include <vector>
 
 #include "cli/audit.h"
+#include "cli/encoding.h"
 #include "cli/fleet.h"
 #include "cli/json.h"
+#include "cli/merkle.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "ledger/digest.h"
@@ -80,6 +84,23 @@ class CommandTest : public testing::ScratchTest {
     base_ = chain_lines(3);
     for (const auto& line : base_) sig_.push_back(signature_of(line));
     clean_ = write("clean.jsonl", join(base_));
+  }
+
+  // A checkpoint line of the earlier form, as `checkpoint` used to print it.
+  static std::string line_checkpoint(const std::string& file) {
+    return format_checkpoint(checkpoint_of(audit_ledger(file, {}).chain)) + "\n";
+  }
+  // The root hash line of the checkpoint note at `path`.
+  static std::string note_root(const std::string& path) {
+    const std::string text = testing::read_file(path);
+    const std::size_t second = text.find('\n', text.find('\n') + 1) + 1;
+    return text.substr(second, text.find('\n', second) - second);
+  }
+  // What verify --since says of such a checkpoint at `cp`.
+  static std::string notice(const std::string& cp) {
+    return "quorvel-ledger: note: " + cp +
+           ": a checkpoint line of the earlier form binds only its last entry, not the bytes of "
+           "the entries below it; make a new checkpoint\n";
   }
 
   Lines base_;
@@ -351,20 +372,36 @@ TEST_F(CommandTest, CheckpointAndVerifySince) {
   const std::string file = write("ledger.jsonl", join({base_[0], base_[1]}));
   const Ran made = run_cli({"checkpoint", file});
   EXPECT_EQ(made.status, kExitIntact);
-  const std::string cp_text = "quorvel-ledger-checkpoint v1 lines=2 bytes=" +
-                              std::to_string(base_[0].size() + base_[1].size() + 2) +
-                              " index=1 head=" + sig_[1] + " entries=2 first=" + sig_[0];
-  EXPECT_EQ(made.out, cp_text + "\n");
+  const std::string root = base64_encode(node_hash(leaf_hash(base_[0]), leaf_hash(base_[1])));
+  const std::string note = "quorvel-ledger/" + sig_[0] + "\n2\n" + root + "\nchain-head " + sig_[1] + "\n";
+  EXPECT_EQ(made.out, note);
   EXPECT_EQ(made.err, "");
   const std::string cp = write("ledger.cp", made.out);
 
   write("ledger.jsonl", join(base_));
   Ran ran = run_cli({"verify", "--since", cp, file});
   EXPECT_EQ(ran.status, kExitIntact);
-  EXPECT_EQ(ran.out, file +
-                         ": intact since the checkpoint at line 2: 3 entries, last line 3, head " +
-                         sig_[2] + "\n");
-  EXPECT_EQ(run_cli({"checkpoint", "--since=" + cp, file}).out, run_cli({"checkpoint", file}).out);
+  EXPECT_EQ(ran.out, file + ": intact: 3 entries, last line 3, head " + sig_[2] +
+                         "\n  checkpoint: its 2 entry lines give its root hash " + root + "\n");
+  EXPECT_EQ(ran.err, "");
+  // The origin stays as the ledger grows; --since on checkpoint checks the old one first.
+  for (const char* jobs : {"1", "2"}) {
+    EXPECT_EQ(run_cli({"checkpoint", "--jobs", jobs, "--since=" + cp, file}).out,
+              run_cli({"checkpoint", file}).out);
+  }
+  EXPECT_EQ(run_cli({"checkpoint", "--origin", "example.com/books", file}).out.substr(0, 20),
+            "example.com/books\n3\n");
+
+  // An empty ledger has no default origin; with one given, it has the empty tree.
+  const std::string empty = write("empty.jsonl", "");
+  ran = run_cli({"checkpoint", empty});
+  EXPECT_EQ(ran.status, kExitError);
+  EXPECT_EQ(ran.err, "quorvel-ledger: " + empty +
+                         ": the ledger has no entry yet, so no default origin (it comes from the "
+                         "first entry); give --origin\n");
+  EXPECT_EQ(run_cli({"checkpoint", "--origin", "example.com/books", empty}).out,
+            "example.com/books\n0\n47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=\n"
+            "chain-head GENESIS_BLOCK_HASH\n");
 
   // A checkpoint command on a broken ledger prints the break where the checkpoint would go.
   write("ledger.jsonl", join({base_[0], base_[2]}));
@@ -377,22 +414,248 @@ TEST_F(CommandTest, CheckpointAndVerifySince) {
 
   // A last line without its line feed is left out of the checkpoint, with a note.
   write("ledger.jsonl", join({base_[0], base_[1]}) + base_[2]);
-  ran = run_cli({"checkpoint", file});
-  EXPECT_EQ(ran.out, cp_text + "\n");
-  EXPECT_EQ(ran.err, "quorvel-ledger: note: " + file +
-                         ": line 3 has no line feed yet; the checkpoint stops before it\n");
+  for (const char* jobs : {"1", "2"}) {
+    ran = run_cli({"checkpoint", "--jobs", jobs, file});
+    EXPECT_EQ(ran.out, note);
+    EXPECT_EQ(ran.err, "quorvel-ledger: note: " + file +
+                           ": line 3 has no line feed yet; the checkpoint stops before it\n");
+  }
 
-  // In JSON the checkpoint comes with its fields.
+  // In JSON the note comes with its fields.
   write("ledger.jsonl", base_[0] + "\n");
+  const std::string root1 = base64_encode(leaf_hash(base_[0]));
   EXPECT_EQ(run_cli({"checkpoint", "--json", file}).out,
             "{\"command\":\"checkpoint\",\"file\":\"" + file +
                 "\",\"status\":\"intact\",\"entries\":1,\"last_line\":1,\"bytes\":" +
                 std::to_string(base_[0].size() + 1) + ",\"head\":\"" + sig_[0] +
-                "\",\"checkpoint\":\"quorvel-ledger-checkpoint v1 lines=1 bytes=" +
-                std::to_string(base_[0].size() + 1) + " index=0 head=" + sig_[0] +
-                " entries=1 first=" + sig_[0] + "\",\"checkpoint_fields\":{\"lines\":1,\"bytes\":" +
-                std::to_string(base_[0].size() + 1) + ",\"index\":0,\"head\":\"" + sig_[0] +
-                "\",\"entries\":1,\"first\":\"" + sig_[0] + "\"}}\n");
+                "\",\"checkpoint\":\"quorvel-ledger/" + sig_[0] + "\\n1\\n" + root1 +
+                "\\nchain-head " + sig_[0] + "\\n\",\"checkpoint_fields\":{\"origin\":\"quorvel-ledger/" +
+                sig_[0] + "\",\"size\":1,\"root\":\"" + root1 + "\",\"head\":\"" + sig_[0] + "\"}}\n");
+}
+
+// The entry digest joins actor, delta bytes and payload without separators;
+// the checkpoint note binds the lines' bytes, so such a rewrite shows.
+TEST_F(CommandTest, ABreakBelowACheckpointNote) {
+  const std::string original = entry_line(1, sig_[0], "ops-treasury", 100.0, "refund to customer");
+  const Lines ledger = {base_[0], original};
+  const std::string file = write("ledger.jsonl", join(ledger));
+  const std::string cp = write("ledger.cp", run_cli({"checkpoint", file}).out);
+  // 100.0 is 40 59 00 00 00 00 00 00: "@Y" moves to the actor, "re" from the payload.
+  const LogEntry entry = *parse_log_entry(original);
+  std::string seam;
+  append_entry_json(seam, {1, entry.timestamp, entry.prev_hash, "ops-treasury@Y",
+                           std::bit_cast<double>(std::uint64_t{0x7265}), "fund to customer",
+                           entry.signature});
+  ASSERT_EQ(run_cli({"verify", write("seam.jsonl", join({base_[0], seam}))}).status, kExitIntact);
+  const Lines rewritten = chain_lines(2, sig_[0], 1, "mallory");
+  const Lines other = chain_lines(3, GENESIS_BLOCK_HASH, 0, "bob");
+  const std::string covers = ", the checkpoint covers 2";
+  const struct {
+    const char* name;
+    std::string contents;
+    int status;
+    std::string out;  // its first line, after "FILE: "
+  } cases[] = {
+      {"bytes moved across the digest's seams", join({base_[0], seam}), kExitBroken,
+       "broken below the checkpoint: rewritten: its first 2 entry lines no longer give its root "
+       "hash: an entry below it was changed, removed or inserted"},
+      {"the chain recomputed after the first entry", join({base_[0], rewritten[0], rewritten[1]}),
+       kExitBroken, "broken below the checkpoint: rewritten: its first 2 entry lines no longer "
+       "give its root hash: an entry below it was changed, removed or inserted"},
+      {"an entry cut off", join({base_[0]}), kExitBroken,
+       "broken below the checkpoint: truncated: the file holds 1 entry line" + covers},
+      {"an edit the chain sees", join({base_[0], replace_first(original, "refund", "refumd")}),
+       kExitBroken, "broken at line 2 (byte " + std::to_string(base_[0].size() + 1) +
+       ", index 1): content altered"},
+      {"blank lines are not entries", join({"", base_[0], "  ", original}), kExitIntact,
+       "intact: 2 entries, last line 4, head " + signature_of(original)},
+      {"another ledger", join(other), kExitError, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    write("ledger.jsonl", c.contents);
+    for (const char* jobs : {"1", "2"}) {
+      const Ran ran = run_cli({"verify", "--jobs", jobs, "--since", cp, file});
+      EXPECT_EQ(ran.status, c.status);
+      EXPECT_EQ(ran.out.substr(0, ran.out.find('\n')), c.out.empty() ? "" : file + ": " + c.out);
+    }
+  }
+  write("ledger.jsonl", join({base_[0], seam}));
+  const Ran json = run_cli({"verify", "--json", "--since", cp, file});
+  EXPECT_NE(json.out.find("\"break\":{\"class\":\"rewritten\",\"checkpoint_size\":2,"
+                          "\"checkpoint_root\":\"" + note_root(cp) + "\",\"found_root\":\""),
+            std::string::npos)
+      << json.out;
+}
+
+TEST_F(CommandTest, SignedCheckpoints) {
+  const std::string key = path("books.key");
+  const std::string pub = path("books.pub");
+  Ran ran = run_cli({"keygen", "--name", "example.com/books", "--key", key, "--pub", pub});
+  ASSERT_EQ(ran.status, kExitIntact);
+  EXPECT_EQ(ran.out, testing::read_file(pub));
+  EXPECT_EQ(std::filesystem::status(key).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  // A key is never written over.
+  ran = run_cli({"keygen", "--name", "other", "--key", key, "--pub", path("other.pub")});
+  EXPECT_EQ(ran.status, kExitError);
+  EXPECT_EQ(ran.err, "quorvel-ledger: " + key +
+                         ": cannot create the signer key: File exists (os error 17)\n");
+  EXPECT_FALSE(std::filesystem::exists(path("other.pub")));
+  ASSERT_EQ(run_cli({"keygen", "--name", "other", "--key", path("other.key"), "--pub",
+                     path("other.pub")}).status, kExitIntact);
+
+  const std::string signed_note = run_cli({"checkpoint", "--key", key, clean_}).out;
+  const std::string unsigned_note = run_cli({"checkpoint", clean_}).out;
+  ASSERT_TRUE(signed_note.starts_with(unsigned_note + "\n\u2014 example.com/books "));
+  std::string forged = signed_note;
+  forged[forged.size() - 6] = forged[forged.size() - 6] == 'A' ? 'B' : 'A';
+  const std::string pub_text = testing::read_file(pub);
+  const std::string pub_name = pub_text.substr(0, pub_text.size() - 1);
+  const struct {
+    const char* name;
+    std::string note;
+    std::string pub;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"signed", signed_note, pub, kExitIntact, ""},
+      {"another key", signed_note, path("other.pub"), kExitBroken, "it holds no signature by other+"},
+      {"not signed", unsigned_note, pub, kExitBroken, "it holds no signature by " + pub_name},
+      {"a line of the earlier form", line_checkpoint(clean_), pub, kExitBroken,
+       "it holds no signature by " + pub_name},
+      {"a signature altered", forged, pub, kExitBroken,
+       "its signature by " + pub_name + " does not verify"},
+      {"the body altered", replace_first(signed_note, "chain-head", "chain-heads"), pub,
+       kExitBroken, "its signature by " + pub_name + " does not verify"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string cp = write("ledger.cp", c.note);
+    ran = run_cli({"verify", "--since", cp, "--pub", c.pub, clean_});
+    EXPECT_EQ(ran.status, c.status);
+    if (c.status == kExitBroken) {
+      EXPECT_TRUE(ran.out.starts_with(cp + ": checkpoint not proven: " + c.out)) << ran.out;
+    }
+  }
+  write("ledger.cp", unsigned_note);
+  EXPECT_EQ(run_cli({"verify", "--json", "--since", path("ledger.cp"), "--pub", pub, clean_}).out,
+            "{\"command\":\"verify\",\"file\":\"" + clean_ +
+                "\",\"status\":\"broken\",\"break\":{\"class\":\"checkpoint-signature\","
+                "\"checkpoint\":\"" + path("ledger.cp") + "\",\"key\":\"" + pub_name +
+                "\",\"reason\":\"missing\"}}\n");
+
+  // Keys that cannot be used.
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::string err;
+  } bad[] = {
+      {"a signer key given as verifier key", {"verify", "--since", path("ledger.cp"), "--pub", key, clean_},
+       key + ": malformed verifier key: this is a signer (private) key; give its verifier key"},
+      {"a verifier key given as signer key", {"checkpoint", "--key", pub, clean_},
+       pub + ": malformed signer key: not a signer key (it does not start with PRIVATE+KEY+)"},
+      {"a wrong key hash", {"checkpoint", "--key", write("bad.key", replace_first(testing::read_file(key), "+example.com/books+", "+example.com/bookz+")), clean_},
+       path("bad.key") + ": malformed signer key: the key hash does not match the name and key"},
+      {"not base64", {"checkpoint", "--key", write("bad64.key", "PRIVATE+KEY+a+00000000+!!!!\n"), clean_},
+       path("bad64.key") + ": malformed signer key: the key is not standard base64"},
+      {"a missing key", {"checkpoint", "--key", path("none.key"), clean_},
+       path("none.key") + ": cannot read the signer key: No such file or directory (os error 2)"},
+  };
+  for (const auto& c : bad) {
+    SCOPED_TRACE(c.name);
+    ran = run_cli(c.args);
+    EXPECT_EQ(ran.status, kExitError);
+    EXPECT_EQ(ran.err, "quorvel-ledger: " + c.err + "\n");
+  }
+}
+
+TEST_F(CommandTest, ProofsFromTheLedger) {
+  const Lines lines = chain_lines(5);
+  const std::string file = write("ledger.jsonl", join(lines));
+  const std::string old_file = write("old.jsonl", join({lines[0], lines[1], lines[2]}));
+  const std::string cp = write("ledger.cp", run_cli({"checkpoint", file}).out);
+  const std::string old_cp = write("old.cp", run_cli({"checkpoint", old_file}).out);
+
+  Ran ran = run_cli({"prove", "--entry", "3", "--checkpoint", cp, file});
+  ASSERT_EQ(ran.status, kExitIntact);
+  std::vector<Hash> leaves;
+  for (const auto& line : lines) leaves.push_back(leaf_hash(line));
+  std::string hashes;
+  for (const Hash& h : inclusion_proof(leaves, 3)) hashes += (hashes.empty() ? "\"" : ",\"") + base64_encode(h) + "\"";
+  EXPECT_EQ(ran.out, "{\"type\":\"inclusion\",\"index\":3,\"tree_size\":5,\"leaf_hash\":\"" +
+                         base64_encode(leaves[3]) + "\",\"hashes\":[" + hashes + "],\"line\":" +
+                         json_quote(lines[3]) + "}\n");
+  const std::string proof = write("entry.proof", ran.out);
+  ran = run_cli({"check-proof", proof, "--checkpoint", cp});
+  EXPECT_EQ(ran.status, kExitIntact);
+  EXPECT_EQ(ran.out, "proven: entry 3 (the proof's line) is in the tree of size 5 of quorvel-ledger/" +
+                         signature_of(lines[0]) + "\n");
+  const std::string consistency = write("grow.proof", run_cli({"prove", "--from", old_cp, "--checkpoint", cp, file}).out);
+  EXPECT_EQ(run_cli({"check-proof", consistency, "--checkpoint", cp, "--from", old_cp}).status, kExitIntact);
+
+  // Proofs that do not hold.
+  const std::string some_hash = base64_encode(leaves[0]);
+  const struct {
+    const char* name;
+    std::string proof;
+    std::vector<std::string> against;
+    std::string out;
+  } wrong[] = {
+      {"another line", replace_first(testing::read_file(proof), "\"line\":\"{", "\"line\":\" {"), {"--checkpoint", cp},
+       "not proven: the proof's line does not hash to its leaf_hash"},
+      {"another index", replace_first(testing::read_file(proof), "\"index\":3", "\"index\":2"), {"--checkpoint", cp},
+       "not proven: the hashes do not lead from entry 2 to the checkpoint's root hash"},
+      {"another tree", testing::read_file(proof), {"--checkpoint", old_cp},
+       "not proven: the proof is for a tree of size 5, the checkpoint's has size 3"},
+      {"a hash replaced", replace_first(testing::read_file(consistency), "[\"", "[\"" + some_hash + "\",\""),
+       {"--checkpoint", cp, "--from", old_cp},
+       "not proven: the hashes do not lead from the older root hash to the newer one"},
+      {"checkpoints swapped", testing::read_file(consistency), {"--checkpoint", old_cp, "--from", cp},
+       "not proven: the proof is from size 3 to 5, the checkpoints have sizes 5 and 3"},
+  };
+  for (const auto& c : wrong) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"check-proof", write("wrong.proof", c.proof)};
+    args.insert(args.end(), c.against.begin(), c.against.end());
+    ran = run_cli(args);
+    EXPECT_EQ(ran.status, kExitBroken);
+    EXPECT_EQ(ran.out, c.out + "\n");
+  }
+
+  // prove refuses a file that no longer gives the checkpoint's root.
+  write("ledger.jsonl", join({lines[0], lines[1], lines[2], lines[3]}) + replace_first(lines[4], "payment", "pAyment") + "\n");
+  ran = run_cli({"prove", "--entry", "0", "--checkpoint", cp, file});
+  EXPECT_EQ(ran.status, kExitBroken);
+  EXPECT_EQ(ran.out, "");
+  EXPECT_EQ(ran.err, "quorvel-ledger: " + file +
+                         ": its first 5 entry lines no longer give the checkpoint's root hash: no proof\n");
+
+  // Inputs that cannot be used.
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::string err;
+  } bad[] = {
+      {"an entry past the tree", {"prove", "--entry", "5", "--checkpoint", cp, file},
+       "entry 5 is not in the checkpoint's tree of size 5"},
+      {"an older checkpoint given as newer", {"prove", "--from", cp, "--checkpoint", old_cp, file},
+       "the --from checkpoint (size 5) is not older than the --checkpoint one (size 3)"},
+      {"a checkpoint line of the earlier form", {"prove", "--entry", "0", "--checkpoint", write("line.cp", line_checkpoint(old_file)), file},
+       path("line.cp") + ": a checkpoint line of the earlier form has no tree; make a new checkpoint"},
+      {"a consistency proof without --from", {"check-proof", consistency, "--checkpoint", cp},
+       "a consistency proof needs the older checkpoint: --from OLD"},
+      {"an inclusion proof with --from", {"check-proof", proof, "--checkpoint", cp, "--from", old_cp},
+       "--from applies to a consistency proof; this is an inclusion proof"},
+      {"a missing proof", {"check-proof", path("none"), "--checkpoint", cp},
+       path("none") + ": cannot read the proof: No such file or directory (os error 2)"},
+  };
+  for (const auto& c : bad) {
+    SCOPED_TRACE(c.name);
+    ran = run_cli(c.args);
+    EXPECT_EQ(ran.status, kExitError);
+    EXPECT_EQ(ran.err, "quorvel-ledger: " + c.err + "\n");
+  }
 }
 
 TEST_F(CommandTest, LedgersBeingWritten) {
@@ -404,8 +667,11 @@ TEST_F(CommandTest, LedgersBeingWritten) {
   const std::string recomputed =
       *compute_entry_digest(altered_entry.prev_hash, altered_entry.timestamp, altered_entry.actor,
                             altered_entry.delta_i, altered_entry.payload);
-  const std::string cp2 = write("two.cp", run_cli({"checkpoint", write("two.jsonl", two)}).out);
-  const std::string cp3 = write("three.cp", run_cli({"checkpoint", clean_}).out);
+  const std::string two_file = write("two.jsonl", two);
+  const std::string cp2 = write("two.cp", line_checkpoint(two_file));
+  const std::string cp3 = write("three.cp", line_checkpoint(clean_));
+  const std::string note2 = write("two.note", run_cli({"checkpoint", two_file}).out);
+  const std::string note3 = write("three.note", run_cli({"checkpoint", clean_}).out);
   const std::string intact_two = ": intact: 2 entries, last line 2, head " + sig_[1] + "\n";
   const std::string unread_line3 =
       "  not checked: line 3 (50 bytes from byte " + std::to_string(line3) +
@@ -452,6 +718,12 @@ TEST_F(CommandTest, LedgersBeingWritten) {
        kExitBroken, ": broken below the checkpoint: truncated: the file holds " +
            std::to_string(join(base_).size() - 1) + " bytes, the checkpoint covers " +
            std::to_string(join(base_).size()) + "\n"},
+      {"live since a note", cut, {"--live", "--since", note2}, kExitIntact,
+       intact_two + "  checkpoint: its 2 entry lines give its root hash " +
+           note_root(note2) + "\n" + unread_line3},
+      {"live since a note past the last line feed", two + base_[2], {"--live", "--since", note3},
+       kExitBroken, ": broken below the checkpoint: truncated: the file holds 2 entry lines, the "
+       "checkpoint covers 3\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -463,14 +735,16 @@ TEST_F(CommandTest, LedgersBeingWritten) {
     EXPECT_EQ(ran.status, c.status);
     const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
     EXPECT_EQ(ran.out, (json ? "{\"command\":\"verify\",\"file\":\"" : "") + file + c.out);
-    EXPECT_EQ(ran.err, "");
+    const auto since = std::find(args.begin(), args.end(), "--since");
+    const bool line_form = since != args.end() && !since[1].ends_with(".note");
+    EXPECT_EQ(ran.err, line_form ? notice(since[1]) : "");
   }
 
   // A live checkpoint is made from what was checked, and says what it left out.
   write("ledger.jsonl", cut);
   const Ran made = run_cli({"checkpoint", "--live", file});
   EXPECT_EQ(made.status, kExitIntact);
-  EXPECT_EQ(made.out, testing::read_file(cp2));
+  EXPECT_EQ(made.out, testing::read_file(note2));
   EXPECT_EQ(made.err, "quorvel-ledger: note: " + file + ": not checked: line 3 (50 bytes from byte " +
                           std::to_string(line3) +
                           ") has no line feed yet: a write may be in progress; the checkpoint "
@@ -513,9 +787,9 @@ TEST_F(CommandTest, LiveReadsNothingAppendedAfterTheSizeIsTaken) {
   }
 }
 
-TEST_F(CommandTest, FilesThatNoLongerHoldTheCheckpoint) {
+TEST_F(CommandTest, FilesThatNoLongerHoldTheCheckpointLine) {
   const std::string file = write("ledger.jsonl", join(base_));
-  const std::string cp = write("ledger.cp", run_cli({"checkpoint", file}).out);
+  const std::string cp = write("ledger.cp", line_checkpoint(file));
   const std::size_t covered = join(base_).size();
   const std::string other_entry = entry_line(2, sig_[1], "alicf", 0.75, "payment \"2\"\t\xC3\xA9");
   const Lines other = chain_lines(3, GENESIS_BLOCK_HASH, 0, "bob");
@@ -548,13 +822,13 @@ TEST_F(CommandTest, FilesThatNoLongerHoldTheCheckpoint) {
     const Ran ran = run_cli({"verify", "--since", cp, file});
     EXPECT_EQ(ran.status, c.status);
     EXPECT_EQ(ran.out, c.out);
-    EXPECT_EQ(ran.err, c.err);
+    EXPECT_EQ(ran.err, notice(cp) + c.err);
   }
 }
 
 TEST_F(CommandTest, RollbackReasonsInJson) {
   const std::string file = write("ledger.jsonl", join(base_));
-  const std::string cp = write("ledger.cp", run_cli({"checkpoint", file}).out);
+  const std::string cp = write("ledger.cp", line_checkpoint(file));
   const std::string other_entry = entry_line(2, sig_[1], "alicf", 0.75, "payment \"2\"\t\xC3\xA9");
   const struct {
     std::string contents;
@@ -575,18 +849,35 @@ TEST_F(CommandTest, RollbackReasonsInJson) {
 }
 
 TEST_F(CommandTest, CheckpointsThatCannotBeUsed) {
-  const std::string good = run_cli({"checkpoint", clean_}).out;
+  const std::string good = line_checkpoint(clean_);
+  const std::string note = run_cli({"checkpoint", clean_}).out;
   const struct {
     const char* name;
     std::string contents;
     std::string message;
   } cases[] = {
-      {"empty", "", "malformed checkpoint: does not start with 'quorvel-ledger-checkpoint'"},
+      {"empty", "", "malformed checkpoint: does not end with a line feed"},
       {"a verify report", run_cli({"verify", clean_}).out,
-       "malformed checkpoint: does not start with 'quorvel-ledger-checkpoint'"},
-      {"field edited", replace_first(good, "entries=3", "entries=x"),
+       "malformed checkpoint: expected an origin line, a tree size line and a root hash line"},
+      {"line form, field edited", replace_first(good, "entries=3", "entries=x"),
        "malformed checkpoint: field 'entries' is not a whole number"},
-      {"too long", std::string(600, 'q'), "malformed checkpoint: longer than 512 bytes"},
+      {"line form, two lines", good + good, "malformed checkpoint: more than one line"},
+      {"note, size with a sign", replace_first(note, "\n3\n", "\n+3\n"),
+       "malformed checkpoint: the tree size line is not a whole number without leading zeros"},
+      {"note, short root", replace_first(note, "=\n", "\n"),
+       "malformed checkpoint: the root hash line is not the standard base64 of 32 bytes"},
+      {"note, a control character", replace_first(note, "chain-head", "chain\x1b[2J"),
+       "malformed checkpoint: holds control characters"},
+      {"note, not UTF-8", replace_first(note, "chain-head", "chain\xff"),
+       "malformed checkpoint: not valid UTF-8"},
+      {"note, empty line and no signature", note + "\n",
+       "malformed checkpoint: an empty line is followed by no signature"},
+      {"note, a bad signature line", note + "\n- key AAAA\n",
+       "malformed checkpoint: a signature line does not start with '\u2014 '"},
+      {"note, a short signature", note + "\n\u2014 key AAAA\n",
+       "malformed checkpoint: a signature line's signature is not base64 of a key hash and a "
+       "signature"},
+      {"too long", std::string(70000, 'q'), "malformed checkpoint: longer than 65536 bytes"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -639,6 +930,26 @@ TEST(CommandLineTest, UsageErrors) {
       {{"verify", "--live=yes", "f"}, "option '--live' takes no value"},
       {{"--help", "verfiy"}, "unexpected argument 'verfiy'"},
       {{"--version", "verify"}, "unexpected argument 'verify'"},
+      {{"verify", "--origin", "o", "f"}, "option '--origin' does not apply to 'verify'"},
+      {{"verify", "--key", "k", "f"}, "option '--key' does not apply to 'verify'"},
+      {{"checkpoint", "--origin", "", "f"},
+       "--origin takes a non-empty line of UTF-8 text without control characters"},
+      {{"checkpoint", "--origin", "a\nb", "f"},
+       "--origin takes a non-empty line of UTF-8 text without control characters"},
+      {{"verify", "--pub", "p", "f"}, "--pub checks the signature of a --since checkpoint"},
+      {{"keygen", "--name", "n", "--key", "k"}, "keygen needs --name, --key and --pub"},
+      {{"keygen", "--name", "n", "--key", "k", "--pub", "k"}, "--key and --pub name the same file"},
+      {{"keygen", "--size", "2"}, "unknown option '--size' for 'keygen'"},
+      {{"prove", "--checkpoint", "c", "f"}, "prove takes one of --entry N and --from OLD"},
+      {{"prove", "--entry", "1", "--from", "o", "--checkpoint", "c", "f"},
+       "prove takes one of --entry N and --from OLD"},
+      {{"prove", "--entry", "-1", "--checkpoint", "c", "f"}, "--entry takes a whole number, not '-1'"},
+      {{"prove", "--entry", "1", "f"}, "prove needs --checkpoint"},
+      {{"prove", "--entry", "1", "--entry", "2", "--checkpoint", "c", "f"},
+       "option '--entry' is given twice"},
+      {{"check-proof", "p"}, "check-proof needs --checkpoint"},
+      {{"check-proof", "--checkpoint", "c"}, "expected one PROOF, found 0"},
+      {{"check-proof", "-", "--checkpoint", "-", "--from", "-"}, "only one input can be read from stdin"},
   };
   for (const auto& c : cases) {
     const Ran ran = run_cli(c.args);
@@ -650,17 +961,16 @@ TEST(CommandLineTest, UsageErrors) {
   EXPECT_EQ(run_cli({"verify", "--", "--json"}).err,
             "quorvel-ledger: --json: cannot open: No such file or directory (os error 2)\n");
   EXPECT_EQ(run_cli({"--version"}).out,
-            "quorvel-ledger " QUORVEL_LEDGER_VERSION " (checkpoint form v1)\n");
+            "quorvel-ledger " QUORVEL_LEDGER_VERSION " (checkpoint form v2)\n");
   EXPECT_EQ(run_cli({"-V"}).out, run_cli({"--version"}).out);
 }
 
 TEST(CommandLineTest, Help) {
   const Ran overview = run_cli({"--help"});
   EXPECT_EQ(overview.status, kExitIntact);
-  EXPECT_EQ(overview.out.substr(0, overview.out.find('\n')),
-            "usage: quorvel-ledger verify     [--since CHECKPOINT] [--jobs N] [--live] [--strict] "
-            "[--json | --quiet] FILE...");
-  for (const char* command : {"verify", "checkpoint", "head", "export"}) {
+  EXPECT_TRUE(overview.out.starts_with("usage: quorvel-ledger verify "));
+  for (const char* command :
+       {"verify", "checkpoint", "head", "export", "keygen", "prove", "check-proof"}) {
     SCOPED_TRACE(command);
     // The overview names every command; each has its own help, however asked,
     // whatever else is on the line.

@@ -1,0 +1,278 @@
+#include "cli/merkle.h"
+
+#include <atomic>
+#include <bit>
+#include <cstring>
+#include <new>
+#include <thread>
+
+namespace ledger::cli {
+namespace {
+
+constexpr unsigned char kLeafPrefix = 0x00;
+constexpr unsigned char kNodePrefix = 0x01;
+
+const EVP_MD* sha256() {
+  // Fetched once: an implicit fetch on every digest costs a lookup each time.
+  static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  return md;
+}
+
+// The largest power of two below n (n >= 2): where RFC 6962 splits a tree.
+std::uint64_t split_point(std::uint64_t n) { return std::bit_floor(n - 1); }
+
+// The root of a complete subtree (a power of two leaves).
+Hash complete_root(Hasher& hasher, std::span<const Hash> leaves) {
+  if (leaves.size() == 1) return leaves[0];
+  const std::size_t half = leaves.size() / 2;
+  return hasher.node(complete_root(hasher, leaves.first(half)),
+                     complete_root(hasher, leaves.subspan(half)));
+}
+
+Hash root_of(Hasher& hasher, std::span<const Hash> leaves) {
+  if (leaves.empty()) return hasher.of({});
+  if (leaves.size() == 1) return leaves[0];
+  const std::size_t k = split_point(leaves.size());
+  return hasher.node(root_of(hasher, leaves.first(k)), root_of(hasher, leaves.subspan(k)));
+}
+
+// A complete subtree of a run: `size` leaves from the run's leaf `offset`.
+struct Piece {
+  std::uint64_t offset;
+  std::uint64_t size;
+  Hash hash{};
+};
+
+// Cuts the leaves [begin, end) of the tree into the largest complete subtrees
+// that stand at their own multiples, left to right; offsets are from `base`.
+void cut(std::uint64_t begin, std::uint64_t end, std::uint64_t base, std::vector<Piece>& pieces) {
+  while (begin < end) {
+    std::uint64_t size = begin == 0 ? std::bit_floor(end) : (begin & (~begin + 1));
+    while (begin + size > end) size /= 2;
+    pieces.push_back(Piece{begin - base, size});
+    begin += size;
+  }
+}
+
+void audit_path(Hasher& hasher, std::span<const Hash> leaves, std::uint64_t m,
+                std::vector<Hash>& out) {
+  if (leaves.size() <= 1) return;
+  const std::size_t k = split_point(leaves.size());
+  if (m < k) {
+    audit_path(hasher, leaves.first(k), m, out);
+    out.push_back(root_of(hasher, leaves.subspan(k)));
+  } else {
+    audit_path(hasher, leaves.subspan(k), m - k, out);
+    out.push_back(root_of(hasher, leaves.first(k)));
+  }
+}
+
+void subproof(Hasher& hasher, std::span<const Hash> leaves, std::uint64_t m, bool complete,
+              std::vector<Hash>& out) {
+  const std::uint64_t n = leaves.size();
+  if (m == n) {
+    if (!complete) out.push_back(root_of(hasher, leaves));
+    return;
+  }
+  const std::size_t k = split_point(n);
+  if (m <= k) {
+    subproof(hasher, leaves.first(k), m, complete, out);
+    out.push_back(root_of(hasher, leaves.subspan(k)));
+  } else {
+    subproof(hasher, leaves.subspan(k), m - k, false, out);
+    out.push_back(root_of(hasher, leaves.first(k)));
+  }
+}
+
+}  // namespace
+
+Hasher::Hasher()
+    : ctx_(EVP_MD_CTX_new()), leaf_(EVP_MD_CTX_new()), node_(EVP_MD_CTX_new()), plain_(EVP_MD_CTX_new()) {
+  if (!ctx_ || !leaf_ || !node_ || !plain_ || sha256() == nullptr ||
+      EVP_DigestInit_ex2(leaf_.get(), sha256(), nullptr) != 1 ||
+      EVP_DigestUpdate(leaf_.get(), &kLeafPrefix, 1) != 1 ||
+      EVP_DigestInit_ex2(node_.get(), sha256(), nullptr) != 1 ||
+      EVP_DigestUpdate(node_.get(), &kNodePrefix, 1) != 1 ||
+      EVP_DigestInit_ex2(plain_.get(), sha256(), nullptr) != 1) {
+    throw std::bad_alloc();
+  }
+}
+
+Hash Hasher::finish(const Context& start, std::string_view a, std::string_view b) {
+  // Each hash starts from a copy of a context that has taken its prefix
+  // already: cheaper than initialising one (which frees and makes the
+  // provider's state anew), and the prefix costs no update of its own.
+  Hash out{};
+  unsigned int length = 0;
+  EVP_MD_CTX* ctx = ctx_.get();
+  // SHA-256 fails only when OpenSSL cannot allocate.
+  if (EVP_MD_CTX_copy_ex(ctx, start.get()) != 1 || EVP_DigestUpdate(ctx, a.data(), a.size()) != 1 ||
+      (!b.empty() && EVP_DigestUpdate(ctx, b.data(), b.size()) != 1) ||
+      EVP_DigestFinal_ex(ctx, out.data(), &length) != 1) {
+    throw std::bad_alloc();
+  }
+  return out;
+}
+
+Hash Hasher::leaf(std::string_view line) { return finish(leaf_, line); }
+Hash Hasher::node(const Hash& left, const Hash& right) {
+  // One update of both halves: each update through EVP pays its own dispatch.
+  std::array<std::uint8_t, 64> both;
+  std::memcpy(both.data(), left.data(), left.size());
+  std::memcpy(both.data() + left.size(), right.data(), right.size());
+  return finish(node_, {reinterpret_cast<const char*>(both.data()), both.size()});
+}
+Hash Hasher::of(std::string_view bytes) { return finish(plain_, bytes); }
+
+Hash leaf_hash(std::string_view line) { return Hasher().leaf(line); }
+Hash node_hash(const Hash& left, const Hash& right) { return Hasher().node(left, right); }
+Hash empty_tree_hash() { return Hasher().of({}); }
+
+void TreeBuilder::add_subtree(std::uint64_t size, const Hash& hash) {
+  stack_.emplace_back(size, hash);
+  size_ += size;
+  while (stack_.size() >= 2 && stack_[stack_.size() - 2].first == stack_.back().first) {
+    auto right = stack_.back();
+    stack_.pop_back();
+    auto& left = stack_.back();
+    left.second = hasher_.node(left.second, right.second);
+    left.first *= 2;
+  }
+  if (watch_ && size_ == *watch_) watched_ = root();
+}
+
+Hash TreeBuilder::root() const {
+  if (stack_.empty()) return hasher_.of({});
+  Hash hash = stack_.back().second;
+  for (std::size_t i = stack_.size() - 1; i-- > 0;) hash = hasher_.node(stack_[i].second, hash);
+  return hash;
+}
+
+void TreeBuilder::watch(std::uint64_t size) {
+  watch_ = size;
+  watched_.reset();
+  if (size_ == size) watched_ = root();
+}
+
+void add_runs(TreeBuilder& tree, std::span<LeafRun> runs, unsigned jobs) {
+  // Where each run stands, and its complete subtrees, cut at the watched size
+  // too so that the builder passes through it.
+  std::vector<std::vector<Piece>> pieces(runs.size());
+  std::uint64_t at = tree.size();
+  // No cut when the builder has passed the watched size already (or has none).
+  const std::uint64_t watch =
+      tree.watched_root() || !tree.watch_size() ? 0 : *tree.watch_size();
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    const std::uint64_t end = at + runs[r].leaves.size();
+    if (watch > at && watch < end) {
+      cut(at, watch, at, pieces[r]);
+      cut(watch, end, at, pieces[r]);
+    } else {
+      cut(at, end, at, pieces[r]);
+    }
+    at = end;
+  }
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    Hasher hasher;
+    for (std::size_t r = next++; r < runs.size(); r = next++) {
+      for (Piece& piece : pieces[r]) {
+        piece.hash = complete_root(
+            hasher, std::span(runs[r].leaves).subspan(piece.offset, piece.size));
+      }
+    }
+  };
+  if (jobs <= 1 || runs.size() <= 1) {
+    work();
+  } else {
+    std::vector<std::jthread> threads;
+    for (unsigned t = 0; t < std::min<std::size_t>(jobs, runs.size()); ++t) threads.emplace_back(work);
+  }
+  for (const auto& run : pieces) {
+    for (const Piece& piece : run) tree.add_subtree(piece.size, piece.hash);
+  }
+}
+
+Hash tree_root(std::span<const Hash> leaves) {
+  Hasher hasher;
+  return root_of(hasher, leaves);
+}
+
+std::vector<Hash> inclusion_proof(std::span<const Hash> leaves, std::uint64_t index) {
+  Hasher hasher;
+  std::vector<Hash> out;
+  if (index < leaves.size()) audit_path(hasher, leaves, index, out);
+  return out;
+}
+
+std::vector<Hash> consistency_proof(std::span<const Hash> leaves, std::uint64_t old_size) {
+  Hasher hasher;
+  std::vector<Hash> out;
+  if (old_size > 0 && old_size < leaves.size()) subproof(hasher, leaves, old_size, true, out);
+  return out;
+}
+
+bool check_inclusion(std::uint64_t index, std::uint64_t size, const Hash& leaf,
+                     std::span<const Hash> path, const Hash& root) {
+  if (index >= size) return false;
+  Hasher hasher;
+  std::uint64_t fn = index;
+  std::uint64_t sn = size - 1;
+  Hash r = leaf;
+  for (const Hash& p : path) {
+    if (sn == 0) return false;
+    if ((fn & 1) != 0 || fn == sn) {
+      r = hasher.node(p, r);
+      if ((fn & 1) == 0) {
+        while ((fn & 1) == 0 && fn != 0) {
+          fn >>= 1;
+          sn >>= 1;
+        }
+      }
+    } else {
+      r = hasher.node(r, p);
+    }
+    fn >>= 1;
+    sn >>= 1;
+  }
+  return sn == 0 && r == root;
+}
+
+bool check_consistency(std::uint64_t old_size, std::uint64_t new_size, const Hash& old_root,
+                       const Hash& new_root, std::span<const Hash> proof) {
+  if (old_size > new_size) return false;
+  if (old_size == new_size) return proof.empty() && old_root == new_root;
+  if (old_size == 0) return proof.empty();
+  if (proof.empty()) return false;
+  std::vector<Hash> path;
+  if (std::has_single_bit(old_size)) path.push_back(old_root);
+  path.insert(path.end(), proof.begin(), proof.end());
+  Hasher hasher;
+  std::uint64_t fn = old_size - 1;
+  std::uint64_t sn = new_size - 1;
+  while ((fn & 1) != 0) {
+    fn >>= 1;
+    sn >>= 1;
+  }
+  Hash fr = path[0];
+  Hash sr = path[0];
+  for (std::size_t i = 1; i < path.size(); ++i) {
+    const Hash& c = path[i];
+    if (sn == 0) return false;
+    if ((fn & 1) != 0 || fn == sn) {
+      fr = hasher.node(c, fr);
+      sr = hasher.node(c, sr);
+      while ((fn & 1) == 0 && fn != 0) {
+        fn >>= 1;
+        sn >>= 1;
+      }
+    } else {
+      sr = hasher.node(sr, c);
+    }
+    fn >>= 1;
+    sn >>= 1;
+  }
+  return fr == old_root && sr == new_root && sn == 0;
+}
+
+}  // namespace ledger::cli

@@ -1,0 +1,240 @@
+// The Merkle tree, its proofs, base64 and Ed25519 keys of checkpoint notes.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli/encoding.h"
+#include "cli/merkle.h"
+#include "cli/note.h"
+#include "cli/proof.h"
+#include "cli/signing.h"
+#include "cli/walk.h"
+#include "ledger/platform.h"
+#include "support.h"
+
+namespace ledger::cli {
+namespace {
+
+std::vector<Hash> leaves_of(std::size_t n) {
+  std::vector<Hash> leaves;
+  for (std::size_t i = 0; i < n; ++i) leaves.push_back(leaf_hash("entry " + std::to_string(i)));
+  return leaves;
+}
+
+TEST(MerkleTest, RootsOfRfc6962TestVectors) {
+  // The leaves and roots that RFC 6962 implementations test against.
+  const std::vector<std::string> inputs = {
+      "", std::string(1, '\0'), "\x10", "\x20\x21", "\x30\x31", "\x40\x41\x42\x43",
+      "\x50\x51\x52\x53\x54\x55\x56\x57",
+      "\x60\x61\x62\x63\x64\x65\x66\x67\x68\x69\x6a\x6b\x6c\x6d\x6e\x6f"};
+  const std::vector<std::string> roots = {
+      "6e340b9cffb37a989ca544e6bb780a2c78901d3fb33738768511a30617afa01d",
+      "fac54203e7cc696cf0dfcb42c92a1d9dbaf70ad9e621f4bd8d98662f00e3c125",
+      "aeb6bcfe274b70a14fb067a5e5578264db0fa9b51af5e0ba159158f329e06e77",
+      "d37ee418976dd95753c1c73862b9398fa2a2cf9b4ff0fdfe8b30cd95209614b7",
+      "4e3bbb1f7b478dcfe71fb631631519a3bca12c9aefca1612bfce4c13a86264d4",
+      "76e67dadbcdf1e10e1b74ddc608abd2f98dfb16fbce75277b5232a127f2087ef",
+      "ddb89be403809e325750d3d263cd78929c2942b7942a34b77e122c9594a74c8c",
+      "5dc9da79a70659a9ad559cb701ded9a2ab9d823aad2f4960cfe370eff4604328"};
+  EXPECT_EQ(hex_encode(empty_tree_hash()),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  TreeBuilder tree;
+  std::vector<Hash> leaves;
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    leaves.push_back(leaf_hash(inputs[i]));
+    tree.add_leaf(leaves.back());
+    EXPECT_EQ(hex_encode(tree.root()), roots[i]) << i + 1;
+    EXPECT_EQ(hex_encode(tree_root(leaves)), roots[i]) << i + 1;
+  }
+}
+
+TEST(MerkleTest, RangesHashedApartGiveTheSameTree) {
+  std::mt19937 random(7);
+  const std::vector<Hash> leaves = leaves_of(70);
+  for (int round = 0; round < 200; ++round) {
+    const std::size_t n = random() % leaves.size();
+    const std::span<const Hash> all(leaves.data(), n);
+    const std::uint64_t watch = random() % (n + 1);
+    // A first range streamed, the rest in runs of random lengths.
+    TreeBuilder tree;
+    tree.watch(watch);
+    std::size_t at = random() % (n + 1);
+    for (std::size_t i = 0; i < at; ++i) tree.add_leaf(all[i]);
+    std::vector<LeafRun> runs;
+    while (at < n) {
+      const std::size_t length = std::min<std::size_t>(n - at, random() % 12);
+      const auto part = all.subspan(at, length);
+      runs.push_back(LeafRun{{part.begin(), part.end()}});
+      at += length;
+    }
+    add_runs(tree, runs, 1 + static_cast<unsigned>(round) % 3);
+    SCOPED_TRACE("size " + std::to_string(n) + ", watched " + std::to_string(watch));
+    EXPECT_EQ(tree.size(), n);
+    EXPECT_EQ(tree.root(), tree_root(all));
+    ASSERT_TRUE(tree.watched_root());
+    EXPECT_EQ(*tree.watched_root(), tree_root(all.first(watch)));
+  }
+}
+
+TEST(MerkleTest, ProofsHoldAndAlteredProofsDoNot) {
+  const std::vector<Hash> leaves = leaves_of(33);
+  const Hash other = leaf_hash("other");
+  for (std::size_t n = 1; n <= leaves.size(); ++n) {
+    const std::span<const Hash> tree(leaves.data(), n);
+    const Hash root = tree_root(tree);
+    for (std::size_t i = 0; i < n; ++i) {
+      SCOPED_TRACE("entry " + std::to_string(i) + " of " + std::to_string(n));
+      std::vector<Hash> path = inclusion_proof(tree, i);
+      EXPECT_TRUE(check_inclusion(i, n, tree[i], path, root));
+      EXPECT_FALSE(check_inclusion(i, n, other, path, root));
+      if (n > 1) {
+        EXPECT_FALSE(check_inclusion((i + 1) % n, n, tree[i], path, root));
+      }
+      if (!path.empty()) {
+        path.back()[0] ^= 1;
+        EXPECT_FALSE(check_inclusion(i, n, tree[i], path, root));
+        path.pop_back();
+        EXPECT_FALSE(check_inclusion(i, n, tree[i], path, root));
+      }
+    }
+    for (std::size_t m = 0; m <= n; ++m) {
+      SCOPED_TRACE("from " + std::to_string(m) + " to " + std::to_string(n));
+      const Hash old_root = tree_root(tree.first(m));
+      std::vector<Hash> proof = consistency_proof(tree, m);
+      EXPECT_TRUE(check_consistency(m, n, old_root, root, proof));
+      if (m > 0 && m < n) {
+        EXPECT_FALSE(check_consistency(m, n, other, root, proof));
+        EXPECT_FALSE(check_consistency(m, n, old_root, other, proof));
+        proof.front()[3] ^= 1;
+        EXPECT_FALSE(check_consistency(m, n, old_root, root, proof));
+      }
+    }
+  }
+  EXPECT_FALSE(check_inclusion(0, 0, leaves[0], {}, empty_tree_hash()));
+  EXPECT_FALSE(check_consistency(2, 1, leaves[0], leaves[0], {}));
+}
+
+class TreeWalkTest : public testing::ScratchTest {};
+
+// The tree a walk makes is the same for every number of ranges, up to a break.
+TEST_F(TreeWalkTest, EveryNumberOfRangesGivesTheSameTree) {
+  testing::Lines lines = testing::chain_lines(60);
+  lines.insert(lines.begin() + 20, "");
+  std::vector<Hash> leaves;
+  for (const auto& line : lines) {
+    if (!line.empty()) leaves.push_back(leaf_hash(line));
+  }
+  const std::string intact = testing::join(lines);
+  lines[40] = "{}";  // the 40th entry
+  const std::string broken = testing::join(lines);
+  for (const auto& [contents, entries] : {std::pair{intact, std::size_t{60}}, std::pair{broken, std::size_t{39}}}) {
+    const std::string file = write("ledger.jsonl", contents);
+    for (unsigned jobs = 1; jobs <= 4; ++jobs) {
+      for (std::uint64_t watch : {std::uint64_t{0}, std::uint64_t{17}, std::uint64_t{39}, std::uint64_t{60}}) {
+        SCOPED_TRACE(std::to_string(entries) + " entries, jobs " + std::to_string(jobs) +
+                     ", watch " + std::to_string(watch));
+        auto handle = platform::open_regular_for_read(file);
+        ASSERT_TRUE(handle);
+        WalkControl control;
+        WalkOptions options{.jobs = jobs, .buffer_size = 64, .min_range_bytes = 1};
+        options.tree = true;
+        options.tree_watch = watch;
+        const WalkOutcome out = walk_file(*handle, Chain{}, options, control);
+        EXPECT_EQ(out.tree.size(), entries);
+        EXPECT_EQ(out.tree.root(), tree_root(std::span(leaves).first(entries)));
+        EXPECT_EQ(out.tree.watched_root().has_value(), watch <= entries);
+        if (watch <= entries) {
+          EXPECT_EQ(*out.tree.watched_root(), tree_root(std::span(leaves).first(watch)));
+        }
+      }
+    }
+  }
+}
+
+// The entry lines below a note, hashed without the chain walk: the same tree,
+// and the same place of its last line, for every number of ranges.
+TEST_F(TreeWalkTest, APrefixOfEntryLinesScannedInRanges) {
+  testing::Lines lines = testing::chain_lines(60);
+  lines.insert(lines.begin() + 20, "");
+  lines.insert(lines.begin() + 45, "  ");
+  std::vector<Hash> leaves;
+  std::vector<std::uint64_t> offsets, ends, numbers;
+  std::uint64_t at = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].find_first_not_of(' ') != std::string::npos) {
+      leaves.push_back(leaf_hash(lines[i]));
+      offsets.push_back(at);
+      ends.push_back(at + lines[i].size() + 1);
+      numbers.push_back(i + 1);
+    }
+    at += lines[i].size() + 1;
+  }
+  const std::string file = write("ledger.jsonl", testing::join(lines) + "{\"unfinished");
+  auto handle = platform::open_regular_for_read(file);
+  ASSERT_TRUE(handle);
+  for (unsigned jobs = 1; jobs <= 4; ++jobs) {
+    for (const std::uint64_t count : {1u, 20u, 21u, 44u, 59u, 60u, 61u}) {
+      SCOPED_TRACE("jobs " + std::to_string(jobs) + ", count " + std::to_string(count));
+      const auto prefix = scan_leaf_prefix(*handle, count, RangeReader::kNoLimit, jobs, 300);
+      ASSERT_TRUE(prefix);
+      const std::uint64_t found = std::min<std::uint64_t>(count, leaves.size());
+      EXPECT_EQ(prefix->found, found);
+      EXPECT_EQ(prefix->root, tree_root(std::span(leaves).first(found)));
+      EXPECT_EQ(prefix->first_offset, 0u);
+      EXPECT_EQ(prefix->last_offset, offsets[found - 1]);
+      EXPECT_EQ(prefix->last_end, ends[found - 1]);
+      EXPECT_EQ(prefix->last_line, numbers[found - 1]);
+    }
+  }
+}
+
+TEST(EncodingTest, Base64IsStandardAndStrict) {
+  const struct {
+    std::string bytes;
+    std::string text;
+  } cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"},
+               {"\xfb\xff", "+/8="}, {std::string("\0\0\0\0", 4), "AAAAAA=="}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(base64_encode(c.bytes), c.text);
+    EXPECT_EQ(base64_decode(c.text), c.bytes) << c.text;
+  }
+  for (const char* bad : {"Zg", "Zg=", "Zh==", "Zm9=", "Z===", "Zg==Zg==", "Zm9v\n", "-_8=",
+                          "Zm 9v", "=Zm9"}) {
+    EXPECT_EQ(base64_decode(bad), std::nullopt) << bad;
+  }
+}
+
+TEST(SigningTest, KeysReadBackAndSignaturesVerify) {
+  const auto signer = generate_signer("example.com/books");
+  ASSERT_TRUE(signer);
+  const VerifierKey verifier = verifier_of(*signer);
+  EXPECT_EQ(parse_signer(format_signer(*signer) + "\n")->seed, signer->seed);
+  EXPECT_EQ(parse_verifier(format_verifier(verifier))->key, verifier.key);
+  EXPECT_EQ(format_verifier(verifier).substr(0, 27), "example.com/books+" +
+                                                         format_verifier(verifier).substr(18, 8) + "+");
+
+  const std::string body = format_note_body("example.com/books", 3, leaf_hash("x"), {"chain-head y"});
+  const auto note = parse_note(*sign_note(body, *signer));
+  ASSERT_TRUE(note);
+  EXPECT_EQ(note->body, body);
+  EXPECT_EQ(note->size, 3u);
+  EXPECT_EQ(note->chain_head(), "y");
+  EXPECT_EQ(check_note_signature(*note, verifier), SignatureCheck::kValid);
+  const auto other = generate_signer("example.com/books");
+  EXPECT_EQ(check_note_signature(*note, verifier_of(*other)), SignatureCheck::kMissing);
+  // The same name and key hash, a signature that does not verify.
+  TreeNote altered = *note;
+  altered.body = format_note_body("example.com/books", 4, leaf_hash("x"), {"chain-head y"});
+  EXPECT_EQ(check_note_signature(altered, verifier), SignatureCheck::kInvalid);
+
+  for (const char* name : {"", "a b", "a+b", "a\tb", "a\xc2\x85" "b", "\xff"}) {
+    EXPECT_FALSE(is_key_name(name)) << name;
+    EXPECT_FALSE(generate_signer(name));
+  }
+  EXPECT_TRUE(is_key_name("witness.example/\xc3\xa9"));
+}
+
+}  // namespace
+}  // namespace ledger::cli
