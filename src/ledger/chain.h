@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -70,9 +71,21 @@ class ChainCheck {
   // meaningless: a chain has one first break.
   Result<LineVerdict> check(std::string_view line);
 
+  // Judges two consecutive lines as check(first) and then check(second)
+  // would, hashing both entries' contents at once where both need it. The
+  // second verdict means something only when the first is not a break (it
+  // repeats the first then). Afterwards the accessors describe the last line
+  // judged: `first` when it broke the chain, `second` otherwise. Both views
+  // must stay valid during the call.
+  struct PairVerdict {
+    LineVerdict first;
+    LineVerdict second;
+  };
+  Result<PairVerdict> check_pair(std::string_view first, std::string_view second);
+
   // The fields of the line last judged, when it parsed (kLinked,
   // kBadTimestamp, kLinkBroken, kContentAltered). Valid until the next check or until that line changes.
-  const EntryFields& entry() const { return entry_; }
+  const EntryFields& entry() const { return entries_[current_]; }
   // Where and why the line last judged did not parse (kNotEntry).
   const ParseFailure& parse_failure() const { return parse_failure_; }
   // The prev_hash the next entry must carry: after kLinked the signature of
@@ -83,8 +96,18 @@ class ChainCheck {
   std::string_view computed() const { return {computed_.data(), computed_.size()}; }
 
  private:
+  // The verdict on `line` where the digest is not needed for it, or nothing
+  // when the digest decides. `link`: the prev_hash an entry must carry; null
+  // when it is not known, and then whatever the entry carries is taken.
+  static std::optional<LineVerdict> judge_before_digest(std::string_view line, EntryFields& fields,
+                                                        ParseFailure& failure,
+                                                        std::optional<std::string_view> link);
+  // The verdict on an entry that passed judge_before_digest, given its digest.
+  LineVerdict judge_digest(const EntryFields& fields, const DigestHex& digest);
+
   EntryHasher hasher_;            // reused for every entry
-  EntryFields entry_;             // the fields of the line last judged
+  EntryFields entries_[2];        // the fields of the lines of a pair
+  std::uint8_t current_ = 0;      // which of entries_ holds the line last judged
   ParseFailure parse_failure_{ParseError::kNoValue, 0};
   std::string link_;              // the next entry's prev_hash
   bool link_known_ = false;       // false until the first entry, for UnknownLink

@@ -216,5 +216,56 @@ TEST_F(VerifyTest, ChainCheckJudgesEachLine) {
   EXPECT_EQ(ChainCheck().check(lines_[2]).value(), LineVerdict::kLinkBroken);
 }
 
+// Two lines judged at once say what they say judged one after the other, from
+// any state of the chain and for every kind of line in either place; the
+// accessors then describe the same line.
+TEST_F(VerifyTest, PairedChainCheckAgreesWithOneLineAtATime) {
+  Lines pool = lines_;
+  pool.push_back(replace_first(lines_[2], "alice", "alicE"));
+  pool.push_back(replace_first(replace_first(lines_[1], "+00:00\"", "+00:00al\""),
+                               "\"actor\":\"alice\"", "\"actor\":\"ice\""));
+  pool.push_back(lines_[3].substr(0, 40));
+  pool.push_back("");
+  pool.push_back(" \t");
+  pool.push_back("hello");
+  pool.push_back(replace_first(lines_[4], "\"payload\":\"", "\"payload\":\"" + std::string(600, 'x')));
+  const auto judge_both = [](ChainCheck& chain, const std::string& a, const std::string& b) {
+    const LineVerdict first = chain.check(a).value();
+    return ChainCheck::PairVerdict{first, is_break(first) ? first : chain.check(b).value()};
+  };
+  for (std::size_t prefix = 0; prefix <= lines_.size(); ++prefix) {
+    for (const std::string& a : pool) {
+      for (const std::string& b : pool) {
+        // prefix == lines_.size(): a range whose link is not known.
+        const bool unknown = prefix == lines_.size();
+        ChainCheck one = unknown ? ChainCheck(ChainCheck::UnknownLink{}) : ChainCheck();
+        ChainCheck two = unknown ? ChainCheck(ChainCheck::UnknownLink{}) : ChainCheck();
+        for (std::size_t i = 0; i < (unknown ? 0 : prefix); ++i) {
+          ASSERT_EQ(one.check(lines_[i]).value(), LineVerdict::kLinked);
+          ASSERT_EQ(two.check(lines_[i]).value(), LineVerdict::kLinked);
+        }
+        const auto want = judge_both(one, a, b);
+        const auto got = two.check_pair(a, b).value();
+        const std::string where = std::to_string(prefix) + ": " + a + " | " + b;
+        ASSERT_EQ(got.first, want.first) << where;
+        ASSERT_EQ(got.second, want.second) << where;
+        const LineVerdict last = is_break(want.first) ? want.first : want.second;
+        EXPECT_EQ(two.link(), one.link()) << where;
+        if (last == LineVerdict::kLinked || last == LineVerdict::kContentAltered) {
+          EXPECT_EQ(two.computed(), one.computed()) << where;
+        }
+        if (last == LineVerdict::kNotEntry) {
+          EXPECT_EQ(two.parse_failure().offset, one.parse_failure().offset) << where;
+          EXPECT_EQ(two.parse_failure().code, one.parse_failure().code) << where;
+        } else if (last != LineVerdict::kBlank) {
+          EXPECT_EQ(two.entry().index, one.entry().index) << where;
+          EXPECT_EQ(two.entry().signature, one.entry().signature) << where;
+          EXPECT_EQ(two.entry().timestamp, one.entry().timestamp) << where;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ledger
