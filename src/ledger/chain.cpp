@@ -61,50 +61,43 @@ Result<LineVerdict> ChainCheck::check(std::string_view line) {
   return judge_digest(fields, *digest);
 }
 
-Result<ChainCheck::PairVerdict> ChainCheck::check_pair(std::string_view first,
-                                                       std::string_view second) {
-  // Only a line whose entry needs its digest is worth pairing; the first
-  // entry of a range without a known link is judged alone.
-  if (!link_known_) {
-    auto verdict = check(first);
-    if (!verdict) return fail(std::move(verdict).error());
-    if (is_break(*verdict)) return PairVerdict{*verdict, *verdict};
-    auto next = check(second);
-    if (!next) return fail(std::move(next).error());
-    return PairVerdict{*verdict, *next};
-  }
+Result<LineVerdict> ChainCheck::check(std::string_view line, std::string_view next) {
+  ahead_ = Ahead{};
+  ahead_.line = next;
+  // The first entry of a range whose link is not known is judged alone.
+  if (!link_known_) return check(line);
   current_ = 0;
-  EntryFields& a = entries_[0];
-  if (const auto verdict = judge_before_digest(first, a, parse_failure_, link_)) {
-    if (is_break(*verdict)) return PairVerdict{*verdict, *verdict};
-    auto next = check(second);
-    if (!next) return fail(std::move(next).error());
-    return PairVerdict{*verdict, *next};
+  EntryFields& fields = entries_[0];
+  if (const auto verdict = judge_before_digest(line, fields, parse_failure_, link_)) {
+    return *verdict;
   }
-  // `first` needs its digest. If it links, its signature is the link the
-  // second must carry, so the second is judged against that now and its
-  // verdict stands once the first's digest matches.
-  EntryFields& b = entries_[1];
-  ParseFailure second_failure = parse_failure_;
-  const auto second_verdict = judge_before_digest(second, b, second_failure, a.signature);
-  DigestHex digest_a;
-  std::optional<DigestHex> digest_b;
-  if (second_verdict) {
-    auto digest = hasher_.digest(digest_input(a));
-    if (!digest) return fail(std::move(digest).error());
-    digest_a = *digest;
+  // If `line` links, its signature is the link that `next` must carry: `next`
+  // is judged against it now, and that verdict stands once the digest of
+  // `line` matches its signature (otherwise `next` is never judged).
+  EntryFields& following = entries_[1];
+  ahead_.verdict = judge_before_digest(next, following, ahead_.failure, fields.signature);
+  ahead_.judged = true;
+  DigestHex digest;
+  if (ahead_.verdict) {
+    auto single = hasher_.digest(digest_input(fields));
+    if (!single) return fail(std::move(single).error());
+    digest = *single;
   } else {
-    auto digests = hasher_.digest_pair(digest_input(a), digest_input(b));
-    if (!digests) return fail(std::move(digests).error());
-    digest_a = (*digests)[0];
-    digest_b = (*digests)[1];
+    auto both = hasher_.digest_pair(digest_input(fields), digest_input(following));
+    if (!both) return fail(std::move(both).error());
+    digest = (*both)[0];
+    ahead_.digest = (*both)[1];
   }
-  const LineVerdict verdict = judge_digest(a, digest_a);
-  if (is_break(verdict)) return PairVerdict{verdict, verdict};
+  return judge_digest(fields, digest);
+}
+
+Result<LineVerdict> ChainCheck::check_next() {
+  if (!ahead_.judged) return check(ahead_.line);
+  ahead_.judged = false;
   current_ = 1;
-  parse_failure_ = second_failure;
-  if (second_verdict) return PairVerdict{verdict, *second_verdict};
-  return PairVerdict{verdict, judge_digest(b, *digest_b)};
+  parse_failure_ = ahead_.failure;
+  if (ahead_.verdict) return *ahead_.verdict;
+  return judge_digest(entries_[1], ahead_.digest);
 }
 
 }  // namespace ledger

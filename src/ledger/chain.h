@@ -71,17 +71,16 @@ class ChainCheck {
   // meaningless: a chain has one first break.
   Result<LineVerdict> check(std::string_view line);
 
-  // Judges two consecutive lines as check(first) and then check(second)
-  // would, hashing both entries' contents at once where both need it. The
-  // second verdict means something only when the first is not a break (it
-  // repeats the first then). Afterwards the accessors describe the last line
-  // judged: `first` when it broke the chain, `second` otherwise. Both views
-  // must stay valid during the call.
-  struct PairVerdict {
-    LineVerdict first;
-    LineVerdict second;
-  };
-  Result<PairVerdict> check_pair(std::string_view first, std::string_view second);
+  // Judges `line` as check(line) does, and takes `next`, the line after it,
+  // as the one to judge next: where both are entries that need their digests,
+  // the two are computed at once (their rounds interleaved), which is faster
+  // than one after the other. Unless the verdict on `line` is a break, call
+  // check_next() next for the verdict on `next`, whose bytes must stay valid
+  // and unchanged until then.
+  Result<LineVerdict> check(std::string_view line, std::string_view next);
+  // Judges the `next` line of the preceding two-line check, as check(next)
+  // would; the accessors then describe it.
+  Result<LineVerdict> check_next();
 
   // The fields of the line last judged, when it parsed (kLinked,
   // kBadTimestamp, kLinkBroken, kContentAltered). Valid until the next check or until that line changes.
@@ -106,8 +105,17 @@ class ChainCheck {
   LineVerdict judge_digest(const EntryFields& fields, const DigestHex& digest);
 
   EntryHasher hasher_;            // reused for every entry
-  EntryFields entries_[2];        // the fields of the lines of a pair
+  EntryFields entries_[2];        // [0]: the line judged; [1]: the next one, judged ahead
   std::uint8_t current_ = 0;      // which of entries_ holds the line last judged
+  // The next line of a two-line check, and what was found of it ahead of time.
+  struct Ahead {
+    std::string_view line;
+    bool judged = false;                // entries_[1], failure and verdict or digest are set
+    ParseFailure failure{ParseError::kNoValue, 0};
+    std::optional<LineVerdict> verdict;  // when its digest was not needed
+    DigestHex digest{};                  // when it was
+  };
+  Ahead ahead_;
   ParseFailure parse_failure_{ParseError::kNoValue, 0};
   std::string link_;              // the next entry's prev_hash
   bool link_known_ = false;       // false until the first entry, for UnknownLink

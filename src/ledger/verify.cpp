@@ -44,9 +44,12 @@ Result<bool> verify_ledger_file(std::string_view path) {
       if (!next) return fail(std::move(next).error());
       return true;
     }
-    auto verdicts = chain.check_pair(held, **next);
-    if (!verdicts) return fail(std::move(verdicts).error());
-    if (is_break(verdicts->first) || is_break(verdicts->second)) return false;
+    auto verdict = chain.check(held, **next);
+    if (!verdict) return fail(std::move(verdict).error());
+    if (is_break(*verdict)) return false;
+    verdict = chain.check_next();
+    if (!verdict) return fail(std::move(verdict).error());
+    if (is_break(*verdict)) return false;
   }
 }
 
