@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/lookahead_reader.h"
 #include "ledger/chain.h"
 #include "ledger/entry.h"
 #include "ledger/platform.h"
@@ -63,7 +64,7 @@ ChainCheck range_check(const RangePlan& plan) {
   return ChainCheck(ChainCheck::UnknownLink{});
 }
 
-void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkControl& control) {
+void walk_lines(LookaheadReader& reader, const RangePlan& plan, Segment& seg, WalkControl& control) {
   ChainCheck chain = range_check(plan);
   std::uint64_t reported = reader.position();
   for (;;) {
@@ -94,7 +95,7 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkCo
       if (open_line) seg.brk->length = seg.end - offset;
       break;
     }
-    auto verdict = chain.check(line);
+    auto verdict = reader.check(chain);  // with the next line where it can
     if (!verdict) {
       seg.failure = std::move(verdict).error();
       break;
@@ -164,7 +165,7 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, std::size_
       start = *aligned;
     }
     seg.end = start;
-    RangeReader reader(file, start, plan.limit, buffer_size, plan.end);
+    LookaheadReader reader(file, start, plan.limit, buffer_size, plan.end);
     walk_lines(reader, plan, seg, control);
   } catch (const std::bad_alloc&) {
     // A range may run on a thread of its own, where an exception could not
