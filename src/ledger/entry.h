@@ -58,6 +58,7 @@ std::string format_ledger_timestamp(std::int64_t seconds, std::uint32_t nanos);
 // the fraction. One owner at a time.
 class TimestampWriter {
  public:
+  // `out` must hold kMaxTimestampLength bytes; returns the length written.
   std::size_t write(char* out, std::int64_t seconds, std::uint32_t nanos);
 
  private:
