@@ -25,7 +25,7 @@ std::optional<LineVerdict> ChainCheck::judge_before_digest(std::string_view line
   // The link first: a walk in ranges checks the links between ranges before
   // anything else of a range's first entry, and must find the same break.
   if (link && fields.prev_hash != *link) return LineVerdict::kLinkBroken;
-  if (!is_writer_timestamp(fields.timestamp)) return LineVerdict::kBadTimestamp;
+  if (!writer_timestamp_(fields.timestamp)) return LineVerdict::kBadTimestamp;
   return std::nullopt;
 }
 

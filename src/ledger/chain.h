@@ -98,13 +98,14 @@ class ChainCheck {
   // The verdict on `line` where the digest is not needed for it, or nothing
   // when the digest decides. `link`: the prev_hash an entry must carry; null
   // when it is not known, and then whatever the entry carries is taken.
-  static std::optional<LineVerdict> judge_before_digest(std::string_view line, EntryFields& fields,
+  std::optional<LineVerdict> judge_before_digest(std::string_view line, EntryFields& fields,
                                                         ParseFailure& failure,
                                                         std::optional<std::string_view> link);
   // The verdict on an entry that passed judge_before_digest, given its digest.
   LineVerdict judge_digest(const EntryFields& fields, const DigestHex& digest);
 
   EntryHasher hasher_;            // reused for every entry
+  WriterTimestampCheck writer_timestamp_;  // the timestamp rule, remembering the last second
   EntryFields entries_[2];        // [0]: the line judged; [1]: the next one, judged ahead
   std::uint8_t current_ = 0;      // which of entries_ holds the line last judged
   // The next line of a two-line check, and what was found of it ahead of time.

@@ -206,27 +206,31 @@ std::int64_t digits_at(const char* p, std::size_t count) {
 
 }  // namespace
 
-bool is_writer_timestamp(std::string_view text) {
-  constexpr std::string_view kZone = "+00:00";
-  if (!text.ends_with(kZone)) return false;
-  text.remove_suffix(kZone.size());
+namespace {
+
+// The length of the writer's date and time of day at the start of `text`
+// ("2026-12-08T03:26:14", "+10000-01-01T00:00:00"): the year in four digits
+// from 0000 to 9999, else signed and at least four digits without a needless
+// zero; a real date and time of day, at an instant whose second count fits
+// in 64 signed bits. 0 when `text` does not start so.
+std::size_t writer_seconds_length(std::string_view text) {
   // The year: four digits, or a sign and four or more without a needless zero.
   std::size_t at = 0;
   const bool sign = !text.empty() && (text[0] == '+' || text[0] == '-');
   if (sign) at = 1;
   std::size_t digits = 0;
   while (at + digits < text.size() && text[at + digits] >= '0' && text[at + digits] <= '9') ++digits;
-  if (digits < 4 || digits > 12 || (!sign && digits != 4)) return false;
-  if (digits > 4 && text[at] == '0') return false;
+  if (digits < 4 || digits > 12 || (!sign && digits != 4)) return 0;
+  if (digits > 4 && text[at] == '0') return 0;
   const std::int64_t magnitude = digits_at(text.data() + at, digits);
   const std::int64_t year = sign && text[0] == '-' ? -magnitude : magnitude;
-  if (sign && year >= 0 && year <= 9999) return false;  // written unsigned
+  if (sign && year >= 0 && year <= 9999) return 0;  // written unsigned
   at += digits;
   // "-MM-DDTHH:MM:SS"
   constexpr std::size_t kDateTimeRest = 15;
-  if (text.size() - at < kDateTimeRest) return false;
+  if (text.size() - at < kDateTimeRest) return 0;
   const char* const p = text.data() + at;
-  if (p[0] != '-' || p[3] != '-' || p[6] != 'T' || p[9] != ':' || p[12] != ':') return false;
+  if (p[0] != '-' || p[3] != '-' || p[6] != 'T' || p[9] != ':' || p[12] != ':') return 0;
   const int month = two_digits(p + 1);
   const int day = two_digits(p + 4);
   const int hour = two_digits(p + 7);
@@ -235,33 +239,65 @@ bool is_writer_timestamp(std::string_view text) {
   if (month < 1 || month > 12 || day < 1 ||
       day > static_cast<int>(days_in_month(year, static_cast<unsigned>(month))) || hour < 0 ||
       hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
-    return false;
+    return 0;
   }
   at += kDateTimeRest;
-  // The fraction: none for a whole second, else 3, 6 or 9 digits, the fewest
-  // that hold the nanoseconds.
-  if (at != text.size()) {
-    const std::size_t fraction = text.size() - at - 1;
-    if (text[at] != '.' || (fraction != 3 && fraction != 6 && fraction != 9)) return false;
-    const std::int64_t value = digits_at(text.data() + at + 1, fraction);
-    if (value < 0) return false;
-    // Three digits hold any nonzero millisecond count; six or nine are used
-    // only when the last three would not all be zero.
-    if (fraction == 3 ? value == 0 : value % 1000 == 0) return false;
-  }
   // The instant must fit in 64 signed bits of seconds, which every year of up
   // to 11 digits does. Before 1970 the day's end is counted back from, so that
   // no step leaves the range on the way to an instant inside it.
-  if (digits < 12) return true;
+  if (digits < 12) return at;
   const std::int64_t days = days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
   const std::int64_t time_of_day = hour * 3600 + minute * 60 + second;
   std::int64_t seconds;
   if (days >= 0) {
     return !__builtin_mul_overflow(days, std::int64_t{86400}, &seconds) &&
-           !__builtin_add_overflow(seconds, time_of_day, &seconds);
+                   !__builtin_add_overflow(seconds, time_of_day, &seconds)
+               ? at
+               : 0;
   }
   return !__builtin_mul_overflow(days + 1, std::int64_t{86400}, &seconds) &&
-         !__builtin_add_overflow(seconds, time_of_day - 86400, &seconds);
+                 !__builtin_add_overflow(seconds, time_of_day - 86400, &seconds)
+             ? at
+             : 0;
+}
+
+// Whether `rest` is the writer's fraction and zone: no fraction for a whole
+// second, else 3, 6 or 9 digits, the fewest that hold the nanoseconds; then
+// "+00:00".
+bool is_writer_fraction_and_zone(std::string_view rest) {
+  constexpr std::string_view kZone = "+00:00";
+  if (!rest.ends_with(kZone)) return false;
+  rest.remove_suffix(kZone.size());
+  if (rest.empty()) return true;
+  const std::size_t fraction = rest.size() - 1;
+  if (rest[0] != '.' || (fraction != 3 && fraction != 6 && fraction != 9)) return false;
+  const std::int64_t value = digits_at(rest.data() + 1, fraction);
+  if (value < 0) return false;
+  // Three digits hold any nonzero millisecond count; six or nine are used
+  // only when the last three would not all be zero.
+  return fraction == 3 ? value != 0 : value % 1000 != 0;
+}
+
+}  // namespace
+
+bool is_writer_timestamp(std::string_view text) {
+  const std::size_t seconds = writer_seconds_length(text);
+  return seconds != 0 && is_writer_fraction_and_zone(text.substr(seconds));
+}
+
+bool WriterTimestampCheck::operator()(std::string_view text) {
+  // The same date and time of day as the last valid one: only what follows
+  // it is left to check.
+  if (length_ != 0 && text.size() > length_ && std::memcmp(text.data(), seconds_, length_) == 0) {
+    return is_writer_fraction_and_zone(text.substr(length_));
+  }
+  const std::size_t seconds = writer_seconds_length(text);
+  if (seconds == 0 || !is_writer_fraction_and_zone(text.substr(seconds))) return false;
+  if (seconds <= sizeof seconds_) {
+    std::memcpy(seconds_, text.data(), seconds);
+    length_ = seconds;
+  }
+  return true;
 }
 
 namespace {

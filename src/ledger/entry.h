@@ -76,6 +76,19 @@ class TimestampWriter {
 // ".500000"); and "+00:00".
 bool is_writer_timestamp(std::string_view text);
 
+// is_writer_timestamp for the timestamps of a ledger read in order: the date
+// and time of day of the last valid one are kept, and a timestamp that starts
+// with them is checked only from its fraction on (the timestamps of one
+// second differ only there). One owner at a time.
+class WriterTimestampCheck {
+ public:
+  bool operator()(std::string_view text);
+
+ private:
+  char seconds_[kMaxTimestampLength] = {};  // the date and time of day
+  std::size_t length_ = 0;                  // 0 until a valid one is seen
+};
+
 // Longest text that write_delta can produce ("-1.2345678901234567e-308").
 inline constexpr std::size_t kMaxDeltaLength = 32;
 

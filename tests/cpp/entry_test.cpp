@@ -171,6 +171,36 @@ TEST(EntryTest, WriterTimestampsAreExactlyTheFormattedOnes) {
   }
 }
 
+// The check that remembers the last valid second judges every text as
+// is_writer_timestamp does, above all those that start with that second.
+TEST(EntryTest, TimestampCheckWithMemoryJudgesAsTheRule) {
+  WriterTimestampCheck check;
+  const std::string second = "2026-12-08T03:26:14";
+  const char* const after_second[] = {"+00:00", ".5+00:00", ".500+00:00", ".000+00:00", "Z", "",
+                                      "+00:00al", "5+00:00", ".123456+00:00", ".120000+00:00",
+                                      "+00:00+00:00", ".123456789+00:00", ".1234+00:00"};
+  for (const char* rest : after_second) {
+    ASSERT_TRUE(check(second + ".250+00:00"));
+    EXPECT_EQ(check(second + rest), is_writer_timestamp(second + rest)) << rest;
+  }
+  std::mt19937_64 random(8);
+  const char alphabet[] = "0123456789-+:.TZ ";
+  for (int round = 0; round < 20000; ++round) {
+    const auto seconds = static_cast<std::int64_t>(random() % 800'000'000'000ULL) - 400'000'000'000LL;
+    const auto nanos = static_cast<std::uint32_t>(random() % 1'000'000'000);
+    std::string text = format_ledger_timestamp(seconds, nanos);
+    ASSERT_TRUE(check(text)) << text;
+    const std::size_t at = random() % (text.size() + 1);
+    const char c = alphabet[random() % (sizeof alphabet - 1)];
+    switch (round % 3) {
+      case 0: if (at < text.size()) text[at] = c; break;
+      case 1: if (at < text.size()) text.erase(at, 1); break;
+      default: text.insert(at, 1, c);
+    }
+    ASSERT_EQ(check(text), is_writer_timestamp(text)) << text;
+  }
+}
+
 TEST(EntryTest, DeltaLayouts) {
   const struct {
     double value;
