@@ -101,11 +101,11 @@ Result<DigestHex> EntryHasher::digest(std::string_view prev_hash, std::string_vi
   const DigestInput in{prev_hash, timestamp, actor, delta, payload};
   const std::size_t total = joined_size(in);
   if (total <= kGatherLimit) {
-    unsigned char gathered[kGatherLimit];
+    unsigned char gathered[kGatherLimit + sha256::kPaddingRoom];
     gather(in, gathered);
     unsigned char raw[sha256::kDigestSize];
     if (sha256::native_available()) {
-      sha256::native_digest(gathered, total, raw);
+      sha256::native_digest_padded(gathered, total, raw);
       return hex_of(raw);
     }
     unsigned int raw_length = 0;
@@ -137,13 +137,13 @@ Result<std::array<DigestHex, 2>> EntryHasher::digest_pair(const DigestInput& a,
   const std::size_t size_a = joined_size(a);
   const std::size_t size_b = joined_size(b);
   if (sha256::native_available() && size_a <= kGatherLimit && size_b <= kGatherLimit) {
-    unsigned char gathered_a[kGatherLimit];
-    unsigned char gathered_b[kGatherLimit];
+    unsigned char gathered_a[kGatherLimit + sha256::kPaddingRoom];
+    unsigned char gathered_b[kGatherLimit + sha256::kPaddingRoom];
     gather(a, gathered_a);
     gather(b, gathered_b);
     unsigned char raw_a[sha256::kDigestSize];
     unsigned char raw_b[sha256::kDigestSize];
-    sha256::native_digest_pair(gathered_a, size_a, raw_a, gathered_b, size_b, raw_b);
+    sha256::native_digest_pair_padded(gathered_a, size_a, raw_a, gathered_b, size_b, raw_b);
     return std::array<DigestHex, 2>{hex_of(raw_a), hex_of(raw_b)};
   }
   auto first = digest(a);

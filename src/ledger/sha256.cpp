@@ -56,6 +56,24 @@ struct Blocks {
   unsigned char tail_[128];
 };
 
+// A message followed by room for its padding, which is written there: every
+// block is read in place.
+struct PaddedInPlace {
+  PaddedInPlace(unsigned char* data, std::size_t size) : data_(data), count_((size + 8) / 64 + 1) {
+    const std::size_t padded = 64 * count_;
+    data[size] = 0x80;
+    std::memset(data + size + 1, 0, padded - 8 - size - 1);
+    const std::uint64_t bits = static_cast<std::uint64_t>(size) * 8;
+    for (int i = 0; i < 8; ++i) data[padded - 8 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(bits >> (56 - 8 * i));
+  }
+  std::size_t count() const { return count_; }
+  const unsigned char* block(std::size_t i) const { return data_ + 64 * i; }
+
+ private:
+  const unsigned char* data_;
+  std::size_t count_;
+};
+
 // The state as the SHA instructions hold it: ABEF and CDGH.
 struct State {
   __m128i abef;
@@ -121,8 +139,8 @@ LEDGER_SHA_INLINE void compress(State* states, const unsigned char* const* block
   }
 }
 
-LEDGER_SHA_TARGET void digest_one(const unsigned char* data, std::size_t size, unsigned char* out) {
-  const Blocks message(data, size);
+template <typename Message>
+LEDGER_SHA_INLINE void hash_one(const Message& message, unsigned char* out) {
   State state = initial_state();
   for (std::size_t i = 0; i < message.count(); ++i) {
     const unsigned char* block = message.block(i);
@@ -131,11 +149,9 @@ LEDGER_SHA_TARGET void digest_one(const unsigned char* data, std::size_t size, u
   store_digest(state, out);
 }
 
-LEDGER_SHA_TARGET void digest_two(const unsigned char* data_a, std::size_t size_a,
-                                  unsigned char* out_a, const unsigned char* data_b,
-                                  std::size_t size_b, unsigned char* out_b) {
-  const Blocks a(data_a, size_a);
-  const Blocks b(data_b, size_b);
+template <typename Message>
+LEDGER_SHA_INLINE void hash_two(const Message& a, unsigned char* out_a, const Message& b,
+                                unsigned char* out_b) {
   State states[2] = {initial_state(), initial_state()};
   const std::size_t both = a.count() < b.count() ? a.count() : b.count();
   std::size_t i = 0;
@@ -144,7 +160,7 @@ LEDGER_SHA_TARGET void digest_two(const unsigned char* data_a, std::size_t size_
     compress<2>(states, blocks);
   }
   // The longer message's remaining blocks, alone.
-  const Blocks& longer = a.count() > both ? a : b;
+  const Message& longer = a.count() > both ? a : b;
   State& state = a.count() > both ? states[0] : states[1];
   for (; i < longer.count(); ++i) {
     const unsigned char* block = longer.block(i);
@@ -152,6 +168,26 @@ LEDGER_SHA_TARGET void digest_two(const unsigned char* data_a, std::size_t size_
   }
   store_digest(states[0], out_a);
   store_digest(states[1], out_b);
+}
+
+LEDGER_SHA_TARGET void digest_one(const unsigned char* data, std::size_t size, unsigned char* out) {
+  hash_one(Blocks(data, size), out);
+}
+
+LEDGER_SHA_TARGET void digest_two(const unsigned char* data_a, std::size_t size_a,
+                                  unsigned char* out_a, const unsigned char* data_b,
+                                  std::size_t size_b, unsigned char* out_b) {
+  hash_two(Blocks(data_a, size_a), out_a, Blocks(data_b, size_b), out_b);
+}
+
+LEDGER_SHA_TARGET void digest_one_in_place(unsigned char* data, std::size_t size, unsigned char* out) {
+  hash_one(PaddedInPlace(data, size), out);
+}
+
+LEDGER_SHA_TARGET void digest_two_in_place(unsigned char* data_a, std::size_t size_a,
+                                           unsigned char* out_a, unsigned char* data_b,
+                                           std::size_t size_b, unsigned char* out_b) {
+  hash_two(PaddedInPlace(data_a, size_a), out_a, PaddedInPlace(data_b, size_b), out_b);
 }
 
 bool detect() {
@@ -180,9 +216,25 @@ void native_digest_pair(const unsigned char* data_a, std::size_t size_a, unsigne
   digest_two(data_a, size_a, out_a, data_b, size_b, out_b);
 }
 
+void native_digest_padded(unsigned char* data, std::size_t size, unsigned char* out) {
+  digest_one_in_place(data, size, out);
+}
+
+void native_digest_pair_padded(unsigned char* data_a, std::size_t size_a, unsigned char* out_a,
+                               unsigned char* data_b, std::size_t size_b, unsigned char* out_b) {
+  digest_two_in_place(data_a, size_a, out_a, data_b, size_b, out_b);
+}
+
 #else
 
 bool native_available() { return false; }
+
+void native_digest_padded(unsigned char*, std::size_t, unsigned char*) { __builtin_trap(); }
+
+void native_digest_pair_padded(unsigned char*, std::size_t, unsigned char*, unsigned char*,
+                               std::size_t, unsigned char*) {
+  __builtin_trap();
+}
 
 void native_digest(const unsigned char*, std::size_t, unsigned char*) { __builtin_trap(); }
 

@@ -24,4 +24,14 @@ void native_digest(const unsigned char* data, std::size_t size, unsigned char* o
 void native_digest_pair(const unsigned char* data_a, std::size_t size_a, unsigned char* out_a,
                         const unsigned char* data_b, std::size_t size_b, unsigned char* out_b);
 
+// Bytes that a buffer must hold past its message for the padded forms below.
+inline constexpr std::size_t kPaddingRoom = 72;
+
+// native_digest and native_digest_pair for messages followed by
+// kPaddingRoom bytes of their buffers, where the padding is written: no block
+// is copied. Only when native_available().
+void native_digest_padded(unsigned char* data, std::size_t size, unsigned char* out);
+void native_digest_pair_padded(unsigned char* data_a, std::size_t size_a, unsigned char* out_a,
+                               unsigned char* data_b, std::size_t size_b, unsigned char* out_b);
+
 }  // namespace ledger::sha256

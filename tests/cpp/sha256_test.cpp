@@ -45,6 +45,11 @@ TEST(Sha256Test, NativeDigestEqualsOpenSsl) {
     Digest got{};
     sha256::native_digest(data.data(), data.size(), got.data());
     EXPECT_EQ(got, openssl_digest(data)) << size;
+    // Padded where it lies, over bytes that are not zero.
+    auto buffer = data;
+    buffer.resize(size + sha256::kPaddingRoom, 0xA5);
+    sha256::native_digest_padded(buffer.data(), size, got.data());
+    EXPECT_EQ(got, openssl_digest(data)) << size;
   }
 }
 
@@ -62,6 +67,14 @@ TEST(Sha256Test, PairsOfEveryBoundarySizeEqualOpenSsl) {
       sha256::native_digest_pair(a.data(), a.size(), got_a.data(), b.data(), b.size(), got_b.data());
       EXPECT_EQ(got_a, openssl_digest(a)) << size_a << " with " << size_b;
       EXPECT_EQ(got_b, openssl_digest(b)) << size_b << " with " << size_a;
+      auto padded_a = a;
+      auto padded_b = b;
+      padded_a.resize(size_a + sha256::kPaddingRoom, 0xFF);
+      padded_b.resize(size_b + sha256::kPaddingRoom, 0xFF);
+      sha256::native_digest_pair_padded(padded_a.data(), size_a, got_a.data(), padded_b.data(), size_b,
+                                        got_b.data());
+      EXPECT_EQ(got_a, openssl_digest(a)) << size_a << " with " << size_b << ", padded";
+      EXPECT_EQ(got_b, openssl_digest(b)) << size_b << " with " << size_a << ", padded";
     }
   }
 }
