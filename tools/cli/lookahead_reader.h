@@ -22,8 +22,11 @@ namespace ledger::cli {
 
 class LookaheadReader {
  public:
+  // `read_ahead`: whether to read ahead at all; a walk that stops after one
+  // entry has no use for the line after it. The rest goes to RangeReader.
   template <typename... Args>
-  explicit LookaheadReader(Args&&... args) : reader_(std::forward<Args>(args)...) {}
+  explicit LookaheadReader(bool read_ahead, Args&&... args)
+      : reader_(std::forward<Args>(args)...), read_ahead_(read_ahead) {}
 
   Result<LineStatus> next() {
     current_judged_ = ahead_ && next_judged_;
@@ -46,7 +49,7 @@ class LookaheadReader {
   // line, so that the following check on it costs only what is left of it.
   Result<LineVerdict> check(ChainCheck& chain) {
     if (std::exchange(current_judged_, false)) return chain.check_next();
-    if (line().size() <= kPairedLineLimit) {
+    if (read_ahead_ && line().size() <= kPairedLineLimit) {
       if (const auto following = peek()) {
         auto verdict = chain.check(line(), *following);
         next_judged_ = verdict && !is_break(*verdict);
@@ -74,6 +77,7 @@ class LookaheadReader {
   }
 
   RangeReader reader_;
+  bool read_ahead_;
   bool ahead_ = false;           // reader_ holds the line after the one delivered
   Result<LineStatus> ahead_status_ = LineStatus::kEnd;  // what reader_ gave for it
   std::string held_;             // the delivered line, while ahead_

@@ -165,7 +165,7 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, std::size_
       start = *aligned;
     }
     seg.end = start;
-    LookaheadReader reader(file, start, plan.limit, buffer_size, plan.end);
+    LookaheadReader reader(plan.max_entries > 1, file, start, plan.limit, buffer_size, plan.end);
     walk_lines(reader, plan, seg, control);
   } catch (const std::bad_alloc&) {
     // A range may run on a thread of its own, where an exception could not
