@@ -18,7 +18,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -71,20 +70,9 @@ class ChainCheck {
   // meaningless: a chain has one first break.
   Result<LineVerdict> check(std::string_view line);
 
-  // Judges `line` as check(line) does, and takes `next`, the line after it,
-  // as the one to judge next: where both are entries that need their digests,
-  // the two are computed at once (their rounds interleaved), which is faster
-  // than one after the other. Unless the verdict on `line` is a break, call
-  // check_next() next for the verdict on `next`, whose bytes must stay valid
-  // and unchanged until then.
-  Result<LineVerdict> check(std::string_view line, std::string_view next);
-  // Judges the `next` line of the preceding two-line check, as check(next)
-  // would; the accessors then describe it.
-  Result<LineVerdict> check_next();
-
   // The fields of the line last judged, when it parsed (kLinked,
   // kBadTimestamp, kLinkBroken, kContentAltered). Valid until the next check or until that line changes.
-  const EntryFields& entry() const { return entries_[current_]; }
+  const EntryFields& entry() const { return entry_; }
   // Where and why the line last judged did not parse (kNotEntry).
   const ParseFailure& parse_failure() const { return parse_failure_; }
   // The prev_hash the next entry must carry: after kLinked the signature of
@@ -95,28 +83,9 @@ class ChainCheck {
   std::string_view computed() const { return {computed_.data(), computed_.size()}; }
 
  private:
-  // The verdict on `line` where the digest is not needed for it, or nothing
-  // when the digest decides. `link`: the prev_hash an entry must carry; null
-  // when it is not known, and then whatever the entry carries is taken.
-  std::optional<LineVerdict> judge_before_digest(std::string_view line, EntryFields& fields,
-                                                        ParseFailure& failure,
-                                                        std::optional<std::string_view> link);
-  // The verdict on an entry that passed judge_before_digest, given its digest.
-  LineVerdict judge_digest(const EntryFields& fields, const DigestHex& digest);
-
   EntryHasher hasher_;            // reused for every entry
   WriterTimestampCheck writer_timestamp_;  // the timestamp rule, remembering the last second
-  EntryFields entries_[2];        // [0]: the line judged; [1]: the next one, judged ahead
-  std::uint8_t current_ = 0;      // which of entries_ holds the line last judged
-  // The next line of a two-line check, and what was found of it ahead of time.
-  struct Ahead {
-    std::string_view line;
-    bool judged = false;                // entries_[1], failure and verdict or digest are set
-    ParseFailure failure{ParseError::kNoValue, 0};
-    std::optional<LineVerdict> verdict;  // when its digest was not needed
-    DigestHex digest{};                  // when it was
-  };
-  Ahead ahead_;
+  EntryFields entry_;             // the fields of the line last judged
   ParseFailure parse_failure_{ParseError::kNoValue, 0};
   std::string link_;              // the next entry's prev_hash
   bool link_known_ = false;       // false until the first entry, for UnknownLink

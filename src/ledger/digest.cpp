@@ -71,6 +71,15 @@ void put_delta_bytes(double delta, unsigned char* out) {
 
 constexpr std::size_t kDeltaBytes = 8;
 
+// The five inputs of one entry digest.
+struct DigestInput {
+  std::string_view prev_hash;
+  std::string_view timestamp;
+  std::string_view actor;
+  double delta;
+  std::string_view payload;
+};
+
 std::size_t joined_size(const DigestInput& in) {
   return in.prev_hash.size() + in.timestamp.size() + in.actor.size() + kDeltaBytes +
          in.payload.size();
@@ -130,27 +139,6 @@ Result<DigestHex> EntryHasher::digest(std::string_view prev_hash, std::string_vi
                   EVP_DigestFinal_ex(ctx_, raw, &raw_length) == 1 && raw_length == 32;
   if (!ok) return fail(Failure::internal("SHA-256 computation failed"));
   return hex_of(raw);
-}
-
-Result<std::array<DigestHex, 2>> EntryHasher::digest_pair(const DigestInput& a,
-                                                          const DigestInput& b) {
-  const std::size_t size_a = joined_size(a);
-  const std::size_t size_b = joined_size(b);
-  if (sha256::native_available() && size_a <= kGatherLimit && size_b <= kGatherLimit) {
-    unsigned char gathered_a[kGatherLimit + sha256::kPaddingRoom];
-    unsigned char gathered_b[kGatherLimit + sha256::kPaddingRoom];
-    gather(a, gathered_a);
-    gather(b, gathered_b);
-    unsigned char raw_a[sha256::kDigestSize];
-    unsigned char raw_b[sha256::kDigestSize];
-    sha256::native_digest_pair_padded(gathered_a, size_a, raw_a, gathered_b, size_b, raw_b);
-    return std::array<DigestHex, 2>{hex_of(raw_a), hex_of(raw_b)};
-  }
-  auto first = digest(a);
-  if (!first) return fail(std::move(first).error());
-  auto second = digest(b);
-  if (!second) return fail(std::move(second).error());
-  return std::array<DigestHex, 2>{*first, *second};
 }
 
 Result<std::string> compute_entry_digest(std::string_view prev_hash, std::string_view timestamp,

@@ -20,15 +20,6 @@ namespace ledger {
 
 using DigestHex = std::array<char, kSignatureLength>;
 
-// The five inputs of one entry digest.
-struct DigestInput {
-  std::string_view prev_hash;
-  std::string_view timestamp;
-  std::string_view actor;
-  double delta;
-  std::string_view payload;
-};
-
 // Computes entry digests. Inputs of up to a few hundred bytes (nearly every
 // entry) are gathered into one buffer and hashed on the processor's SHA
 // extensions where it has them (sha256.h); anything else goes through one
@@ -45,14 +36,6 @@ class EntryHasher {
   // libcrypto does (out of memory), as an internal fault.
   Result<DigestHex> digest(std::string_view prev_hash, std::string_view timestamp,
                            std::string_view actor, double delta, std::string_view payload);
-  Result<DigestHex> digest(const DigestInput& in) {
-    return digest(in.prev_hash, in.timestamp, in.actor, in.delta, in.payload);
-  }
-
-  // The digests of two entries, computed at once (their rounds interleaved)
-  // where the processor allows; the same results as two digest calls.
-  Result<std::array<DigestHex, 2>> digest_pair(const DigestInput& a, const DigestInput& b);
-
  private:
   evp_md_ctx_st* ctx_;  // owned; null if allocation failed
   evp_md_st* md_;       // owned SHA-256 implementation, fetched once

@@ -100,94 +100,47 @@ LEDGER_SHA_INLINE void store_digest(const State& s, unsigned char* out) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_shuffle_epi8(hgfe, swap));
 }
 
-// Compresses one block into each of N states, the N streams' instructions
-// interleaved round group by round group so that their latencies overlap.
-template <std::size_t N>
-LEDGER_SHA_INLINE void compress(State* states, const unsigned char* const* blocks) {
+// Compresses one block into the state.
+LEDGER_SHA_INLINE void compress(State& state, const unsigned char* block) {
   const __m128i swap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
-  State saved[N];
-  __m128i w[N][4];
-  for (std::size_t n = 0; n < N; ++n) saved[n] = states[n];
+  const State saved = state;
+  __m128i w[4];
   // Sixteen groups of four rounds. Group g uses message words 4g..4g+3, held
-  // in w[.][g % 4]; the schedule computes each later group from earlier ones
+  // in w[g % 4]; the schedule computes each later group from earlier ones
   // (sha256msg1 two groups ahead, sha256msg2 one group ahead).
 #pragma GCC unroll 16
   for (int g = 0; g < 16; ++g) {
-    const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kRound) + g);
-    for (std::size_t n = 0; n < N; ++n) {
-      if (g < 4) {
-        w[n][g] = _mm_shuffle_epi8(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks[n]) + g), swap);
-      }
-      __m128i message = _mm_add_epi32(w[n][g % 4], k);
-      states[n].cdgh = _mm_sha256rnds2_epu32(states[n].cdgh, states[n].abef, message);
-      if (g >= 3 && g <= 14) {
-        const __m128i next = _mm_add_epi32(w[n][(g + 1) % 4],
-                                           _mm_alignr_epi8(w[n][g % 4], w[n][(g + 3) % 4], 4));
-        w[n][(g + 1) % 4] = _mm_sha256msg2_epu32(next, w[n][g % 4]);
-      }
-      message = _mm_shuffle_epi32(message, 0x0E);
-      states[n].abef = _mm_sha256rnds2_epu32(states[n].abef, states[n].cdgh, message);
-      if (g >= 1 && g <= 12) {
-        w[n][(g + 3) % 4] = _mm_sha256msg1_epu32(w[n][(g + 3) % 4], w[n][g % 4]);
-      }
+    if (g < 4) {
+      w[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block) + g), swap);
     }
+    __m128i message = _mm_add_epi32(w[g % 4], _mm_load_si128(reinterpret_cast<const __m128i*>(kRound) + g));
+    state.cdgh = _mm_sha256rnds2_epu32(state.cdgh, state.abef, message);
+    if (g >= 3 && g <= 14) {
+      const __m128i next = _mm_add_epi32(w[(g + 1) % 4], _mm_alignr_epi8(w[g % 4], w[(g + 3) % 4], 4));
+      w[(g + 1) % 4] = _mm_sha256msg2_epu32(next, w[g % 4]);
+    }
+    message = _mm_shuffle_epi32(message, 0x0E);
+    state.abef = _mm_sha256rnds2_epu32(state.abef, state.cdgh, message);
+    if (g >= 1 && g <= 12) w[(g + 3) % 4] = _mm_sha256msg1_epu32(w[(g + 3) % 4], w[g % 4]);
   }
-  for (std::size_t n = 0; n < N; ++n) {
-    states[n].abef = _mm_add_epi32(states[n].abef, saved[n].abef);
-    states[n].cdgh = _mm_add_epi32(states[n].cdgh, saved[n].cdgh);
-  }
+  state.abef = _mm_add_epi32(state.abef, saved.abef);
+  state.cdgh = _mm_add_epi32(state.cdgh, saved.cdgh);
 }
 
 template <typename Message>
-LEDGER_SHA_INLINE void hash_one(const Message& message, unsigned char* out) {
+LEDGER_SHA_INLINE void hash(const Message& message, unsigned char* out) {
   State state = initial_state();
-  for (std::size_t i = 0; i < message.count(); ++i) {
-    const unsigned char* block = message.block(i);
-    compress<1>(&state, &block);
-  }
+  for (std::size_t i = 0; i < message.count(); ++i) compress(state, message.block(i));
   store_digest(state, out);
 }
 
-template <typename Message>
-LEDGER_SHA_INLINE void hash_two(const Message& a, unsigned char* out_a, const Message& b,
-                                unsigned char* out_b) {
-  State states[2] = {initial_state(), initial_state()};
-  const std::size_t both = a.count() < b.count() ? a.count() : b.count();
-  std::size_t i = 0;
-  for (; i < both; ++i) {
-    const unsigned char* blocks[2] = {a.block(i), b.block(i)};
-    compress<2>(states, blocks);
-  }
-  // The longer message's remaining blocks, alone.
-  const Message& longer = a.count() > both ? a : b;
-  State& state = a.count() > both ? states[0] : states[1];
-  for (; i < longer.count(); ++i) {
-    const unsigned char* block = longer.block(i);
-    compress<1>(&state, &block);
-  }
-  store_digest(states[0], out_a);
-  store_digest(states[1], out_b);
+LEDGER_SHA_TARGET void digest_copying_tail(const unsigned char* data, std::size_t size,
+                                           unsigned char* out) {
+  hash(Blocks(data, size), out);
 }
 
-LEDGER_SHA_TARGET void digest_one(const unsigned char* data, std::size_t size, unsigned char* out) {
-  hash_one(Blocks(data, size), out);
-}
-
-LEDGER_SHA_TARGET void digest_two(const unsigned char* data_a, std::size_t size_a,
-                                  unsigned char* out_a, const unsigned char* data_b,
-                                  std::size_t size_b, unsigned char* out_b) {
-  hash_two(Blocks(data_a, size_a), out_a, Blocks(data_b, size_b), out_b);
-}
-
-LEDGER_SHA_TARGET void digest_one_in_place(unsigned char* data, std::size_t size, unsigned char* out) {
-  hash_one(PaddedInPlace(data, size), out);
-}
-
-LEDGER_SHA_TARGET void digest_two_in_place(unsigned char* data_a, std::size_t size_a,
-                                           unsigned char* out_a, unsigned char* data_b,
-                                           std::size_t size_b, unsigned char* out_b) {
-  hash_two(PaddedInPlace(data_a, size_a), out_a, PaddedInPlace(data_b, size_b), out_b);
+LEDGER_SHA_TARGET void digest_in_place(unsigned char* data, std::size_t size, unsigned char* out) {
+  hash(PaddedInPlace(data, size), out);
 }
 
 bool detect() {
@@ -208,40 +161,20 @@ bool native_available() {
 }
 
 void native_digest(const unsigned char* data, std::size_t size, unsigned char* out) {
-  digest_one(data, size, out);
-}
-
-void native_digest_pair(const unsigned char* data_a, std::size_t size_a, unsigned char* out_a,
-                        const unsigned char* data_b, std::size_t size_b, unsigned char* out_b) {
-  digest_two(data_a, size_a, out_a, data_b, size_b, out_b);
+  digest_copying_tail(data, size, out);
 }
 
 void native_digest_padded(unsigned char* data, std::size_t size, unsigned char* out) {
-  digest_one_in_place(data, size, out);
-}
-
-void native_digest_pair_padded(unsigned char* data_a, std::size_t size_a, unsigned char* out_a,
-                               unsigned char* data_b, std::size_t size_b, unsigned char* out_b) {
-  digest_two_in_place(data_a, size_a, out_a, data_b, size_b, out_b);
+  digest_in_place(data, size, out);
 }
 
 #else
 
 bool native_available() { return false; }
 
-void native_digest_padded(unsigned char*, std::size_t, unsigned char*) { __builtin_trap(); }
-
-void native_digest_pair_padded(unsigned char*, std::size_t, unsigned char*, unsigned char*,
-                               std::size_t, unsigned char*) {
-  __builtin_trap();
-}
-
 void native_digest(const unsigned char*, std::size_t, unsigned char*) { __builtin_trap(); }
 
-void native_digest_pair(const unsigned char*, std::size_t, unsigned char*, const unsigned char*,
-                        std::size_t, unsigned char*) {
-  __builtin_trap();
-}
+void native_digest_padded(unsigned char*, std::size_t, unsigned char*) { __builtin_trap(); }
 
 #endif
 

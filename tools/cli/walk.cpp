@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "cli/lookahead_reader.h"
 #include "ledger/chain.h"
 #include "ledger/entry.h"
 #include "ledger/platform.h"
@@ -64,7 +63,7 @@ ChainCheck range_check(const RangePlan& plan) {
   return ChainCheck(ChainCheck::UnknownLink{});
 }
 
-void walk_lines(LookaheadReader& reader, const RangePlan& plan, Segment& seg, WalkControl& control) {
+void walk_lines(RangeReader& reader, const RangePlan& plan, Segment& seg, WalkControl& control) {
   ChainCheck chain = range_check(plan);
   std::uint64_t reported = reader.position();
   for (;;) {
@@ -95,7 +94,7 @@ void walk_lines(LookaheadReader& reader, const RangePlan& plan, Segment& seg, Wa
       if (open_line) seg.brk->length = seg.end - offset;
       break;
     }
-    auto verdict = reader.check(chain);  // with the next line where it can
+    auto verdict = chain.check(line);
     if (!verdict) {
       seg.failure = std::move(verdict).error();
       break;
@@ -165,7 +164,7 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, std::size_
       start = *aligned;
     }
     seg.end = start;
-    LookaheadReader reader(plan.max_entries > 1, file, start, plan.limit, buffer_size, plan.end);
+    RangeReader reader(file, start, plan.limit, buffer_size, plan.end);
     walk_lines(reader, plan, seg, control);
   } catch (const std::bad_alloc&) {
     // A range may run on a thread of its own, where an exception could not
