@@ -36,6 +36,7 @@ class EntryHasher {
   // libcrypto does (out of memory), as an internal fault.
   Result<DigestHex> digest(std::string_view prev_hash, std::string_view timestamp,
                            std::string_view actor, double delta, std::string_view payload);
+
  private:
   evp_md_ctx_st* ctx_;  // owned; null if allocation failed
   evp_md_st* md_;       // owned SHA-256 implementation, fetched once
