@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     ledger::Recorder recorder(ledger::open_recorder(argv[2]));
     const long count = std::atol(argv[3]);
     for (long i = 0; i < count; ++i) {
-      if (!recorder.commit_truth("benchmark", static_cast<double>(i) * 0.25,
+      if (!recorder.commit("benchmark", static_cast<double>(i) * 0.25,
                                  "a payload of some sixty characters, like most that users write")) {
         rc = 1;
       }

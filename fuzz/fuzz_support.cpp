@@ -1,8 +1,10 @@
 #include "fuzz_support.h"
 
+#include <openssl/evp.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -161,6 +163,27 @@ Result<ChainHead> forward_scan_chain_head(const std::string& path) {
     auto entry = parse_log_entry(**line);
     if (entry) found = {entry->signature, entry->index + 1};
   }
+}
+
+std::string reference_entry_digest(std::string_view prev_hash, std::string_view timestamp,
+                                   std::string_view actor, double delta, std::string_view payload) {
+  std::string joined;
+  joined.append(prev_hash).append(timestamp).append(actor);
+  const auto bits = std::bit_cast<std::uint64_t>(delta);
+  for (int shift = 56; shift >= 0; shift -= 8) joined.push_back(static_cast<char>(bits >> shift));
+  joined.append(payload);
+  unsigned char raw[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  FUZZ_CHECK(EVP_Digest(joined.data(), joined.size(), raw, &length, EVP_sha256(), nullptr) == 1 &&
+                 length == 32,
+             "EVP_Digest failed");
+  constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex.push_back(kHex[raw[i] >> 4]);
+    hex.push_back(kHex[raw[i] & 0xF]);
+  }
+  return hex;
 }
 
 }  // namespace ledger::fuzz

@@ -64,4 +64,10 @@ bool ends_inside_character(std::string_view bytes);
 // skipped like any other torn line.
 Result<ChainHead> forward_scan_chain_head(const std::string& path);
 
+// The entry digest by its definition, through OpenSSL alone: SHA-256 of
+// prev_hash, timestamp, actor, the 8 big-endian bytes of delta and payload,
+// joined, as 64 lowercase hex digits.
+std::string reference_entry_digest(std::string_view prev_hash, std::string_view timestamp,
+                                   std::string_view actor, double delta, std::string_view payload);
+
 }  // namespace ledger::fuzz

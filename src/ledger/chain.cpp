@@ -26,7 +26,7 @@ Result<LineVerdict> ChainCheck::check(std::string_view line) {
   // The link first: a walk in ranges checks the links between ranges before
   // anything else of a range's first entry, and must find the same break.
   if (entry_.prev_hash != link_) return LineVerdict::kLinkBroken;
-  if (!is_writer_timestamp(entry_.timestamp)) return LineVerdict::kBadTimestamp;
+  if (!writer_timestamp_(entry_.timestamp)) return LineVerdict::kBadTimestamp;
   auto digest = hasher_.digest(entry_.prev_hash, entry_.timestamp, entry_.actor, entry_.delta_i,
                                entry_.payload);
   if (!digest) return fail(std::move(digest).error());

@@ -84,6 +84,7 @@ class ChainCheck {
 
  private:
   EntryHasher hasher_;            // reused for every entry
+  WriterTimestampCheck writer_timestamp_;  // the timestamp rule, remembering the last second
   EntryFields entry_;             // the fields of the line last judged
   ParseFailure parse_failure_{ParseError::kNoValue, 0};
   std::string link_;              // the next entry's prev_hash

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "ledger/sha256.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -58,42 +60,85 @@ constexpr std::size_t kGatherLimit = 512;
 
 }  // namespace
 
-Result<DigestHex> EntryHasher::digest(std::string_view prev_hash, std::string_view timestamp,
-                                      std::string_view actor, double delta,
-                                      std::string_view payload) {
-  // The value's bit pattern, most significant byte first.
+namespace {
+
+// The delta's bit pattern, most significant byte first.
+void put_delta_bytes(double delta, unsigned char* out) {
   std::uint64_t bits = std::bit_cast<std::uint64_t>(delta);
   if constexpr (std::endian::native == std::endian::little) bits = __builtin_bswap64(bits);
-  unsigned char delta_bytes[8];
-  std::memcpy(delta_bytes, &bits, sizeof bits);
-  unsigned char raw[EVP_MAX_MD_SIZE];
-  unsigned int raw_length = 0;
-  bool ok = ctx_ != nullptr && md_ != nullptr && EVP_DigestInit_ex2(ctx_, md_, nullptr) == 1;
-  const std::size_t total =
-      prev_hash.size() + timestamp.size() + actor.size() + sizeof delta_bytes + payload.size();
-  if (total <= kGatherLimit) {
-    char gathered[kGatherLimit];
-    char* p = gathered;
-    for (std::string_view part : {prev_hash, timestamp, actor}) {
-      std::memcpy(p, part.data(), part.size());
-      p += part.size();
-    }
-    std::memcpy(p, delta_bytes, sizeof delta_bytes);
-    p += sizeof delta_bytes;
-    std::memcpy(p, payload.data(), payload.size());
-    ok = ok && EVP_DigestUpdate(ctx_, gathered, total) == 1;
-  } else {
-    ok = ok && EVP_DigestUpdate(ctx_, prev_hash.data(), prev_hash.size()) == 1 &&
-         EVP_DigestUpdate(ctx_, timestamp.data(), timestamp.size()) == 1 &&
-         EVP_DigestUpdate(ctx_, actor.data(), actor.size()) == 1 &&
-         EVP_DigestUpdate(ctx_, delta_bytes, sizeof delta_bytes) == 1 &&
-         EVP_DigestUpdate(ctx_, payload.data(), payload.size()) == 1;
+  std::memcpy(out, &bits, sizeof bits);
+}
+
+constexpr std::size_t kDeltaBytes = 8;
+
+// The five inputs of one entry digest.
+struct DigestInput {
+  std::string_view prev_hash;
+  std::string_view timestamp;
+  std::string_view actor;
+  double delta;
+  std::string_view payload;
+};
+
+std::size_t joined_size(const DigestInput& in) {
+  return in.prev_hash.size() + in.timestamp.size() + in.actor.size() + kDeltaBytes +
+         in.payload.size();
+}
+
+// Joins the inputs into `out`, which holds at least joined_size(in) bytes.
+void gather(const DigestInput& in, unsigned char* out) {
+  for (std::string_view part : {in.prev_hash, in.timestamp, in.actor}) {
+    if (!part.empty()) std::memcpy(out, part.data(), part.size());
+    out += part.size();
   }
-  ok = ok && EVP_DigestFinal_ex(ctx_, raw, &raw_length) == 1 && raw_length == 32;
-  if (!ok) return fail(Failure::internal("SHA-256 computation failed"));
+  put_delta_bytes(in.delta, out);
+  out += kDeltaBytes;
+  if (!in.payload.empty()) std::memcpy(out, in.payload.data(), in.payload.size());
+}
+
+DigestHex hex_of(const unsigned char* raw) {
   DigestHex hex;
   write_hex(raw, hex.data());
   return hex;
+}
+
+}  // namespace
+
+Result<DigestHex> EntryHasher::digest(std::string_view prev_hash, std::string_view timestamp,
+                                      std::string_view actor, double delta,
+                                      std::string_view payload) {
+  const DigestInput in{prev_hash, timestamp, actor, delta, payload};
+  const std::size_t total = joined_size(in);
+  if (total <= kGatherLimit) {
+    unsigned char gathered[kGatherLimit + sha256::kPaddingRoom];
+    gather(in, gathered);
+    unsigned char raw[sha256::kDigestSize];
+    if (sha256::native_available()) {
+      sha256::native_digest_padded(gathered, total, raw);
+      return hex_of(raw);
+    }
+    unsigned int raw_length = 0;
+    const bool ok = ctx_ != nullptr && md_ != nullptr &&
+                    EVP_DigestInit_ex2(ctx_, md_, nullptr) == 1 &&
+                    EVP_DigestUpdate(ctx_, gathered, total) == 1 &&
+                    EVP_DigestFinal_ex(ctx_, raw, &raw_length) == 1 && raw_length == 32;
+    if (!ok) return fail(Failure::internal("SHA-256 computation failed"));
+    return hex_of(raw);
+  }
+  unsigned char delta_bytes[kDeltaBytes];
+  put_delta_bytes(delta, delta_bytes);
+  unsigned char raw[EVP_MAX_MD_SIZE];
+  unsigned int raw_length = 0;
+  const bool ok = ctx_ != nullptr && md_ != nullptr &&
+                  EVP_DigestInit_ex2(ctx_, md_, nullptr) == 1 &&
+                  EVP_DigestUpdate(ctx_, prev_hash.data(), prev_hash.size()) == 1 &&
+                  EVP_DigestUpdate(ctx_, timestamp.data(), timestamp.size()) == 1 &&
+                  EVP_DigestUpdate(ctx_, actor.data(), actor.size()) == 1 &&
+                  EVP_DigestUpdate(ctx_, delta_bytes, sizeof delta_bytes) == 1 &&
+                  EVP_DigestUpdate(ctx_, payload.data(), payload.size()) == 1 &&
+                  EVP_DigestFinal_ex(ctx_, raw, &raw_length) == 1 && raw_length == 32;
+  if (!ok) return fail(Failure::internal("SHA-256 computation failed"));
+  return hex_of(raw);
 }
 
 Result<std::string> compute_entry_digest(std::string_view prev_hash, std::string_view timestamp,

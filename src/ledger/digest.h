@@ -20,9 +20,11 @@ namespace ledger {
 
 using DigestHex = std::array<char, kSignatureLength>;
 
-// A reusable SHA-256 context for entry digests: resetting a context is cheaper
-// than making a fresh one, so the commit path and the verification walk each
-// keep one. Not thread-safe: one owner at a time.
+// Computes entry digests. Inputs of up to a few hundred bytes (nearly every
+// entry) are gathered into one buffer and hashed on the processor's SHA
+// extensions where it has them (sha256.h); anything else goes through one
+// reused OpenSSL context, as resetting a context is cheaper than making a
+// fresh one. Not thread-safe: one owner at a time.
 class EntryHasher {
  public:
   EntryHasher();

@@ -86,8 +86,11 @@ constexpr std::size_t kLineOverhead = kLineFraming + 20 + kMaxDeltaLength;
 
 }  // namespace
 
-std::size_t write_ledger_timestamp(char* out, std::int64_t seconds, std::uint32_t nanos) {
-  assert(nanos < 1'000'000'000);
+namespace {
+
+// Writes the date and time of day of `seconds` ("2026-12-08T03:26:14", the
+// year as format_ledger_timestamp writes it); returns the end.
+char* put_whole_seconds(char* p, std::int64_t seconds) {
   std::int64_t days = seconds / 86400;
   std::int64_t rem = seconds % 86400;
   if (rem < 0) {
@@ -95,7 +98,6 @@ std::size_t write_ledger_timestamp(char* out, std::int64_t seconds, std::uint32_
     days -= 1;
   }
   const CivilDate date = civil_from_days(days);
-  char* p = out;
   if (date.year >= 0 && date.year <= 9999) {
     p = put_digits(p, static_cast<std::uint64_t>(date.year), 4);
   } else {
@@ -119,7 +121,12 @@ std::size_t write_ledger_timestamp(char* out, std::int64_t seconds, std::uint32_
   *p++ = ':';
   p = put_digits(p, secs / 60 % 60, 2);
   *p++ = ':';
-  p = put_digits(p, secs % 60, 2);
+  return put_digits(p, secs % 60, 2);
+}
+
+// Writes the fraction (none, or 3, 6 or 9 digits, the fewest that hold
+// `nanos`) and the zone; returns the end.
+char* put_fraction_and_zone(char* p, std::uint32_t nanos) {
   if (nanos != 0) {
     *p++ = '.';
     if (nanos % 1'000'000 == 0) {
@@ -131,9 +138,26 @@ std::size_t write_ledger_timestamp(char* out, std::int64_t seconds, std::uint32_
     }
   }
   std::memcpy(p, "+00:00", 6);
-  p += 6;
+  return p + 6;
+}
+
+}  // namespace
+
+std::size_t write_ledger_timestamp(char* out, std::int64_t seconds, std::uint32_t nanos) {
+  assert(nanos < 1'000'000'000);
+  char* const p = put_fraction_and_zone(put_whole_seconds(out, seconds), nanos);
   assert(static_cast<std::size_t>(p - out) <= kMaxTimestampLength);
   return static_cast<std::size_t>(p - out);
+}
+
+std::size_t TimestampWriter::write(char* out, std::int64_t seconds, std::uint32_t nanos) {
+  assert(nanos < 1'000'000'000);
+  if (length_ == 0 || seconds != seconds_) {
+    length_ = static_cast<std::size_t>(put_whole_seconds(whole_, seconds) - whole_);
+    seconds_ = seconds;
+  }
+  std::memcpy(out, whole_, sizeof whole_);  // all of it: a fixed-size copy is cheaper
+  return static_cast<std::size_t>(put_fraction_and_zone(out + length_, nanos) - out);
 }
 
 std::string format_ledger_timestamp(std::int64_t seconds, std::uint32_t nanos) {
@@ -182,27 +206,31 @@ std::int64_t digits_at(const char* p, std::size_t count) {
 
 }  // namespace
 
-bool is_writer_timestamp(std::string_view text) {
-  constexpr std::string_view kZone = "+00:00";
-  if (!text.ends_with(kZone)) return false;
-  text.remove_suffix(kZone.size());
+namespace {
+
+// The length of the writer's date and time of day at the start of `text`
+// ("2026-12-08T03:26:14", "+10000-01-01T00:00:00"): the year in four digits
+// from 0000 to 9999, else signed and at least four digits without a needless
+// zero; a real date and time of day, at an instant whose second count fits
+// in 64 signed bits. 0 when `text` does not start so.
+std::size_t writer_seconds_length(std::string_view text) {
   // The year: four digits, or a sign and four or more without a needless zero.
   std::size_t at = 0;
   const bool sign = !text.empty() && (text[0] == '+' || text[0] == '-');
   if (sign) at = 1;
   std::size_t digits = 0;
   while (at + digits < text.size() && text[at + digits] >= '0' && text[at + digits] <= '9') ++digits;
-  if (digits < 4 || digits > 12 || (!sign && digits != 4)) return false;
-  if (digits > 4 && text[at] == '0') return false;
+  if (digits < 4 || digits > 12 || (!sign && digits != 4)) return 0;
+  if (digits > 4 && text[at] == '0') return 0;
   const std::int64_t magnitude = digits_at(text.data() + at, digits);
   const std::int64_t year = sign && text[0] == '-' ? -magnitude : magnitude;
-  if (sign && year >= 0 && year <= 9999) return false;  // written unsigned
+  if (sign && year >= 0 && year <= 9999) return 0;  // written unsigned
   at += digits;
   // "-MM-DDTHH:MM:SS"
   constexpr std::size_t kDateTimeRest = 15;
-  if (text.size() - at < kDateTimeRest) return false;
+  if (text.size() - at < kDateTimeRest) return 0;
   const char* const p = text.data() + at;
-  if (p[0] != '-' || p[3] != '-' || p[6] != 'T' || p[9] != ':' || p[12] != ':') return false;
+  if (p[0] != '-' || p[3] != '-' || p[6] != 'T' || p[9] != ':' || p[12] != ':') return 0;
   const int month = two_digits(p + 1);
   const int day = two_digits(p + 4);
   const int hour = two_digits(p + 7);
@@ -211,34 +239,104 @@ bool is_writer_timestamp(std::string_view text) {
   if (month < 1 || month > 12 || day < 1 ||
       day > static_cast<int>(days_in_month(year, static_cast<unsigned>(month))) || hour < 0 ||
       hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
-    return false;
+    return 0;
   }
   at += kDateTimeRest;
-  // The fraction: none for a whole second, else 3, 6 or 9 digits, the fewest
-  // that hold the nanoseconds.
-  if (at != text.size()) {
-    const std::size_t fraction = text.size() - at - 1;
-    if (text[at] != '.' || (fraction != 3 && fraction != 6 && fraction != 9)) return false;
-    const std::int64_t value = digits_at(text.data() + at + 1, fraction);
-    if (value < 0) return false;
-    // Three digits hold any nonzero millisecond count; six or nine are used
-    // only when the last three would not all be zero.
-    if (fraction == 3 ? value == 0 : value % 1000 == 0) return false;
-  }
   // The instant must fit in 64 signed bits of seconds, which every year of up
   // to 11 digits does. Before 1970 the day's end is counted back from, so that
   // no step leaves the range on the way to an instant inside it.
-  if (digits < 12) return true;
+  if (digits < 12) return at;
   const std::int64_t days = days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
   const std::int64_t time_of_day = hour * 3600 + minute * 60 + second;
   std::int64_t seconds;
   if (days >= 0) {
     return !__builtin_mul_overflow(days, std::int64_t{86400}, &seconds) &&
-           !__builtin_add_overflow(seconds, time_of_day, &seconds);
+                   !__builtin_add_overflow(seconds, time_of_day, &seconds)
+               ? at
+               : 0;
   }
   return !__builtin_mul_overflow(days + 1, std::int64_t{86400}, &seconds) &&
-         !__builtin_add_overflow(seconds, time_of_day - 86400, &seconds);
+                 !__builtin_add_overflow(seconds, time_of_day - 86400, &seconds)
+             ? at
+             : 0;
 }
+
+// Whether `rest` is the writer's fraction and zone: no fraction for a whole
+// second, else 3, 6 or 9 digits, the fewest that hold the nanoseconds; then
+// "+00:00".
+bool is_writer_fraction_and_zone(std::string_view rest) {
+  constexpr std::string_view kZone = "+00:00";
+  if (!rest.ends_with(kZone)) return false;
+  rest.remove_suffix(kZone.size());
+  if (rest.empty()) return true;
+  const std::size_t fraction = rest.size() - 1;
+  if (rest[0] != '.' || (fraction != 3 && fraction != 6 && fraction != 9)) return false;
+  const std::int64_t value = digits_at(rest.data() + 1, fraction);
+  if (value < 0) return false;
+  // Three digits hold any nonzero millisecond count; six or nine are used
+  // only when the last three would not all be zero.
+  return fraction == 3 ? value != 0 : value % 1000 != 0;
+}
+
+}  // namespace
+
+bool is_writer_timestamp(std::string_view text) {
+  const std::size_t seconds = writer_seconds_length(text);
+  return seconds != 0 && is_writer_fraction_and_zone(text.substr(seconds));
+}
+
+bool WriterTimestampCheck::operator()(std::string_view text) {
+  // The same date and time of day as the last valid one: only what follows
+  // it is left to check.
+  if (length_ != 0 && text.size() > length_ && std::memcmp(text.data(), seconds_, length_) == 0) {
+    return is_writer_fraction_and_zone(text.substr(length_));
+  }
+  const std::size_t seconds = writer_seconds_length(text);
+  if (seconds == 0 || !is_writer_fraction_and_zone(text.substr(seconds))) return false;
+  if (seconds <= sizeof seconds_) {
+    std::memcpy(seconds_, text.data(), seconds);
+    length_ = seconds;
+  }
+  return true;
+}
+
+namespace {
+
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The shortest round-trip digits of a positive finite `value` that is m / 10^p
+// (correctly rounded) for an integer m of at most 15 digits and p <= 22, as
+// most deltas are (amounts with a few decimals): the common case, without the
+// general shortest-digits search. Two different decimals of at most 15
+// significant digits never round to the same double, so the m of the least p
+// is the only candidate of its length or shorter; the division of two exact
+// doubles is correctly rounded, so the test below is exact. Returns false for
+// any other value.
+bool short_decimal_digits(double value, char* digits, int& count, int& exponent) {
+  for (int places = 0; places <= 22; ++places) {
+    const double scale = kExactPowersOfTen[places];
+    const double scaled = value * scale;
+    if (!(scaled < 1e15)) return false;
+    // Where an m exists, scaled lies within an eighth of it, so rounding
+    // scaled finds it.
+    const auto m = static_cast<std::uint64_t>(scaled + 0.5);
+    if (m == 0 || static_cast<double>(m) / scale != value) continue;
+    char text[16] = {};
+    char* const end = std::to_chars(text, text + sizeof text, m).ptr;
+    const int length = static_cast<int>(end - text);
+    int kept = length;
+    while (kept > 1 && text[kept - 1] == '0') --kept;  // only when places == 0
+    std::memcpy(digits, text, static_cast<std::size_t>(kept));
+    count = kept;
+    exponent = length - 1 - places;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 std::size_t write_delta(char* out, double value) {
   if (!std::isfinite(value)) {
@@ -254,22 +352,25 @@ std::size_t write_delta(char* out, double value) {
     std::memcpy(p, "0.0", 3);
     return static_cast<std::size_t>(p + 3 - out);
   }
-  // Shortest round-trip digits, nearest to the exact value among equals:
-  // "d[.ddd]e[+-]x".
-  char sci[kMaxDeltaLength];
-  const auto [sci_end, ec] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
-  assert(ec == std::errc());
+  // The shortest round-trip digits (nearest to the exact value among equals)
+  // and the decimal exponent of the first: value = d.ddd * 10^exponent.
   char digits[20];
   int k = 0;
-  const char* q = sci;
-  for (; *q != 'e'; ++q) {
-    if (*q != '.') digits[k++] = *q;
-  }
   int exponent = 0;
-  ++q;  // 'e'
-  const bool negative_exponent = *q++ == '-';
-  std::from_chars(q, sci_end, exponent);
-  if (negative_exponent) exponent = -exponent;
+  if (!short_decimal_digits(value, digits, k, exponent)) {
+    // "d[.ddd]e[+-]x"
+    char sci[kMaxDeltaLength];
+    const auto [sci_end, ec] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+    assert(ec == std::errc());
+    const char* q = sci;
+    for (; *q != 'e'; ++q) {
+      if (*q != '.') digits[k++] = *q;
+    }
+    ++q;  // 'e'
+    const bool negative_exponent = *q++ == '-';
+    std::from_chars(q, sci_end, exponent);
+    if (negative_exponent) exponent = -exponent;
+  }
 
   if (exponent >= -5 && exponent <= -1) {
     *p++ = '0';
@@ -305,7 +406,17 @@ std::size_t write_delta(char* out, double value) {
   return static_cast<std::size_t>(p - out);
 }
 
-void append_entry_json(std::string& out, const EntryView& entry) {
+namespace {
+
+// Copies a text that holds nothing JSON escapes, and its closing quote.
+char* put_plain_text(char* out, std::string_view text) {
+  assert(detail::find_special(text.data(), text.data() + text.size()) == text.data() + text.size());
+  std::memcpy(out, text.data(), text.size());
+  return put(out + text.size(), kTextClose);
+}
+
+template <bool kOwnTextsPlain>
+void append_line(std::string& out, const EntryView& entry) {
   const std::size_t texts = entry.timestamp.size() + entry.prev_hash.size() + entry.actor.size() +
                             entry.payload.size() + entry.signature.size();
   const std::size_t start = out.size();
@@ -313,16 +424,26 @@ void append_entry_json(std::string& out, const EntryView& entry) {
     char* p = put(buffer + start, kEntryOpen);
     p = put(p, kMemberPrefix<Field::kIndex>);
     p = std::to_chars(p, p + 20, entry.index).ptr;
-    p = put_text(put(p, kMemberPrefix<Field::kTimestamp>), entry.timestamp);
+    p = put(p, kMemberPrefix<Field::kTimestamp>);
+    p = kOwnTextsPlain ? put_plain_text(p, entry.timestamp) : put_text(p, entry.timestamp);
     p = put_text(put(p, kMemberPrefix<Field::kPrevHash>), entry.prev_hash);
     p = put_text(put(p, kMemberPrefix<Field::kActor>), entry.actor);
     p = put(p, kMemberPrefix<Field::kDelta>);
     p += write_delta(p, entry.delta_i);
     p = put_text(put(p, kMemberPrefix<Field::kPayload>), entry.payload);
-    p = put_text(put(p, kMemberPrefix<Field::kSignature>), entry.signature);
+    p = put(p, kMemberPrefix<Field::kSignature>);
+    p = kOwnTextsPlain ? put_plain_text(p, entry.signature) : put_text(p, entry.signature);
     p = put(p, kEntryClose);
     return static_cast<std::size_t>(p - buffer);
   });
+}
+
+}  // namespace
+
+void append_entry_json(std::string& out, const EntryView& entry) { append_line<false>(out, entry); }
+
+void append_written_entry_json(std::string& out, const EntryView& entry) {
+  append_line<true>(out, entry);
 }
 
 std::string entry_to_json(const LogEntry& entry) {

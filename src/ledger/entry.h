@@ -53,6 +53,20 @@ inline constexpr std::size_t kMaxTimestampLength = 48;
 std::size_t write_ledger_timestamp(char* out, std::int64_t seconds, std::uint32_t nanos);
 std::string format_ledger_timestamp(std::int64_t seconds, std::uint32_t nanos);
 
+// Writes ledger timestamps as write_ledger_timestamp does, keeping the text of
+// the last whole second: the timestamps of one second share everything but
+// the fraction. One owner at a time.
+class TimestampWriter {
+ public:
+  // `out` must hold kMaxTimestampLength bytes; returns the length written.
+  std::size_t write(char* out, std::int64_t seconds, std::uint32_t nanos);
+
+ private:
+  std::int64_t seconds_ = 0;             // the second whole_ holds
+  char whole_[kMaxTimestampLength] = {};  // its date and time of day
+  std::size_t length_ = 0;               // 0 until the first write
+};
+
 // True when `text` is exactly what format_ledger_timestamp gives for some
 // instant: a second count that fits in 64 signed bits and nanos below one
 // billion. So: the year in four digits from 0000 to 9999, else signed and
@@ -61,6 +75,19 @@ std::string format_ledger_timestamp(std::int64_t seconds, std::uint32_t nanos);
 // zero, in 3, 6 or 9 digits, the fewest that hold it (".5" is ".500", never
 // ".500000"); and "+00:00".
 bool is_writer_timestamp(std::string_view text);
+
+// is_writer_timestamp for the timestamps of a ledger read in order: the date
+// and time of day of the last valid one are kept, and a timestamp that starts
+// with them is checked only from its fraction on (the timestamps of one
+// second differ only there). One owner at a time.
+class WriterTimestampCheck {
+ public:
+  bool operator()(std::string_view text);
+
+ private:
+  char seconds_[kMaxTimestampLength] = {};  // the date and time of day
+  std::size_t length_ = 0;                  // 0 until a valid one is seen
+};
 
 // Longest text that write_delta can produce ("-1.2345678901234567e-308").
 inline constexpr std::size_t kMaxDeltaLength = 32;
@@ -71,6 +98,10 @@ std::size_t write_delta(char* out, double value);
 
 // Appends the JSON line of `entry` (no line terminator) to `out`.
 void append_entry_json(std::string& out, const EntryView& entry);
+// append_entry_json for an entry whose timestamp and signature the writer
+// made itself (write_ledger_timestamp, hex digits): those hold nothing to
+// escape, and are copied as they are.
+void append_written_entry_json(std::string& out, const EntryView& entry);
 std::string entry_to_json(const LogEntry& entry);
 
 }  // namespace ledger

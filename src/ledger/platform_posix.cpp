@@ -19,11 +19,32 @@ Failure error_from_errno(int code) { return Failure::io(os_error_text(code)); }
 
 // A NUL-terminated copy of `path`, or a failure when the path holds a NUL (the
 // system would silently read it cut short).
-Result<std::string> to_c_path(std::string_view path) {
+// A path with its terminating NUL, as the system calls take it: short paths
+// (nearly all) in place, so that opening a file allocates nothing.
+class CPath {
+ public:
+  explicit CPath(std::string_view path) {
+    if (path.size() < sizeof inline_) {
+      std::memcpy(inline_, path.data(), path.size());
+      inline_[path.size()] = '\0';
+    } else {
+      long_.assign(path);
+    }
+    long_path_ = path.size() >= sizeof inline_;
+  }
+  const char* c_str() const { return long_path_ ? long_.c_str() : inline_; }
+
+ private:
+  char inline_[256];
+  std::string long_;
+  bool long_path_;
+};
+
+Result<CPath> to_c_path(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) {
     return fail(Failure::io(std::string(kNulInPath)));
   }
-  return std::string(path);
+  return Result<CPath>(std::in_place, path);
 }
 
 int fd_of(const File& file) { return static_cast<int>(file.handle()); }

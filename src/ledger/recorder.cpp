@@ -62,6 +62,12 @@ RecorderState create_recorder_state(std::string log_path, std::string chain_head
 
 Result<std::string> Recorder::commit_truth(std::string_view actor, double delta,
                                            std::string_view payload) {
+  auto signature = commit(actor, delta, payload);
+  if (!signature) return fail(std::move(signature).error());
+  return std::string(signature->data(), signature->size());
+}
+
+Result<DigestHex> Recorder::commit(std::string_view actor, double delta, std::string_view payload) {
   // The line could not carry such a value (it would hold null while the
   // signature covers the number), so it is refused before anything happens.
   if (!std::isfinite(delta)) {
@@ -72,12 +78,11 @@ Result<std::string> Recorder::commit_truth(std::string_view actor, double delta,
   return guard.finish(commit_locked(actor, delta, payload));
 }
 
-Result<std::string> Recorder::commit_locked(std::string_view actor, double delta,
-                                            std::string_view payload) {
+Result<DigestHex> Recorder::commit_locked(std::string_view actor, double delta,
+                                          std::string_view payload) {
   const platform::UtcTime now = clock_();
   char timestamp[kMaxTimestampLength];
-  const std::string_view timestamp_text(timestamp,
-                                        write_ledger_timestamp(timestamp, now.seconds, now.nanos));
+  const std::string_view timestamp_text(timestamp, timestamps_.write(timestamp, now.seconds, now.nanos));
   if (now.seconds < 0) {
     return fail(Failure::internal(std::string(kClockBeforeEpoch) + ": the clock reads " +
                                   std::string(timestamp_text)));
@@ -89,8 +94,8 @@ Result<std::string> Recorder::commit_locked(std::string_view actor, double delta
   // The line goes out behind a line feed of its own only when the file ends
   // inside a line, or the entry would join that line and no reader could see it.
   line_.assign(1, '\n');
-  append_entry_json(line_, EntryView{state_.entry_count, timestamp_text, state_.chain_head, actor,
-                                     delta, payload, signature});
+  append_written_entry_json(line_, EntryView{state_.entry_count, timestamp_text, state_.chain_head, actor,
+                                             delta, payload, signature});
   line_.push_back('\n');
 
   auto file = platform::open_for_append(state_.log_path);
@@ -113,7 +118,7 @@ Result<std::string> Recorder::commit_locked(std::string_view actor, double delta
 
   state_.chain_head.assign(signature);
   state_.entry_count += 1;
-  return std::string(signature);
+  return *digest;
 }
 
 Result<bool> Recorder::verify_integrity() {

@@ -64,6 +64,9 @@ class Recorder {
   // A delta that is not finite is refused (kInvalidArgument, kDeltaNotFinite)
   // before anything happens.
   Result<std::string> commit_truth(std::string_view actor, double delta, std::string_view payload);
+  // commit_truth with the signature's hex digits returned as they are, without
+  // making a string of them.
+  Result<DigestHex> commit(std::string_view actor, double delta, std::string_view payload);
 
   // Walks the ledger file and reports whether its chain is intact (see verify.h).
   Result<bool> verify_integrity();
@@ -75,13 +78,14 @@ class Recorder {
  private:
   class Guard;
 
-  Result<std::string> commit_locked(std::string_view actor, double delta, std::string_view payload);
+  Result<DigestHex> commit_locked(std::string_view actor, double delta, std::string_view payload);
 
   mutable std::mutex mutex_;  // the recorder lock
   bool poisoned_ = false;     // guarded by mutex_
   RecorderState state_;       // guarded by mutex_
   ClockFn clock_;             // read-only after construction
   EntryHasher hasher_;        // guarded by mutex_; reused for every commit
+  TimestampWriter timestamps_;  // guarded by mutex_
   std::string line_;          // guarded by mutex_; reused line buffer
 };
 

@@ -46,13 +46,25 @@ inline const char* find_special(const char* p, const char* end) {
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
   const __m128i top_three_bits = _mm_set1_epi8(static_cast<char>(0xE0));
-  while (end - p >= 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  // One bit per byte of the sixteen at q that ends a run.
+  const auto special_bits = [&](const char* q) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
     const __m128i control = _mm_cmpeq_epi8(_mm_and_si128(bytes, top_three_bits), _mm_setzero_si128());
     const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)), control);
-    const int mask = _mm_movemask_epi8(hits);
-    if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
-    p += 16;
+    return static_cast<unsigned>(_mm_movemask_epi8(hits));
+  };
+  if (end - p >= 16) {
+    while (end - p >= 16) {
+      const unsigned mask = special_bits(p);
+      if (mask != 0) return p + std::countr_zero(mask);
+      p += 16;
+    }
+    if (p == end) return p;
+    // The last sixteen bytes, overlapping those already tested, whose bits
+    // are shifted out.
+    const auto tested = static_cast<unsigned>(16 - (end - p));
+    const unsigned mask = special_bits(end - 16) >> tested;
+    return mask != 0 ? p + std::countr_zero(mask) : end;
   }
 #endif
   if constexpr (std::endian::native == std::endian::little) {

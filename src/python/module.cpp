@@ -90,8 +90,8 @@ PyObject* recorder_commit_truth(PyObject* self, PyObject* args, PyObject* kwargs
     if (!payload) return nullptr;
     if (!check_finite_argument(*delta, "delta")) return nullptr;
 
-    const ledger::Result<std::string> signature =
-        recorder_of(self).commit_truth(actor->view(), *delta, payload->view());
+    const ledger::Result<ledger::DigestHex> signature =
+        recorder_of(self).commit(actor->view(), *delta, payload->view());
     if (!signature) return raise_ledger_failure(signature.error());
 
     PyObject* text =

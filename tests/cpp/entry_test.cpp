@@ -1,5 +1,6 @@
 #include "ledger/digest.h"
 #include "ledger/entry.h"
+#include "ledger/string_scan.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -170,6 +171,36 @@ TEST(EntryTest, WriterTimestampsAreExactlyTheFormattedOnes) {
   }
 }
 
+// The check that remembers the last valid second judges every text as
+// is_writer_timestamp does, above all those that start with that second.
+TEST(EntryTest, TimestampCheckWithMemoryJudgesAsTheRule) {
+  WriterTimestampCheck check;
+  const std::string second = "2026-12-08T03:26:14";
+  const char* const after_second[] = {"+00:00", ".5+00:00", ".500+00:00", ".000+00:00", "Z", "",
+                                      "+00:00al", "5+00:00", ".123456+00:00", ".120000+00:00",
+                                      "+00:00+00:00", ".123456789+00:00", ".1234+00:00"};
+  for (const char* rest : after_second) {
+    ASSERT_TRUE(check(second + ".250+00:00"));
+    EXPECT_EQ(check(second + rest), is_writer_timestamp(second + rest)) << rest;
+  }
+  std::mt19937_64 random(8);
+  const char alphabet[] = "0123456789-+:.TZ ";
+  for (int round = 0; round < 20000; ++round) {
+    const auto seconds = static_cast<std::int64_t>(random() % 800'000'000'000ULL) - 400'000'000'000LL;
+    const auto nanos = static_cast<std::uint32_t>(random() % 1'000'000'000);
+    std::string text = format_ledger_timestamp(seconds, nanos);
+    ASSERT_TRUE(check(text)) << text;
+    const std::size_t at = random() % (text.size() + 1);
+    const char c = alphabet[random() % (sizeof alphabet - 1)];
+    switch (round % 3) {
+      case 0: if (at < text.size()) text[at] = c; break;
+      case 1: if (at < text.size()) text.erase(at, 1); break;
+      default: text.insert(at, 1, c);
+    }
+    ASSERT_EQ(check(text), is_writer_timestamp(text)) << text;
+  }
+}
+
 TEST(EntryTest, DeltaLayouts) {
   const struct {
     double value;
@@ -215,6 +246,75 @@ TEST(EntryTest, DeltaTextRoundTripsForRandomBits) {
     ASSERT_EQ(ec, std::errc()) << text;
     ASSERT_EQ(ptr, text.data() + text.size()) << text;
     ASSERT_EQ(std::bit_cast<std::uint64_t>(back), std::bit_cast<std::uint64_t>(value)) << text;
+  }
+}
+
+// Decimals of few digits (amounts, counts, quarter steps) take a shorter road
+// to their digits than other doubles: the text still reads back exactly and
+// carries the same significant digits as the shortest round-trip form.
+TEST(EntryTest, DeltaTextOfShortDecimalsHasTheShortestDigits) {
+  // The significant digits of a text: no sign, point, exponent or zeros
+  // before the first or after the last nonzero digit.
+  const auto significant = [](std::string_view text) {
+    std::string out;
+    for (char c : text.substr(0, text.find_first_of("eE"))) {
+      if (std::isdigit(static_cast<unsigned char>(c)) && !(out.empty() && c == '0')) out += c;
+    }
+    while (out.size() > 1 && out.back() == '0') out.pop_back();
+    return out;
+  };
+  std::mt19937_64 random(99);
+  constexpr double kPowers[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+                                1e12, 1e13, 1e14, 1e15, 1e16, 1e18, 1e20, 1e22};
+  for (int i = 0; i < 200'000; ++i) {
+    const std::uint64_t digits = random() % (std::uint64_t{1} << (1 + random() % 53));
+    const double power = kPowers[random() % std::size(kPowers)];
+    double value = static_cast<double>(digits) / power;
+    if (i % 3 == 0) value = static_cast<double>(digits) * power;
+    if (i % 2 == 0) value = -value;
+    const std::string text = delta_text(value);
+    char shortest[64];
+    const char* end = std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific).ptr;
+    ASSERT_EQ(significant(text), significant(std::string_view(shortest, static_cast<std::size_t>(end - shortest))))
+        << text;
+    double back = 0;
+    std::from_chars(text.data(), text.data() + text.size(), back);
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(back), std::bit_cast<std::uint64_t>(value)) << text;
+  }
+}
+
+// The commit path's timestamps share the text of each second: through
+// repeats, changes of second, day, year, sign and every fraction form.
+TEST(EntryTest, TimestampWriterWritesWhatTheFormatterWrites) {
+  const std::pair<std::int64_t, std::uint32_t> instants[] = {
+      {1'765'000'000, 0}, {1'765'000'000, 500'000'000}, {1'765'000'000, 123'456'789},
+      {1'765'000'001, 120'000}, {1'765'000'001, 1}, {1'765'000'001, 0}, {1'764'999'999, 5},
+      {86'399, 999'999'999}, {86'400, 0}, {-1, 1'000}, {-62'135'596'801, 7},
+      {253'402'300'800, 0}, {253'402'300'800, 250'000'000}, {0, 0}, {0, 0},
+      {std::numeric_limits<std::int64_t>::min(), 999'000'000},
+      {std::numeric_limits<std::int64_t>::max(), 3}};
+  TimestampWriter writer;
+  for (const auto& [seconds, nanos] : instants) {
+    char out[kMaxTimestampLength];
+    const std::size_t length = writer.write(out, seconds, nanos);
+    EXPECT_EQ(std::string_view(out, length), format_ledger_timestamp(seconds, nanos)) << seconds;
+  }
+}
+
+// The scan for bytes that end a plain run (shared by the writer and the
+// parser) reads 16 bytes at a time and the last 16 overlapping: every length
+// around those steps, the byte at every place, or none.
+TEST(EntryTest, SpecialBytesAreFoundAtEveryPosition) {
+  for (std::size_t size = 0; size <= 50; ++size) {
+    for (char special : {'"', '\\', '\x01', '\x1f'}) {
+      for (std::size_t at = 0; at <= size; ++at) {
+        std::string text(size, 'a');
+        for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>(i % 2 ? ' ' : '\x7f');
+        if (at < size) text[at] = special;
+        const char* found = detail::find_special(text.data(), text.data() + size);
+        ASSERT_EQ(static_cast<std::size_t>(found - text.data()), at) << size << " " << at;
+      }
+    }
   }
 }
 
