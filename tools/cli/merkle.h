@@ -27,6 +27,8 @@ using Hash = std::array<std::uint8_t, 32>;
 class Hasher {
  public:
   Hasher();
+  // With `native` false, always through EVP (the reference in tests).
+  explicit Hasher(bool native);
 
   Hash leaf(std::string_view line);
   Hash node(const Hash& left, const Hash& right);
@@ -44,6 +46,10 @@ class Hasher {
   Context leaf_;   // SHA-256 that has taken the leaf prefix 0x00
   Context node_;   // SHA-256 that has taken the node prefix 0x01
   Context plain_;  // SHA-256 that has taken nothing
+  // Leaves and nodes hash on the processor's SHA instructions where it has
+  // them, through EVP elsewhere.
+  bool native_;
+  std::vector<unsigned char> buffer_;  // a leaf's prefix, line and padding room
 };
 
 Hash leaf_hash(std::string_view line);
