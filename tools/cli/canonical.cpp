@@ -1,9 +1,12 @@
 #include "cli/canonical.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstring>
+#include <cstdint>
+#include <optional>
 #include <system_error>
 
 #include "ledger/entry.h"
@@ -14,22 +17,31 @@ namespace {
 
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+constexpr auto kPowersOfTen = [] {
+  std::array<std::uint64_t, 20> powers{};
+  powers[0] = 1;
+  for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+  return powers;
+}();
+
 // A nonzero number as write_delta spells it: the shortest round-trip digits
-// d1 d2 ... dk (d1 and dk not zero) and the decimal exponent of d1.
+// d1 d2 ... dk (d1 and dk not zero), as one integer, and the decimal exponent
+// of d1.
 struct Spelling {
   bool negative = false;
-  int count = 0;
-  char digits[17] = {};
+  int count = 0;  // k, at most 17 (no double needs more)
+  std::uint64_t digits = 0;
   int exponent = 0;
 };
 
-// Appends the digits in [p, end) to `s`; false past 17 digits, more than any
-// double's shortest spelling has.
-bool add_digits(Spelling& s, const char* p, const char* end) {
-  if (end - p > 17 - s.count) return false;
-  std::copy(p, end, s.digits + s.count);
-  s.count += static_cast<int>(end - p);
-  return true;
+// The run of digits at p, up to 21 of them (the most a form holds: "0.0000"
+// and 17 digits), added to `value`; returns its end. `value` is exact unless
+// the run has more than 19 digits after its leading zeros, which no form
+// accepts (it may wrap then).
+const char* take_digits(const char* p, const char* end, std::uint64_t& value) {
+  const char* const limit = end - p > 21 ? p + 21 : end;
+  for (; p != limit && is_digit(*p); ++p) value = value * 10 + static_cast<std::uint64_t>(*p - '0');
+  return p;
 }
 
 // Reads `text` as one of write_delta's forms for a nonzero number; false when
@@ -40,60 +52,70 @@ bool add_digits(Spelling& s, const char* p, const char* end) {
 //                   to e+1 figures, and ".0"                  (1250.0)
 //   otherwise:      the first digit, "." and the others when there are any,
 //                   "e", the exponent's sign and its digits   (1.25e+20, 5e-7)
-// each after a '-' for a negative number.
+// each after a '-' for a negative number. A run of more than 21 digits stops
+// at a digit, which no form accepts there.
 bool read_spelling(std::string_view text, Spelling& s) {
   const char* p = text.data();
   const char* const end = p + text.size();
   s.negative = p != end && *p == '-';
   if (s.negative) ++p;
+  std::uint64_t int_value = 0;
   const char* const int_begin = p;
-  while (p != end && is_digit(*p)) ++p;
-  const char* const int_end = p;
-  const auto int_digits = int_end - int_begin;
+  p = take_digits(p, end, int_value);
+  const auto int_digits = static_cast<int>(p - int_begin);
   if (int_digits == 0 || p == end) return false;  // the writer always writes '.' or 'e'
+  std::uint64_t frac_value = 0;
   const char* frac_begin = p;
-  const char* frac_end = p;
   if (*p == '.') {
     frac_begin = ++p;
-    while (p != end && is_digit(*p)) ++p;
-    frac_end = p;
-    if (frac_end == frac_begin) return false;
+    p = take_digits(p, end, frac_value);
+    if (p == frac_begin) return false;
   }
+  const char* const frac_end = p;
+  const auto frac_digits = static_cast<int>(frac_end - frac_begin);
   if (p == end) {
     if (*int_begin == '0') {
       // 0.000ddd
-      if (int_digits != 1) return false;
+      if (int_digits != 1 || frac_end[-1] == '0') return false;
       const char* q = frac_begin;
-      while (q != frac_end && *q == '0') ++q;
-      const auto zeros = q - frac_begin;
-      if (q == frac_end || zeros > 4 || frac_end[-1] == '0') return false;
-      s.exponent = -static_cast<int>(zeros) - 1;
-      return add_digits(s, q, frac_end);
+      while (*q == '0') ++q;  // stops at the last digit, which is not zero
+      const auto zeros = static_cast<int>(q - frac_begin);
+      if (zeros > 4) return false;
+      s.exponent = -zeros - 1;
+      s.count = frac_digits - zeros;
+      s.digits = frac_value;
+      return s.count <= 17;
     }
     if (int_digits > 16) return false;  // e above 15 takes the exponent form
-    s.exponent = static_cast<int>(int_digits) - 1;
-    if (frac_end - frac_begin == 1 && *frac_begin == '0') {
-      // A whole number: its digits are those before its trailing zeros.
-      const char* last = int_end;
-      while (last[-1] == '0') --last;  // stops at the first digit, which is not zero
-      return add_digits(s, int_begin, last);
+    s.exponent = int_digits - 1;
+    if (frac_end[-1] == '0') {
+      // Only a whole number ends in a zero: "ddd00.0". Its digits are those
+      // before its trailing zeros.
+      if (frac_digits != 1) return false;
+      s.digits = int_value;
+      s.count = int_digits;
+      for (; s.digits % 10 == 0; s.digits /= 10) --s.count;  // the first digit is not zero
+      return true;
     }
-    return frac_end[-1] != '0' && add_digits(s, int_begin, int_end) &&
-           add_digits(s, frac_begin, frac_end);
+  } else {
+    // Exponent form.
+    if (*p != 'e' || int_digits != 1 || *int_begin == '0') return false;
+    if (frac_digits > 0 && frac_end[-1] == '0') return false;
+    ++p;
+    if (p == end || (*p != '+' && *p != '-')) return false;
+    const bool negative_exponent = *p++ == '-';
+    const char* const exp_begin = p;
+    int exponent = 0;
+    while (p != end && is_digit(*p) && p - exp_begin < 4) exponent = exponent * 10 + (*p++ - '0');
+    if (p != end || p == exp_begin || *exp_begin == '0') return false;
+    s.exponent = negative_exponent ? -exponent : exponent;
+    if (s.exponent >= -5 && s.exponent <= 15) return false;  // written in a fixed form
   }
-  // Exponent form.
-  if (*p != 'e' || int_digits != 1 || *int_begin == '0') return false;
-  if (frac_end != frac_begin && frac_end[-1] == '0') return false;
-  ++p;
-  if (p == end || (*p != '+' && *p != '-')) return false;
-  const bool negative_exponent = *p++ == '-';
-  const char* const exp_begin = p;
-  int exponent = 0;
-  while (p != end && is_digit(*p) && p - exp_begin < 4) exponent = exponent * 10 + (*p++ - '0');
-  if (p != end || p == exp_begin || *exp_begin == '0') return false;
-  s.exponent = negative_exponent ? -exponent : exponent;
-  if (s.exponent >= -5 && s.exponent <= 15) return false;  // written in a fixed form
-  return add_digits(s, int_begin, int_end) && add_digits(s, frac_begin, frac_end);
+  // The digits before the point, then those after it.
+  s.count = int_digits + frac_digits;
+  if (s.count > 17) return false;
+  s.digits = int_value * kPowersOfTen[static_cast<std::size_t>(frac_digits)] + frac_value;
+  return true;
 }
 
 // Whether the shortest round-trip digits of `magnitude` (positive, finite),
@@ -102,18 +124,69 @@ bool has_shortest_digits(double magnitude, const Spelling& s) {
   char sci[kMaxDeltaLength];
   const auto [sci_end, ec] = std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific);
   if (ec != std::errc()) return false;
-  // "d[.ddd]e[+-]x": s.count digits, then the exponent.
-  const auto count = static_cast<std::size_t>(s.count);
-  const char* q = sci + (count == 1 ? 1 : count + 1);
-  if (q >= sci_end || *q != 'e' || sci[0] != s.digits[0] ||
-      (count > 1 && (sci[1] != '.' || std::memcmp(sci + 2, s.digits + 1, count - 1) != 0))) {
-    return false;
+  // "d[.ddd]e[+-]x"
+  const char* q = sci;
+  std::uint64_t digits = 0;
+  int count = 0;
+  for (; q != sci_end && *q != 'e'; ++q) {
+    if (*q == '.') continue;
+    digits = digits * 10 + static_cast<std::uint64_t>(*q - '0');
+    ++count;
   }
+  if (q == sci_end || count != s.count || digits != s.digits) return false;
   ++q;  // 'e'
   const bool negative_exponent = *q++ == '-';
   int exponent = 0;
   for (; q != sci_end; ++q) exponent = exponent * 10 + (*q - '0');
   return (negative_exponent ? -exponent : exponent) == s.exponent;
+}
+
+__extension__ using Wide = unsigned __int128;
+
+// Whether the shortest round-trip digits of `magnitude` are those of `s`,
+// told with exact integer arithmetic, or nullopt where that would not be
+// exact or the answer sits on a boundary where rounding ties decide.
+//
+// Let x = D * 10^p be the text's value (D the digits as an integer, k of
+// them) and d = M * 2^q the double nearest to it (M of 53 bits). The reals
+// that read back as d are those around d up to half its ulp 2^q on either
+// side (the lower side is narrower when M = 2^52, left to to_chars). The
+// shortest digits are D exactly when
+//   (1) no decimal of fewer digits reads back as d: the two nearest to x
+//       on the grid of k-1 digits, L = D - D mod 10 and L + 10 (times 10^p),
+//       lie beyond d -+ 2^(q-1); every other one of fewer digits lies beyond
+//       them; and
+//   (2) D is the nearest to d of the decimals of k digits: |x - d| < 10^p / 2.
+// (With (1), d lies strictly between L and L + 10, in x's decade, where
+// decimals of k digits are 10^p apart.) Scaled by 10^-p * 2^(1-q), every
+// quantity is an integer below 2^128 when 0 <= -p <= 22 and 1 <= 1-q <= 70:
+//   x -> D * 2^(1-q) < 2^(56.5+70),  d -+ 2^(q-1) -> (2M -+ 1) * 10^-p < 2^(54+73.1),
+//   10^p / 2 -> 2^-q.
+// Strict inequalities give the answer; an equality is left to to_chars.
+std::optional<bool> shortest_digits_exactly(double magnitude, const Spelling& s) {
+  const auto bits = std::bit_cast<std::uint64_t>(magnitude);
+  const auto biased = static_cast<int>(bits >> 52);
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  if (biased == 0 || fraction == 0) return std::nullopt;  // subnormal, or a power of two
+  const std::uint64_t m = fraction | (std::uint64_t{1} << 52);
+  const int q = biased - 1075;
+  const int minus_p = s.count - 1 - s.exponent;
+  if (q > 0 || 1 - q > 70 || minus_p < 0 || minus_p > 22) return std::nullopt;
+  const std::uint64_t digits = s.digits;
+  const int shift = 1 - q;
+  const Wide scale = Wide{kPowersOfTen[static_cast<std::size_t>(std::min(minus_p, 19))]} *
+                     kPowersOfTen[static_cast<std::size_t>(std::max(minus_p - 19, 0))];
+  const Wide x = Wide{digits} << shift;
+  const Wide below = (Wide{m} * 2 - 1) * scale;  // d - 2^(q-1)
+  const Wide above = (Wide{m} * 2 + 1) * scale;  // d + 2^(q-1)
+  const Wide low = Wide{digits - digits % 10} << shift;
+  const Wide high = Wide{digits - digits % 10 + 10} << shift;
+  const Wide value = Wide{m} * 2 * scale;
+  const Wide half_step = Wide{1} << (shift - 1);
+  const Wide distance = x > value ? x - value : value - x;
+  if (low < below && high > above && distance < half_step) return true;
+  if (low > below || high < above || distance > half_step) return false;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -143,6 +216,7 @@ bool is_writer_delta(std::string_view text, double value) {
   Spelling s;
   if (!read_spelling(text, s) || s.negative != std::signbit(value)) return false;
   if (s.count <= 15 && s.exponent >= -307) return true;
+  if (const auto exact = shortest_digits_exactly(std::fabs(value), s)) return *exact;
   return has_shortest_digits(std::fabs(value), s);
 }
 

@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -156,6 +157,7 @@ TEST(CanonicalTest, RandomNumbersAgreeWithTheWriter) {
   std::uniform_int_distribution<int> exponent(-330, 310);
   std::uniform_int_distribution<int> digit(0, 9);
   std::uniform_int_distribution<int> precision(0, 20);
+  std::uniform_int_distribution<int> binade(-17, 52);
   char text[64];
   for (int i = 0; i < 100'000; ++i) {
     // Random bits, as the writer writes them and as printf spells them.
@@ -174,6 +176,30 @@ TEST(CanonicalTest, RandomNumbersAgreeWithTheWriter) {
     digits.front() = static_cast<char>('1' + digit(random) % 9);
     digits.back() = static_cast<char>('1' + digit(random) % 9);
     check_delta(writer_form(i % 2 == 0, digits, exponent(random)));
+
+    // Between 2^-17 and 2^53, where 16 and 17 digits are told with integers:
+    // random bits, quotients as amounts are, and their spellings one unit
+    // off in the last digit, which often read back as the same double.
+    const auto in_range = std::bit_cast<double>((random() & ((std::uint64_t{1} << 52) - 1)) |
+                                                 (static_cast<std::uint64_t>(1023 + binade(random)) << 52));
+    const double quotient = static_cast<double>(static_cast<std::int64_t>(random() % 2'000'000) - 1'000'000) /
+                            static_cast<double>(1 + random() % 1000);
+    for (const double near : {in_range, quotient}) {
+      std::string spelled = writer_delta(near);
+      ASSERT_TRUE(check_delta(spelled));
+      for (const char* format : {"%.16g", "%.17g"}) {
+        std::snprintf(text, sizeof text, format, near);
+        check_delta(text);
+      }
+      char& last = spelled.back();
+      if (last > '0' && last < '9') {
+        for (const int step : {-1, 1}) {
+          last = static_cast<char>(last + step);
+          check_delta(spelled);
+          last = static_cast<char>(last - step);
+        }
+      }
+    }
   }
 }
 
