@@ -162,7 +162,11 @@ __extension__ using Wide = unsigned __int128;
 // quantity is an integer below 2^128 when 0 <= -p <= 22 and 1 <= 1-q <= 70:
 //   x -> D * 2^(1-q) < 2^(56.5+70),  d -+ 2^(q-1) -> (2M -+ 1) * 10^-p < 2^(54+73.1),
 //   10^p / 2 -> 2^-q.
-// Strict inequalities give the answer; an equality is left to to_chars.
+// Strict inequalities give the answer either way: L or L + 10 strictly inside
+// reads back as d whatever the tie rule, and with |x - d| > 10^p / 2 the
+// neighbour of D toward d is strictly nearer to d, so strictly inside too,
+// and has k digits or fewer; to_chars then gives other digits. An equality
+// is left to to_chars.
 std::optional<bool> shortest_digits_exactly(double magnitude, const Spelling& s) {
   const auto bits = std::bit_cast<std::uint64_t>(magnitude);
   const auto biased = static_cast<int>(bits >> 52);
@@ -207,9 +211,10 @@ std::optional<bool> shortest_digits_exactly(double magnitude, const Spelling& s)
 //   d * 2^-52 < 10^(n+1) * (1 + 2^-52) * 2^-52 = 10^(n-14) * 0.2220... * (1 + 2^-52),
 // so both cannot be nearest to d. Hence the text's digits (no trailing zero)
 // are the only spelling of at most their length that reads back as d: they
-// are the fewest, and the only ones of that length. Below 1e-307 (where
-// doubles thin out, 4.9e-324 and 5e-324 being the same one) and for 16 or 17
-// digits the digits of the value are taken from to_chars, as the writer does.
+// are the fewest, and the only ones of that length. Below 1e-307 doubles thin
+// out (4.9e-324 and 5e-324 are the same one). There, and for 16 or 17 digits,
+// the digits are checked with integers where that is exact
+// (shortest_digits_exactly), else taken from to_chars as the writer does.
 bool is_writer_delta(std::string_view text, double value) {
   if (!std::isfinite(value)) return text == "null";
   if (value == 0.0) return text == (std::signbit(value) ? std::string_view("-0.0") : "0.0");
