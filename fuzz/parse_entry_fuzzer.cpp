@@ -11,6 +11,10 @@
 //    or the same failure one byte further on;
 //  - whatever parses has a finite delta, and its line as the writer makes it is
 //    one line that parses back to the same seven values, doubles bit for bit;
+//  - the auditor's tool's shorter test for the writer's line gives the
+//    rewrite's answer: it never claims a line that differs from the written
+//    one, the column of a difference is the rewrite's, and its test of a
+//    delta's spelling is exactly "write_delta writes this text";
 //  - an input that is one JSON number, put in a line as delta_i, reads as the C
 //    library's correctly rounded strtod reads it (a result too large for a
 //    double is refused), both in a line that the general walk reads and in
@@ -28,6 +32,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/canonical.h"
 #include "fuzz_support.h"
 #include "ledger/entry.h"
 #include "ledger/parser.h"
@@ -100,6 +105,12 @@ void check_line(std::string_view line) {
                                     show(written, again));
   FUZZ_CHECK(same_values(*again, *fresh), show(line, fresh) + "\n  read back as: " +
                                               show(written, again));
+
+  std::string scratch;
+  const std::size_t rewritten = cli::rewritten_line_difference(line, views, scratch);
+  FUZZ_CHECK((rewritten == 0) == (line == written), show(line, fresh));
+  FUZZ_CHECK(!cli::is_writer_line_fast(line, views) || rewritten == 0, show(line, fresh));
+  FUZZ_CHECK(cli::writer_line_difference(line, views, scratch) == rewritten, show(line, fresh));
 }
 
 // Whether `text` is exactly one number by the JSON grammar.
@@ -158,6 +169,10 @@ void check_number(std::string_view number) {
       FUZZ_CHECK(std::bit_cast<std::uint64_t>(delta->delta_i) ==
                      std::bit_cast<std::uint64_t>(expected),
                  show(as_delta, delta) + ", strtod gives " + bits_of(expected));
+      char spelled[kMaxDeltaLength];
+      const std::string_view writer(spelled, write_delta(spelled, delta->delta_i));
+      FUZZ_CHECK(cli::is_writer_delta(number, delta->delta_i) == (number == writer),
+                 show(as_delta, delta));
     }
   }
 

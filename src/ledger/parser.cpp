@@ -221,7 +221,8 @@ std::string_view describe(ParseError code) {
 }
 
 std::expected<void, ParseFailure> parse_entry_fields(std::string_view line, EntryFields& fields) {
-  if (detail::read_writer_layout(line, fields)) return {};
+  fields.writer_layout = detail::read_writer_layout(line, fields);
+  if (fields.writer_layout) return {};
   return read_any_layout(line, fields);
 }
 

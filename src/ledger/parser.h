@@ -67,6 +67,12 @@ struct EntryFields {
   std::string_view payload;
   std::string_view signature;
   std::array<std::string, kFieldCount> decoded;  // by field; storage for texts with escapes
+  // The line was read as laid out in the writer's layout (format.h): the
+  // members in field order with the writer's prefixes and nothing between
+  // them, index as plain digits without a leading zero, and every text a view
+  // into the line, right after its member prefix, that holds no quote,
+  // backslash or control character. White space may follow the closing brace.
+  bool writer_layout = false;
 };
 
 // Parses `line`, exactly as the line reader delivered it (not trimmed). On

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/canonical.h"
 #include "ledger/chain.h"
 #include "ledger/entry.h"
 #include "ledger/platform.h"
@@ -62,14 +63,6 @@ Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& ent
   return b;
 }
 
-// The 1-based column of the first byte where `line` differs from `written`,
-// the writer's line for the same values; 0 when they are the same.
-std::size_t first_difference(std::string_view line, std::string_view written) {
-  if (line == written) return 0;  // memcmp: the common case, compared in wide words
-  const auto differs = std::mismatch(line.begin(), line.end(), written.begin(), written.end());
-  return static_cast<std::size_t>(differs.first - line.begin()) + 1;
-}
-
 // The chain check for a range: with the link into it, or with the link left
 // to be checked at the seam once the range before it is done.
 ChainCheck range_check(const RangePlan& plan) {
@@ -80,7 +73,7 @@ ChainCheck range_check(const RangePlan& plan) {
 void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& options,
                 Segment& seg, WalkControl& control) {
   ChainCheck chain = range_check(plan);
-  std::string written;  // the writer's line for the entry last read
+  std::string written;  // the writer's line for the entry last read, when rewritten
   std::optional<Hasher> hasher;
   if (plan.leaves) hasher.emplace();
   std::uint64_t reported = reader.position();
@@ -152,11 +145,7 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& o
       seg.brk->expected = chain.computed();
       break;
     }
-    written.clear();
-    append_entry_json(written, EntryView{entry.index, entry.timestamp, entry.prev_hash,
-                                         entry.actor, entry.delta_i, entry.payload,
-                                         entry.signature});
-    if (const std::size_t column = first_difference(line, written); column != 0) {
+    if (const std::size_t column = writer_line_difference(line, entry, written); column != 0) {
       if (options.strict) {
         seg.brk = parsed_break(BreakKind::kNonCanonical, mark, entry);
         seg.brk->column = column;
