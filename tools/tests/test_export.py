@@ -18,31 +18,16 @@ import csv
 import io
 import json
 import math
-import os
 import shutil
 import sqlite3
 import subprocess
-import sys
 
 import pytest
 
-
-def _import_module():
-    directory = os.environ.get("QUORVEL_MODULE_DIR")
-    if not directory:
-        pytest.skip("QUORVEL_MODULE_DIR is not set: no module to commit with", allow_module_level=True)
-    sys.path.insert(0, directory)
-    try:
-        import quorvel_ledger_rs
-    except ImportError as error:
-        pytest.skip(f"cannot import quorvel_ledger_rs from {directory}: {error}", allow_module_level=True)
-    return quorvel_ledger_rs
+from tool_support import module_and_tool
 
 
-module = _import_module()
-TOOL = os.environ.get("QUORVEL_LEDGER_CLI")
-if not TOOL or not os.access(TOOL, os.X_OK):
-    pytest.skip("QUORVEL_LEDGER_CLI does not name the quorvel-ledger program", allow_module_level=True)
+module, TOOL = module_and_tool("to commit with")
 
 HEADER = ["line", "index", "timestamp", "prev_hash", "actor", "delta_i", "payload", "signature"]
 

@@ -10,32 +10,17 @@ by QUORVEL_LEDGER_CLI; ctest sets both. Without them the tests are skipped.
 """
 
 import json
-import os
 import random
 import subprocess
-import sys
 
 import pytest
+
+from tool_support import module_and_tool
 
 INVALID_UTF8 = "stream did not contain valid UTF-8"
 
 
-def _import_module():
-    directory = os.environ.get("QUORVEL_MODULE_DIR")
-    if not directory:
-        pytest.skip("QUORVEL_MODULE_DIR is not set: no module to compare with", allow_module_level=True)
-    sys.path.insert(0, directory)
-    try:
-        import quorvel_ledger_rs
-    except ImportError as error:
-        pytest.skip(f"cannot import quorvel_ledger_rs from {directory}: {error}", allow_module_level=True)
-    return quorvel_ledger_rs
-
-
-module = _import_module()
-TOOL = os.environ.get("QUORVEL_LEDGER_CLI")
-if not TOOL or not os.access(TOOL, os.X_OK):
-    pytest.skip("QUORVEL_LEDGER_CLI does not name the quorvel-ledger program", allow_module_level=True)
+module, TOOL = module_and_tool("to compare with")
 
 
 def module_verdict(path):
