@@ -117,6 +117,19 @@ TEST(EntryTest, TimestampsNotInTheWritersForm) {
 // Every instant's text is accepted, and every text near one is accepted
 // exactly when it is the text of an instant: found by reading its fields
 // loosely, converting them with the standard calendar and formatting again.
+// One byte of `text` replaced, removed or inserted (by `round`), with bytes a
+// timestamp is made of.
+void mutate_one_byte(std::string& text, std::mt19937_64& random, int round) {
+  constexpr char kAlphabet[] = "0123456789-+:.TZ ";
+  const std::size_t at = random() % (text.size() + 1);
+  const char c = kAlphabet[random() % (sizeof kAlphabet - 1)];
+  switch (round % 3) {
+    case 0: if (at < text.size()) text[at] = c; break;
+    case 1: if (at < text.size()) text.erase(at, 1); break;
+    default: text.insert(at, 1, c);
+  }
+}
+
 TEST(EntryTest, WriterTimestampsAreExactlyTheFormattedOnes) {
   // Unknown (nullopt) outside the standard calendar's years.
   const auto formats_to_itself = [](const std::string& text) -> std::optional<bool> {
@@ -147,7 +160,6 @@ TEST(EntryTest, WriterTimestampsAreExactlyTheFormattedOnes) {
     return format_ledger_timestamp(seconds, nanos) == text;
   };
   std::mt19937_64 random(7);
-  const char alphabet[] = "0123456789-+:.TZ ";
   for (int round = 0; round < 20000; ++round) {
     // Years from about -10700 to 14600: both signs and five-digit years.
     const auto seconds = static_cast<std::int64_t>(random() % 800'000'000'000ULL) - 400'000'000'000LL;
@@ -157,14 +169,7 @@ TEST(EntryTest, WriterTimestampsAreExactlyTheFormattedOnes) {
     const std::uint32_t nanos = nanos_forms[round % 4];
     std::string text = format_ledger_timestamp(seconds, nanos);
     ASSERT_TRUE(is_writer_timestamp(text)) << text;
-    // One byte replaced, removed or inserted.
-    const std::size_t at = random() % (text.size() + 1);
-    const char c = alphabet[random() % (sizeof alphabet - 1)];
-    switch (round % 3) {
-      case 0: if (at < text.size()) text[at] = c; break;
-      case 1: if (at < text.size()) text.erase(at, 1); break;
-      default: text.insert(at, 1, c);
-    }
+    mutate_one_byte(text, random, round);
     if (const auto expected = formats_to_itself(text)) {
       ASSERT_EQ(is_writer_timestamp(text), *expected) << text;
     }
@@ -184,19 +189,12 @@ TEST(EntryTest, TimestampCheckWithMemoryJudgesAsTheRule) {
     EXPECT_EQ(check(second + rest), is_writer_timestamp(second + rest)) << rest;
   }
   std::mt19937_64 random(8);
-  const char alphabet[] = "0123456789-+:.TZ ";
   for (int round = 0; round < 20000; ++round) {
     const auto seconds = static_cast<std::int64_t>(random() % 800'000'000'000ULL) - 400'000'000'000LL;
     const auto nanos = static_cast<std::uint32_t>(random() % 1'000'000'000);
     std::string text = format_ledger_timestamp(seconds, nanos);
     ASSERT_TRUE(check(text)) << text;
-    const std::size_t at = random() % (text.size() + 1);
-    const char c = alphabet[random() % (sizeof alphabet - 1)];
-    switch (round % 3) {
-      case 0: if (at < text.size()) text[at] = c; break;
-      case 1: if (at < text.size()) text.erase(at, 1); break;
-      default: text.insert(at, 1, c);
-    }
+    mutate_one_byte(text, random, round);
     ASSERT_EQ(check(text), is_writer_timestamp(text)) << text;
   }
 }

@@ -126,32 +126,27 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
     if (args.size() > 1) return usage_error("unexpected argument " + quoted(args[1]));
     return inv;
   }
-  // "COMMAND --help" wins over anything else on the line, errors included.
-  for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
-    if (args[i] == "--help" || args[i] == "-h") {
-      inv.help_for = std::string(text_of(kCommandNames, inv.command));
-      inv.command = Command::kHelp;
-      return inv;
-    }
+  if (asks_for_help(args)) {
+    inv.help_for = std::string(text_of(kCommandNames, inv.command));
+    inv.command = Command::kHelp;
+    return inv;
   }
   std::vector<std::string_view> files;
   bool options_done = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
-    std::string_view arg = args[i];
-    if (options_done || arg == "-" || !arg.starts_with('-')) {
+    const std::string_view arg = args[i];
+    const ArgWord word = classify_arg(arg, options_done);
+    if (word.kind == ArgWord::Kind::kOperand) {
       files.push_back(arg);
       continue;
     }
-    if (arg == "--") {
+    if (word.kind == ArgWord::Kind::kEndOfOptions) {
       options_done = true;
       continue;
     }
-    std::string_view name = arg;
-    std::optional<std::string_view> value;
-    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    } else if (arg.starts_with("-j") && arg.size() > 2) {
+    std::string_view name = word.name;
+    std::optional<std::string_view> value = word.value;
+    if (!value && arg.starts_with("-j") && arg.size() > 2) {
       name = "-j";
       value = arg.substr(2);
     }
@@ -547,6 +542,22 @@ int Session::run_head() const {
 }
 
 }  // namespace
+
+bool asks_for_help(std::span<const std::string_view> args) {
+  for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+    if (args[i] == "--help" || args[i] == "-h") return true;
+  }
+  return false;
+}
+
+ArgWord classify_arg(std::string_view arg, bool options_done) {
+  if (options_done || arg == "-" || !arg.starts_with('-')) return {ArgWord::Kind::kOperand, {}, {}};
+  if (arg == "--") return {ArgWord::Kind::kEndOfOptions, {}, {}};
+  if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+    return {ArgWord::Kind::kOption, arg.substr(0, eq), arg.substr(eq + 1)};
+  }
+  return {ArgWord::Kind::kOption, arg, std::nullopt};
+}
 
 // The one place that catches exceptions, all of them the library's own (out of
 // memory, a thread that could not be started); failures are values.

@@ -23,7 +23,6 @@ struct Args {
   Kind kind;
   std::map<std::string, std::string, std::less<>> options;
   std::vector<std::string> positional;
-  bool help = false;
 };
 
 // A word of the command line in a message: quoted, and escaped when not plain.
@@ -38,28 +37,21 @@ std::unexpected<Failure> usage(std::string problem) {
 
 Result<Args> parse(Kind kind, std::span<const std::string_view> args,
                    std::span<const std::string_view> known) {
-  Args out{kind, {}, {}, false};
+  Args out{kind, {}, {}};
   bool options_done = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string_view arg = args[i];
-    if (options_done || arg == "-" || !arg.starts_with('-')) {
+    const ArgWord word = classify_arg(arg, options_done);
+    if (word.kind == ArgWord::Kind::kOperand) {
       out.positional.emplace_back(arg);
       continue;
     }
-    if (arg == "--") {
+    if (word.kind == ArgWord::Kind::kEndOfOptions) {
       options_done = true;
       continue;
     }
-    if (arg == "--help" || arg == "-h") {
-      out.help = true;
-      continue;
-    }
-    std::string_view name = arg;
-    std::optional<std::string_view> value;
-    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    }
+    const std::string_view name = word.name;
+    std::optional<std::string_view> value = word.value;
     if (std::find(known.begin(), known.end(), name) == known.end()) {
       return usage("unknown option " + shown(name) + " for '" + std::string(args[0]) + "'");
     }
@@ -325,19 +317,12 @@ std::optional<int> run_tlog_command(std::span<const std::string_view> args, cons
     return std::nullopt;
   }
   Runner runner(io);
-  // "COMMAND --help" wins over anything else on the line, errors included.
-  for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
-    if (args[i] == "--help" || args[i] == "-h") {
-      runner.out(*command_help(args[0]));
-      return kExitIntact;
-    }
-  }
-  auto parsed = parse(kind, args, known);
-  if (!parsed) return runner.usage_error(parsed.error());
-  if (parsed->help) {
+  if (asks_for_help(args)) {
     runner.out(*command_help(args[0]));
     return kExitIntact;
   }
+  auto parsed = parse(kind, args, known);
+  if (!parsed) return runner.usage_error(parsed.error());
   switch (kind) {
     case Kind::kKeygen:
       return runner.keygen(*parsed);
