@@ -2,11 +2,15 @@
 // operation must do on this machine.
 //
 //   floors commit PATH COUNT   open (append, create), write one ~345-byte line, close; COUNT times
+//   floors commit-checked PATH COUNT
+//                              the same, asking the opened file's type (statx) before the write,
+//                              as an append that takes regular files only must
 //   floors verify PATH         read the file, SHA-256 each line's bytes with one reused context
 //   floors reopen PATH         read the file and find every line end
 //
 // Prints the elapsed seconds of the work alone.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 
@@ -25,7 +29,7 @@ double now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-int commit_floor(const char* path, long count) {
+int commit_floor(const char* path, long count, bool checked) {
   std::string line =
       R"({"index":123456,"timestamp":"2026-12-10T02:35:01.123456700+00:00","prev_hash":")"
       "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef"
@@ -35,7 +39,10 @@ int commit_floor(const char* path, long count) {
   const double start = now();
   for (long i = 0; i < count; ++i) {
     const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0 || write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return 1;
+    if (fd < 0) return 1;
+    struct statx type;
+    if (checked && (statx(fd, "", AT_EMPTY_PATH, STATX_TYPE, &type) != 0 || !S_ISREG(type.stx_mode))) return 1;
+    if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return 1;
     close(fd);
   }
   std::printf("%.9f %zu\n", now() - start, line.size());
@@ -86,9 +93,12 @@ int scan_floor(const char* path, bool hash) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 4 && std::strcmp(argv[1], "commit") == 0) return commit_floor(argv[2], std::atol(argv[3]));
+  if (argc >= 4 && std::strcmp(argv[1], "commit") == 0) return commit_floor(argv[2], std::atol(argv[3]), false);
+  if (argc >= 4 && std::strcmp(argv[1], "commit-checked") == 0) {
+    return commit_floor(argv[2], std::atol(argv[3]), true);
+  }
   if (argc >= 3 && std::strcmp(argv[1], "verify") == 0) return scan_floor(argv[2], true);
   if (argc >= 3 && std::strcmp(argv[1], "reopen") == 0) return scan_floor(argv[2], false);
-  std::fprintf(stderr, "usage: %s commit PATH COUNT | verify PATH | reopen PATH\n", argv[0]);
+  std::fprintf(stderr, "usage: %s commit PATH COUNT | commit-checked PATH COUNT | verify PATH | reopen PATH\n", argv[0]);
   return 2;
 }

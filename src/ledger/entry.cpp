@@ -2,6 +2,7 @@
 
 #include "ledger/string_scan.h"
 
+#include <array>
 #include <cassert>
 #include <charconv>
 #include <cmath>
@@ -20,11 +21,22 @@ char* put(char* out, const FixedText<N>& text) {
 }
 
 // Writes `value` as exactly `width` decimal digits, zero-padded; returns the end.
+// Two digits at a time: a timestamp's nine fraction digits are five steps.
 char* put_digits(char* out, std::uint64_t value, int width) {
-  for (int i = width - 1; i >= 0; --i) {
-    out[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
+  static constexpr auto kPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+      pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+      pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+  }();
+  int i = width;
+  for (; i >= 2; i -= 2) {
+    std::memcpy(out + i - 2, &kPairs[2 * (value % 100)], 2);
+    value /= 100;
   }
+  if (i == 1) out[0] = static_cast<char>('0' + value % 10);
   return out + width;
 }
 
@@ -416,7 +428,7 @@ char* put_plain_text(char* out, std::string_view text) {
 }
 
 template <bool kOwnTextsPlain>
-void append_line(std::string& out, const EntryView& entry) {
+void append_line(std::string& out, const EntryView& entry, bool prev_hash_plain) {
   const std::size_t texts = entry.timestamp.size() + entry.prev_hash.size() + entry.actor.size() +
                             entry.payload.size() + entry.signature.size();
   const std::size_t start = out.size();
@@ -426,7 +438,8 @@ void append_line(std::string& out, const EntryView& entry) {
     p = std::to_chars(p, p + 20, entry.index).ptr;
     p = put(p, kMemberPrefix<Field::kTimestamp>);
     p = kOwnTextsPlain ? put_plain_text(p, entry.timestamp) : put_text(p, entry.timestamp);
-    p = put_text(put(p, kMemberPrefix<Field::kPrevHash>), entry.prev_hash);
+    p = put(p, kMemberPrefix<Field::kPrevHash>);
+    p = prev_hash_plain ? put_plain_text(p, entry.prev_hash) : put_text(p, entry.prev_hash);
     p = put_text(put(p, kMemberPrefix<Field::kActor>), entry.actor);
     p = put(p, kMemberPrefix<Field::kDelta>);
     p += write_delta(p, entry.delta_i);
@@ -440,10 +453,17 @@ void append_line(std::string& out, const EntryView& entry) {
 
 }  // namespace
 
-void append_entry_json(std::string& out, const EntryView& entry) { append_line<false>(out, entry); }
+void append_entry_json(std::string& out, const EntryView& entry) {
+  append_line<false>(out, entry, false);
+}
 
-void append_written_entry_json(std::string& out, const EntryView& entry) {
-  append_line<true>(out, entry);
+void append_written_entry_json(std::string& out, const EntryView& entry, bool prev_hash_plain) {
+  append_line<true>(out, entry, prev_hash_plain);
+}
+
+bool holds_nothing_to_escape(std::string_view text) {
+  const char* const end = text.data() + text.size();
+  return detail::find_special(text.data(), end) == end;
 }
 
 std::string entry_to_json(const LogEntry& entry) {

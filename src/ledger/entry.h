@@ -100,8 +100,12 @@ std::size_t write_delta(char* out, double value);
 void append_entry_json(std::string& out, const EntryView& entry);
 // append_entry_json for an entry whose timestamp and signature the writer
 // made itself (write_ledger_timestamp, hex digits): those hold nothing to
-// escape, and are copied as they are.
-void append_written_entry_json(std::string& out, const EntryView& entry);
+// escape, and are copied as they are; so is prev_hash when `prev_hash_plain`
+// (the caller knows it holds nothing to escape, as holds_nothing_to_escape
+// tells).
+void append_written_entry_json(std::string& out, const EntryView& entry, bool prev_hash_plain);
+// Whether `text` holds no character that a JSON string escapes.
+bool holds_nothing_to_escape(std::string_view text);
 std::string entry_to_json(const LogEntry& entry);
 
 }  // namespace ledger

@@ -56,8 +56,9 @@ inline constexpr std::string_view kNotRegularFile = "not a regular file";
 // the umask), never truncating, not inherited by child processes. Only a
 // regular file is kept open: anything else (a FIFO, a device) fails with
 // kNotRegularFile, without blocking and without being written; a directory
-// fails with the system's error.
-Result<File> open_for_append(std::string_view path);
+// fails with the system's error. Takes a std::string, whose bytes end in a NUL
+// already, so that a commit passes its path to the system without a copy.
+Result<File> open_for_append(const std::string& path);
 
 // Writes all of `data`, repeating partial and interrupted writes. A write that
 // accepts nothing fails with "failed to write whole buffer". `written` is set

@@ -1,7 +1,6 @@
 #include "ledger/recorder.h"
 
 #include <cmath>
-#include <exception>
 
 #include "ledger/verify.h"
 
@@ -27,38 +26,41 @@ bool file_ends_inside_line(std::string_view path) {
 }  // namespace
 
 // Holds the recorder lock for one operation. On the way out it sets the
-// poisoned mark if the operation asked for it (an internal fault returned as a
-// value) or if an exception is propagating through it.
+// poisoned mark unless the operation handed its result to finish() and that
+// result is no internal fault: an exception propagating through the guard
+// never reaches finish(). (Asking std::uncaught_exceptions() instead costs
+// every commit two thread-local lookups.)
 class Recorder::Guard {
  public:
-  explicit Guard(Recorder& recorder)
-      : recorder_(recorder), exceptions_(std::uncaught_exceptions()) {
-    recorder_.mutex_.lock();
-  }
+  explicit Guard(Recorder& recorder) : recorder_(recorder) { recorder_.mutex_.lock(); }
   ~Guard() {
-    if (poison_ || std::uncaught_exceptions() > exceptions_) recorder_.poisoned_ = true;
+    if (!sound_) recorder_.poisoned_ = true;
     recorder_.mutex_.unlock();
   }
   Guard(const Guard&) = delete;
   Guard& operator=(const Guard&) = delete;
 
-  // Poisons the lock on release when `result` carries an internal fault.
+  // Marks the operation finished; an internal fault in `result` still poisons.
   template <typename T>
   Result<T> finish(Result<T> result) {
-    if (!result && result.error().kind() == FailureKind::kInternal) poison_ = true;
+    sound_ = result || result.error().kind() != FailureKind::kInternal;
     return result;
   }
 
  private:
   Recorder& recorder_;
-  int exceptions_;  // uncaught exceptions when the lock was taken
-  bool poison_ = false;
+  bool sound_ = false;
 };
 
 RecorderState create_recorder_state(std::string log_path, std::string chain_head,
                                     std::uint64_t entry_count) {
   return RecorderState{std::move(log_path), std::move(chain_head), entry_count};
 }
+
+Recorder::Recorder(RecorderState state, ClockFn clock)
+    : state_(std::move(state)),
+      clock_(clock),
+      chain_head_plain_(holds_nothing_to_escape(state_.chain_head)) {}
 
 Result<std::string> Recorder::commit_truth(std::string_view actor, double delta,
                                            std::string_view payload) {
@@ -95,7 +97,8 @@ Result<DigestHex> Recorder::commit_locked(std::string_view actor, double delta,
   // inside a line, or the entry would join that line and no reader could see it.
   line_.assign(1, '\n');
   append_written_entry_json(line_, EntryView{state_.entry_count, timestamp_text, state_.chain_head, actor,
-                                             delta, payload, signature});
+                                             delta, payload, signature},
+                            chain_head_plain_);
   line_.push_back('\n');
 
   auto file = platform::open_for_append(state_.log_path);
@@ -117,6 +120,7 @@ Result<DigestHex> Recorder::commit_locked(std::string_view actor, double delta,
   if (!written) return fail(Failure::io("Disk Write Failed: " + written.error().message()));
 
   state_.chain_head.assign(signature);
+  chain_head_plain_ = true;
   state_.entry_count += 1;
   return *digest;
 }

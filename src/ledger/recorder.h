@@ -47,8 +47,7 @@ using ClockFn = platform::UtcTime (*)();
 // Thread-safe: commit_truth and verify_integrity take the lock for their whole run.
 class Recorder {
  public:
-  explicit Recorder(RecorderState state, ClockFn clock = &platform::utc_now)
-      : state_(std::move(state)), clock_(clock) {}
+  explicit Recorder(RecorderState state, ClockFn clock = &platform::utc_now);
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
 
@@ -87,6 +86,9 @@ class Recorder {
   EntryHasher hasher_;        // guarded by mutex_; reused for every commit
   TimestampWriter timestamps_;  // guarded by mutex_
   std::string line_;          // guarded by mutex_; reused line buffer
+  // The chain head holds nothing JSON escapes (always, once it is a signature
+  // this recorder wrote), so the next line copies it without the scan.
+  bool chain_head_plain_;     // guarded by mutex_
 };
 
 }  // namespace ledger

@@ -1,5 +1,7 @@
 #include "arguments.h"
 
+#include "interpreter.h"
+
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -10,17 +12,17 @@ namespace {
 
 constexpr char kUnknownTypeName[] = "<failed to extract type name>";
 
-// The UTF-8 bytes of a str object, or nothing with the encoder's exception set.
-std::optional<std::string> utf8_of(PyObject* text) {
-  PyRef bytes(PyUnicode_AsUTF8String(text));
-  if (!bytes) return std::nullopt;
-  char* data = nullptr;
-  Py_ssize_t size = 0;
-  if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) return std::nullopt;
-  return std::string(data, static_cast<std::size_t>(size));
-}
+// PyUnicode_AsUTF8AndSize, where the running interpreter's stable ABI has it.
+using Utf8AndSizeFunction = const char* (*)(PyObject*, Py_ssize_t*);
+Utf8AndSizeFunction utf8_and_size = nullptr;
 
 std::optional<Utf8Text> utf8_text_of(PyObject* text) {
+  if (utf8_and_size != nullptr) {
+    Py_ssize_t size = 0;
+    const char* data = utf8_and_size(text, &size);
+    if (data == nullptr) return std::nullopt;
+    return Utf8Text(PyRef::borrow(text), std::string_view(data, static_cast<std::size_t>(size)));
+  }
   PyRef bytes(PyUnicode_AsUTF8String(text));
   if (!bytes) return std::nullopt;
   char* data = nullptr;
@@ -95,14 +97,14 @@ bool fail_missing(std::string_view display_name, std::span<const std::string_vie
 // The index of the parameter named by `key`, or names.size() when none is.
 std::size_t parameter_index(std::span<const std::string_view> names, PyObject* key) {
   if (!is_text(key)) return names.size();
-  std::optional<std::string> key_text = utf8_of(key);
+  const std::optional<Utf8Text> key_text = utf8_text_of(key);
   if (!key_text) {
     // A key without UTF-8 text matches no parameter.
     PyErr_Clear();
     return names.size();
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (names[i] == *key_text) return i;
+    if (names[i] == key_text->view()) return i;
   }
   return names.size();
 }
@@ -132,6 +134,30 @@ PyRef printable_text(PyObject* exception) {
 
 }  // namespace
 
+namespace {
+
+// Puts the keyword argument `key`=`value` into its parameter's slot.
+bool bind_keyword(std::string_view display_name, std::span<const std::string_view> names,
+                  PyObject* key, PyObject* value, std::span<PyObject*> slots) {
+  const std::size_t index = parameter_index(names, key);
+  if (index == names.size()) return fail_unexpected_keyword(display_name, key);
+  if (slots[index] != nullptr) return fail_multiple_values(display_name, names[index]);
+  slots[index] = value;
+  return true;
+}
+
+// Fails with TypeError naming every parameter that has no argument.
+bool check_all_bound(std::string_view display_name, std::span<const std::string_view> names,
+                     std::span<PyObject*> slots) {
+  std::vector<std::string_view> missing;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (slots[i] == nullptr) missing.push_back(names[i]);
+  }
+  return missing.empty() || fail_missing(display_name, missing);
+}
+
+}  // namespace
+
 bool bind_argument_slots(std::string_view display_name, std::span<const std::string_view> names,
                          PyObject* args, PyObject* kwargs, std::span<PyObject*> slots) {
   const std::size_t parameter_count = names.size();
@@ -153,21 +179,33 @@ bool bind_argument_slots(std::string_view display_name, std::span<const std::str
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     while (PyDict_Next(kwargs, &position, &key, &value)) {
-      const std::size_t index = parameter_index(names, key);
-      if (index == parameter_count) return fail_unexpected_keyword(display_name, key);
-      if (slots[index] != nullptr) return fail_multiple_values(display_name, names[index]);
-      slots[index] = value;
+      if (!bind_keyword(display_name, names, key, value, slots)) return false;
     }
+  }
+  return positional >= parameter_count || check_all_bound(display_name, names, slots);
+}
+
+bool bind_argument_array(std::string_view display_name, std::span<const std::string_view> names,
+                         PyObject* const* args, std::size_t positional, PyObject* kwnames,
+                         std::span<PyObject*> slots) {
+  const std::size_t parameter_count = names.size();
+  const std::size_t filled = positional < parameter_count ? positional : parameter_count;
+  for (std::size_t i = 0; i < filled; ++i) slots[i] = args[i];
+  if (positional > parameter_count) {
+    return fail_too_many_positional(display_name, parameter_count, positional);
   }
 
-  if (positional < parameter_count) {
-    std::vector<std::string_view> missing;
-    for (std::size_t i = 0; i < parameter_count; ++i) {
-      if (slots[i] == nullptr) missing.push_back(names[i]);
+  if (kwnames != nullptr) {
+    const Py_ssize_t keywords = PyTuple_Size(kwnames);
+    if (keywords < 0) return false;
+    for (Py_ssize_t i = 0; i < keywords; ++i) {
+      PyObject* key = PyTuple_GetItem(kwnames, i);
+      if (key == nullptr) return false;
+      PyObject* value = args[positional + static_cast<std::size_t>(i)];
+      if (!bind_keyword(display_name, names, key, value, slots)) return false;
     }
-    if (!missing.empty()) return fail_missing(display_name, missing);
   }
-  return true;
+  return positional >= parameter_count || check_all_bound(display_name, names, slots);
 }
 
 std::optional<Utf8Text> convert_text_argument(PyObject* object, std::string_view name) {
@@ -202,6 +240,11 @@ bool check_finite_argument(double value, std::string_view name) {
       "argument '" + std::string(name) + "': must be a finite number, got " + shown;
   PyErr_SetString(PyExc_ValueError, message.c_str());
   return false;
+}
+
+void choose_text_conversion() {
+  if (!running_release_at_least(3, 10)) return;
+  utf8_and_size = reinterpret_cast<Utf8AndSizeFunction>(interpreter_function("PyUnicode_AsUTF8AndSize"));
 }
 
 void wrap_argument_error(std::string_view name) {

@@ -42,23 +42,48 @@ std::optional<std::array<PyObject*, N>> bind_arguments(const ParameterList<N>& p
   return slots;
 }
 
-// The UTF-8 encoding of a str argument, held in the bytes object that the
-// interpreter made for it (so no second copy is needed). May hold NULs.
+// The same for a call that passes its arguments in an array: `positional`
+// values, then one value for each name in `kwnames` (a tuple of str, or null).
+bool bind_argument_array(std::string_view display_name, std::span<const std::string_view> names,
+                         PyObject* const* args, std::size_t positional, PyObject* kwnames,
+                         std::span<PyObject*> slots);
+
+template <std::size_t N>
+std::optional<std::array<PyObject*, N>> bind_arguments(const ParameterList<N>& parameters,
+                                                       PyObject* const* args,
+                                                       std::size_t positional, PyObject* kwnames) {
+  std::array<PyObject*, N> slots{};
+  if (!bind_argument_array(parameters.display_name, parameters.names, args, positional, kwnames,
+                           slots)) {
+    return std::nullopt;
+  }
+  return slots;
+}
+
+// The UTF-8 encoding of a str argument, without a copy of our own: either the
+// interpreter's own UTF-8 form of the str, held by a reference to the str, or
+// the bytes object the encoder made for it. May hold NULs.
 class Utf8Text {
  public:
-  Utf8Text(PyRef bytes, std::string_view view) : bytes_(std::move(bytes)), view_(view) {}
+  Utf8Text(PyRef owner, std::string_view view) : owner_(std::move(owner)), view_(view) {}
   std::string_view view() const { return view_; }
 
  private:
-  PyRef bytes_;           // owns the storage of view_
+  PyRef owner_;  // the str or the bytes object that owns the storage of view_
   std::string_view view_;
 };
 
-// The UTF-8 text of a str (or str subclass) argument, held as Utf8Text (a
-// view into the interpreter's bytes, not a copy); it may hold NUL characters. Anything else fails with TypeError "argument
-// '<name>': '<type>' object cannot be converted to 'PyString'"; text that
-// cannot be encoded fails with the encoder's exception (UnicodeEncodeError).
+// The UTF-8 text of a str (or str subclass) argument, held as Utf8Text; it may
+// hold NUL characters. Anything else fails with TypeError "argument '<name>':
+// '<type>' object cannot be converted to 'PyString'"; text that cannot be
+// encoded fails with the encoder's exception (UnicodeEncodeError).
 std::optional<Utf8Text> convert_text_argument(PyObject* object, std::string_view name);
+
+// Chooses how convert_text_argument reads a str, once, at module set-up: on
+// CPython 3.10 and later the stable ABI has PyUnicode_AsUTF8AndSize, which
+// gives the str's own UTF-8 form (for ASCII text, its characters themselves)
+// where earlier releases can only encode into a new bytes object.
+void choose_text_conversion();
 
 // The double value of an argument, as the interpreter's float conversion gives
 // it (float, int, objects with __float__ or __index__). A TypeError from the

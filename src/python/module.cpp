@@ -10,11 +10,14 @@
 // by the thread holding the interpreter lock, and no Python code runs while it
 // is held (all argument conversion finishes first).
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "arguments.h"
 #include "exceptions.h"
+#include "interpreter.h"
 #include "ledger/open.h"
 #include "ledger/recorder.h"
 #include "python_api.h"
@@ -76,31 +79,45 @@ PyObject* recorder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) 
   });
 }
 
+// commit_truth with its arguments bound to actor, delta and payload.
+PyObject* commit_bound(PyObject* self, const std::array<PyObject*, 3>& bound) {
+  // Conversion may run Python code; keep the instance alive meanwhile.
+  const PyRef keep_alive = PyRef::borrow(self);
+  const std::optional<Utf8Text> actor = convert_text_argument(bound[0], "actor");
+  if (!actor) return nullptr;
+  const std::optional<double> delta = convert_double_argument(bound[1], "delta");
+  if (!delta) return nullptr;
+  const std::optional<Utf8Text> payload = convert_text_argument(bound[2], "payload");
+  if (!payload) return nullptr;
+  if (!check_finite_argument(*delta, "delta")) return nullptr;
+
+  const ledger::Result<ledger::DigestHex> signature =
+      recorder_of(self).commit(actor->view(), *delta, payload->view());
+  if (!signature) return raise_ledger_failure(signature.error());
+
+  PyObject* text =
+      PyUnicode_FromStringAndSize(signature->data(), static_cast<Py_ssize_t>(signature->size()));
+  if (text == nullptr) {
+    PyErr_Print();
+    return raise_internal_fault(kPythonApiFailed);
+  }
+  return text;
+}
+
 PyObject* recorder_commit_truth(PyObject* self, PyObject* args, PyObject* kwargs) {
   return entry_frame([&]() -> PyObject* {
     const auto bound = bind_arguments(kCommitTruthParameters, args, kwargs);
-    if (!bound) return nullptr;
-    // Conversion may run Python code; keep the instance alive meanwhile.
-    const PyRef keep_alive = PyRef::borrow(self);
-    const std::optional<Utf8Text> actor = convert_text_argument((*bound)[0], "actor");
-    if (!actor) return nullptr;
-    const std::optional<double> delta = convert_double_argument((*bound)[1], "delta");
-    if (!delta) return nullptr;
-    const std::optional<Utf8Text> payload = convert_text_argument((*bound)[2], "payload");
-    if (!payload) return nullptr;
-    if (!check_finite_argument(*delta, "delta")) return nullptr;
+    return bound ? commit_bound(self, *bound) : nullptr;
+  });
+}
 
-    const ledger::Result<ledger::DigestHex> signature =
-        recorder_of(self).commit(actor->view(), *delta, payload->view());
-    if (!signature) return raise_ledger_failure(signature.error());
-
-    PyObject* text =
-        PyUnicode_FromStringAndSize(signature->data(), static_cast<Py_ssize_t>(signature->size()));
-    if (text == nullptr) {
-      PyErr_Print();
-      return raise_internal_fault(kPythonApiFailed);
-    }
-    return text;
+// The same, called with an argument array (no tuple is made for the call).
+PyObject* recorder_commit_truth_fast(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+  return entry_frame([&]() -> PyObject* {
+    const auto bound =
+        bind_arguments(kCommitTruthParameters, args, static_cast<std::size_t>(nargs), kwnames);
+    return bound ? commit_bound(self, *bound) : nullptr;
   });
 }
 
@@ -137,8 +154,22 @@ void* as_slot(Function function) {
   return reinterpret_cast<void*>(function);
 }
 
+// The calling convention that passes arguments as an array with a tuple of
+// keyword names (METH_FASTCALL), part of the stable ABI since CPython 3.10,
+// whose headers for older releases do not name it.
+constexpr int kMethFastcall = 0x0080;
+
 PyMethodDef recorder_methods[] = {
     {"commit_truth", as_method(&recorder_commit_truth), METH_VARARGS | METH_KEYWORDS,
+     kCommitTruthDoc},
+    {"verify_integrity", as_method(&recorder_verify_integrity), METH_NOARGS, kVerifyIntegrityDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// The same methods for interpreters that have kMethFastcall: commit_truth is
+// then called without a tuple and a dictionary made for each call.
+PyMethodDef recorder_methods_fast[] = {
+    {"commit_truth", as_method(&recorder_commit_truth_fast), kMethFastcall | METH_KEYWORDS,
      kCommitTruthDoc},
     {"verify_integrity", as_method(&recorder_verify_integrity), METH_NOARGS, kVerifyIntegrityDoc},
     {nullptr, nullptr, 0, nullptr},
@@ -162,7 +193,7 @@ PyObject* make_class() {
   PyType_Slot slots[] = {
       {Py_tp_doc, const_cast<char*>(kClassDoc)},
       {Py_tp_new, as_slot(&recorder_new)},
-      {Py_tp_methods, recorder_methods},
+      {Py_tp_methods, running_release_at_least(3, 10) ? recorder_methods_fast : recorder_methods},
       {Py_tp_base, &PyBaseObject_Type},
       {Py_tp_dealloc, as_slot(&recorder_dealloc)},
       {0, nullptr},
@@ -223,6 +254,7 @@ PyObject* initialise_module() {
     PyErr_SetString(PyExc_ImportError, kAlreadyInitialised);
     return nullptr;
   }
+  choose_text_conversion();
   PyRef module(PyModule_Create2(&module_definition, PYTHON_ABI_VERSION));
   if (!module) return fail_from_interpreter();
   PyObject* type = get_class_object();

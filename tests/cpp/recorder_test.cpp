@@ -84,6 +84,24 @@ TEST_F(RecorderTest, EntriesChainAndStateAdvances) {
   }
 }
 
+// A chain head read back from a ledger may hold anything a JSON string can
+// (a hand-made last line): the next line escapes it, and later lines carry
+// the recorder's own signatures.
+TEST_F(RecorderTest, ChainHeadOfAnyTextIsWrittenEscaped) {
+  for (const std::string& head : {std::string("q\"u\\o\te\x01\n"), std::string(), std::string("plain")}) {
+    const std::string file = path("head.jsonl");
+    std::filesystem::remove(file);
+    Recorder recorder(create_recorder_state(file, head, 7));
+    auto first = recorder.commit("a", 1.0, "p");
+    auto second = recorder.commit("b", 2.0, "q");
+    ASSERT_TRUE(first && second);
+    const auto entries = entries_in(file);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].prev_hash, head);
+    EXPECT_EQ(entries[1].prev_hash, std::string_view(first->data(), first->size()));
+  }
+}
+
 TEST_F(RecorderTest, AppendsAfterExistingBytesOnALineOfItsOwn) {
   // A recorder opened on a file whose last line lacks its line feed (torn by a
   // crash, say) ends that line before its first entry, which would otherwise

@@ -3,7 +3,9 @@
 Usage: python smoke.py MODULE_DIR
 
 Written for the oldest interpreter the module supports (3.6): no newer syntax.
-Checks construct, commit, verify, an argument error, a refused delta and a
+Checks construct, commit, verify, argument errors (CPython 3.10 and later call
+commit_truth with an argument array, earlier ones with a tuple and a dict, so
+each way is checked on the releases that use it), a refused delta and a
 reopen, re-reading every line with json and hashlib; exits non-zero on failure.
 """
 
@@ -56,14 +58,27 @@ def main(module_dir):
         recorder = QuorvelRecorder(path)
         assert recorder.verify_integrity() is False
         signatures = [recorder.commit_truth("alice", 1.5, "hello"),
-                      recorder.commit_truth(actor="bob", delta=-2, payload="\u00e9\U0001F600")]
+                      recorder.commit_truth(actor="bob", delta=-2, payload="\u00e9\U0001F600"),
+                      recorder.commit_truth("\u00e9ve", payload="p", delta=0.5)]
         assert recorder.verify_integrity() is True
 
-        expect_error(TypeError, "argument 'actor': 'int' object cannot be converted to 'PyString'",
-                     lambda: recorder.commit_truth(1, 1.0, "p"))
-        expect_error(TypeError, "QuorvelRecorder.commit_truth() missing 2 required positional "
-                                "arguments: 'delta' and 'payload'",
-                     lambda: recorder.commit_truth("a"))
+        name = "QuorvelRecorder.commit_truth()"
+        for error_type, message, args, kwargs in [
+                (TypeError, "argument 'actor': 'int' object cannot be converted to 'PyString'",
+                 (1, 1.0, "p"), {}),
+                (TypeError, name + " missing 2 required positional arguments: 'delta' and 'payload'",
+                 ("a",), {}),
+                (TypeError, name + " missing 1 required positional argument: 'actor'",
+                 (), {"delta": 1.0, "payload": "p"}),
+                (TypeError, name + " takes 3 positional arguments but 4 were given",
+                 ("a", 1.0, "p", "q"), {}),
+                (TypeError, name + " got multiple values for argument 'actor'",
+                 ("a", 1.0), {"actor": "b"}),
+                (TypeError, name + " got an unexpected keyword argument 'actr'",
+                 ("a", 1.0, "p"), {"actr": "b"}),
+                (UnicodeEncodeError, "'utf-8' codec can't encode character '\\ud800' in position 1:"
+                                     " surrogates not allowed", ("a", 1.0), {"payload": "x\ud800"})]:
+            expect_error(error_type, message, lambda: recorder.commit_truth(*args, **kwargs))
         expect_error(TypeError, "QuorvelRecorder.__new__() takes 1 positional arguments but "
                                 "2 were given", lambda: QuorvelRecorder("a", "b"))
         expect_error(ValueError, "argument 'delta': must be a finite number, got nan",
@@ -80,7 +95,7 @@ def main(module_dir):
         previous = "GENESIS_BLOCK_HASH"
         with open(path, encoding="utf-8") as ledger:
             lines = ledger.readlines()
-        assert len(lines) == 3
+        assert len(lines) == 4
         for index, line in enumerate(lines):
             entry = json.loads(line)
             assert (entry["index"], entry["prev_hash"]) == (index, previous), line
