@@ -1,11 +1,11 @@
 #include "arguments.h"
 
-#include "interpreter.h"
-
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "interpreter.h"
 
 namespace pyext {
 namespace {
@@ -131,10 +131,6 @@ PyRef printable_text(PyObject* exception) {
   PyErr_Clear();
   return PyRef(PyUnicode_FromString("<unprintable object>"));
 }
-
-}  // namespace
-
-namespace {
 
 // Puts the keyword argument `key`=`value` into its parameter's slot.
 bool bind_keyword(std::string_view display_name, std::span<const std::string_view> names,
