@@ -51,7 +51,9 @@ TESTS_DIR = Path(__file__).resolve().parent
 #   0: passes every call through;
 #   1: fails every other call with EINTR and lets the others transfer half of
 #      what they were asked for (open: EINTR every other call);
-#   2: fails every read and write with EIO.
+#   2: fails every read and write with EIO;
+#   3: fails every statx (whatever the file) with ENOSYS, as a kernel without
+#      it or a sandbox that refuses it does.
 SHIM_SOURCE = r"""
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -60,6 +62,7 @@ SHIM_SOURCE = r"""
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -68,10 +71,12 @@ enum { OPEN, READ, PREAD, WRITE, CALLS };
 static int mode;
 static unsigned long calls[CALLS];
 static long interrupted[CALLS], shortened[CALLS];
+static long statx_refused;
 
 void shim_set_mode(int m) { mode = m; }
 long shim_interrupted(int call) { return interrupted[call]; }
 long shim_shortened(int call) { return shortened[call]; }
+long shim_statx_refused(void) { return statx_refused; }
 
 static int marked_fd(int fd) {
   char link[64], target[4096];
@@ -96,6 +101,7 @@ typedef int (*open_fn)(const char *, int, ...);
 typedef ssize_t (*read_fn)(int, void *, size_t);
 typedef ssize_t (*pread_fn)(int, void *, size_t, off_t);
 typedef ssize_t (*write_fn)(int, const void *, size_t);
+typedef int (*statx_fn)(int, const char *, int, unsigned int, struct statx *);
 
 /* The C library's own function, looked up once. */
 #define REAL(name) \
@@ -138,6 +144,12 @@ ssize_t write(int fd, const void *buffer, size_t n) {
   long allowed = inject(WRITE, n);
   if (allowed < 0) return -1;
   return real_write(fd, buffer, (size_t)allowed);
+}
+
+int statx(int dirfd, const char *path, int flags, unsigned int mask, struct statx *out) {
+  REAL(statx);
+  if (mode == 3) { statx_refused++; errno = ENOSYS; return -1; }
+  return real_statx(dirfd, path, flags, mask, out);
 }
 """
 SHIM_CALLS = ["open", "read", "pread", "write"]
@@ -426,6 +438,15 @@ def scenario_special_files_are_refused(work, ledger):
     return finish(outcome, path, recorder, ledger)
 
 
+def scenario_special_files_are_refused_without_statx(work, ledger):
+    """The same where the system has no statx: the append asks fstat instead."""
+    shim = load_shim()
+    shim.shim_set_mode(3)
+    outcome = scenario_special_files_are_refused(work, ledger)
+    outcome["statx refused"] = shim.shim_statx_refused() > 0
+    return outcome
+
+
 def scenario_nul_in_path(work, ledger):
     outcome = {}
     for where, path in (("name", f"{work}/led\0ger.jsonl"), ("directory", f"{work}/a\0b/l.jsonl")):
@@ -582,6 +603,11 @@ ROWS = {
         "device: raised": OPEN_FAILED + "not a regular file", "file": ["e0", "e1"],
         "next": "index 2 after e1", "final": ["e0", "e1", "e2"], "verify_after": True,
         "reopened": "index 3 after e2"},
+    "special_files_are_refused_without_statx": {
+        "FIFO: raised": OPEN_FAILED + "not a regular file", "FIFO: returned at once": True,
+        "device: raised": OPEN_FAILED + "not a regular file", "file": ["e0", "e1"],
+        "next": "index 2 after e1", "final": ["e0", "e1", "e2"], "verify_after": True,
+        "reopened": "index 3 after e2", "statx refused": True},
     "nul_in_path": {
         "name: raised": OPEN_FAILED + "path contains a NUL byte", "name: verify": False,
         "directory: raised": OPEN_FAILED + "path contains a NUL byte",
@@ -605,7 +631,8 @@ ROWS = {
 }
 
 AS_UNPRIVILEGED_USER = {"write_only", "no_access"}
-WITH_SHIM = {"interrupted_and_short_calls", "read_and_write_errors"}
+WITH_SHIM = {"interrupted_and_short_calls", "read_and_write_errors",
+             "special_files_are_refused_without_statx"}
 
 
 @pytest.fixture(scope="module")
