@@ -55,6 +55,9 @@ bool check_delta(const std::string& text) {
   if (!parse_entry_fields(line, fields)) return false;
   EXPECT_EQ(is_writer_delta(text, fields.delta_i), text == writer_delta(fields.delta_i))
       << text << " read as " << writer_delta(fields.delta_i);
+  // In a line the digits are read eight at a time (the line goes on past the
+  // number), alone one at a time: both readings must agree.
+  EXPECT_EQ(is_writer_line_fast(line, fields), text == writer_delta(fields.delta_i)) << text;
   EXPECT_EQ(agreed_difference(line) == 0, text == writer_delta(fields.delta_i)) << text;
   return true;
 }
