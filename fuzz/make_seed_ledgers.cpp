@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ledger/entry.h"
+#include "ledger/reader.h"
 #include "ledger/recorder.h"
 
 namespace {
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
   // A line several times longer than the reader's buffer, between short ones.
   const std::vector<Commit> long_line = {
       {"a", 1.0, "short"},
-      {"b", 0.1, std::string(2 * 8192 + 100, 'x') + "\xE2\x82\xAC"},
+      {"b", 0.1, std::string(2 * ledger::kReadBufferSize + 100, 'x') + "\xE2\x82\xAC"},
       {"c", 1e-7, "after"}};
   make_ledger(dir / "chain-long-line.jsonl", long_line);
 

@@ -42,6 +42,7 @@ class ReaderTest : public testing::ScratchDir {
 
 TEST_F(ReaderTest, SplitsLinesAtLineFeeds) {
   using V = std::vector<std::string>;
+  constexpr std::size_t kHalf = kReadBufferSize * 5 / 8;  // three such lines span two refills
   const struct {
     const char* name;
     std::string bytes;
@@ -57,12 +58,12 @@ TEST_F(ReaderTest, SplitsLinesAtLineFeeds) {
       {"invalid UTF-8 on line three", "one\ntwo\nth\xFFree\nfour\n",
        V{"one", "two", "!stream did not contain valid UTF-8"}},
       {"truncated multi-byte character at the end", "ok\n\xE2\x82", V{"ok", "!stream did not contain valid UTF-8"}},
-      {"invalid byte in a later buffer", std::string(5000, 'a') + "\n" + std::string(5000, 'b') + "\n" +
-                                             std::string(5000, 'c') + "\xC0\n",
-       V{std::string(5000, 'a'), std::string(5000, 'b'), "!stream did not contain valid UTF-8"}},
-      {"sequence cut by a buffer end and completed", std::string(8191, 'd') + "\xC3\xA9\n",
-       V{std::string(8191, 'd') + "\xC3\xA9"}},
-      {"sequence cut by a buffer end and not completed", std::string(8191, 'e') + "\xC3\n",
+      {"invalid byte in a later buffer", std::string(kHalf, 'a') + "\n" + std::string(kHalf, 'b') + "\n" +
+                                             std::string(kHalf, 'c') + "\xC0\n",
+       V{std::string(kHalf, 'a'), std::string(kHalf, 'b'), "!stream did not contain valid UTF-8"}},
+      {"sequence cut by a buffer end and completed", std::string(kReadBufferSize - 1, 'd') + "\xC3\xA9\n",
+       V{std::string(kReadBufferSize - 1, 'd') + "\xC3\xA9"}},
+      {"sequence cut by a buffer end and not completed", std::string(kReadBufferSize - 1, 'e') + "\xC3\n",
        V{"!stream did not contain valid UTF-8"}},
   };
   for (const auto& c : cases) EXPECT_EQ(lines_of(c.bytes), c.expected) << c.name;
