@@ -403,9 +403,9 @@ void mutate(std::string& text, std::mt19937_64& random, const Lines& other_chain
 TEST_F(DifferentialTest, RandomlyMutatedLedgers) {
   std::mt19937_64 random(20261210);
   const Lines base = chain_lines(12);
-  // Longer than the core reader's 8 KiB buffer, so that its refills, with
-  // characters split across them, are reached too.
-  const Lines long_base = chain_lines(40);
+  // Longer than the core reader's buffer (lines of under 300 bytes), so that
+  // its refills, with characters split across them, are reached too.
+  const Lines long_base = chain_lines(kReadBufferSize / 200);
   const Lines fork = chain_lines(4, signature_of(base[5]), 6, "bob");
   int broken = 0;
   for (int round = 0; round < 1500; ++round) {
