@@ -46,8 +46,10 @@ consteval std::array<Uint128, kMaxFractionDigits + 1> make_inverse_powers_of_fiv
 
 inline constexpr auto kInversePowersOfFive = make_inverse_powers_of_five();
 
-inline constexpr std::array<double, kMaxFractionDigits + 1> kExactPowersOfTen = {
-    1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+// 10^k for k in [0, 22]: every power of ten that is an exact double.
+inline constexpr std::array<double, 23> kExactPowersOfTen = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // The double nearest to digits / 10^fraction_digits (ties to even), for
 // fraction_digits in [0, kMaxFractionDigits]; std::nullopt when this

@@ -104,6 +104,16 @@ DigestHex hex_of(const unsigned char* raw) {
 
 }  // namespace
 
+Result<DigestHex> EntryHasher::evp_digest(std::initializer_list<std::string_view> parts) {
+  unsigned char raw[EVP_MAX_MD_SIZE];
+  unsigned int raw_length = 0;
+  bool ok = ctx_ != nullptr && md_ != nullptr && EVP_DigestInit_ex2(ctx_, md_, nullptr) == 1;
+  for (std::string_view part : parts) ok = ok && EVP_DigestUpdate(ctx_, part.data(), part.size()) == 1;
+  ok = ok && EVP_DigestFinal_ex(ctx_, raw, &raw_length) == 1 && raw_length == 32;
+  if (!ok) return fail(Failure::internal("SHA-256 computation failed"));
+  return hex_of(raw);
+}
+
 Result<DigestHex> EntryHasher::digest(std::string_view prev_hash, std::string_view timestamp,
                                       std::string_view actor, double delta,
                                       std::string_view payload) {
@@ -112,33 +122,18 @@ Result<DigestHex> EntryHasher::digest(std::string_view prev_hash, std::string_vi
   if (total <= kGatherLimit) {
     unsigned char gathered[kGatherLimit + sha256::kPaddingRoom];
     gather(in, gathered);
-    unsigned char raw[sha256::kDigestSize];
-    if (sha256::native_available()) {
-      sha256::native_digest_padded(gathered, total, raw);
-      return hex_of(raw);
+    if (!sha256::native_available()) {
+      return evp_digest({std::string_view(reinterpret_cast<const char*>(gathered), total)});
     }
-    unsigned int raw_length = 0;
-    const bool ok = ctx_ != nullptr && md_ != nullptr &&
-                    EVP_DigestInit_ex2(ctx_, md_, nullptr) == 1 &&
-                    EVP_DigestUpdate(ctx_, gathered, total) == 1 &&
-                    EVP_DigestFinal_ex(ctx_, raw, &raw_length) == 1 && raw_length == 32;
-    if (!ok) return fail(Failure::internal("SHA-256 computation failed"));
+    unsigned char raw[sha256::kDigestSize];
+    sha256::native_digest_padded(gathered, total, raw);
     return hex_of(raw);
   }
   unsigned char delta_bytes[kDeltaBytes];
   put_delta_bytes(delta, delta_bytes);
-  unsigned char raw[EVP_MAX_MD_SIZE];
-  unsigned int raw_length = 0;
-  const bool ok = ctx_ != nullptr && md_ != nullptr &&
-                  EVP_DigestInit_ex2(ctx_, md_, nullptr) == 1 &&
-                  EVP_DigestUpdate(ctx_, prev_hash.data(), prev_hash.size()) == 1 &&
-                  EVP_DigestUpdate(ctx_, timestamp.data(), timestamp.size()) == 1 &&
-                  EVP_DigestUpdate(ctx_, actor.data(), actor.size()) == 1 &&
-                  EVP_DigestUpdate(ctx_, delta_bytes, sizeof delta_bytes) == 1 &&
-                  EVP_DigestUpdate(ctx_, payload.data(), payload.size()) == 1 &&
-                  EVP_DigestFinal_ex(ctx_, raw, &raw_length) == 1 && raw_length == 32;
-  if (!ok) return fail(Failure::internal("SHA-256 computation failed"));
-  return hex_of(raw);
+  return evp_digest({prev_hash, timestamp, actor,
+                     std::string_view(reinterpret_cast<const char*>(delta_bytes), kDeltaBytes),
+                     payload});
 }
 
 Result<std::string> compute_entry_digest(std::string_view prev_hash, std::string_view timestamp,

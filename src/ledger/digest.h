@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,9 @@ class EntryHasher {
                            std::string_view actor, double delta, std::string_view payload);
 
  private:
+  // The digest of `parts` joined, through OpenSSL.
+  Result<DigestHex> evp_digest(std::initializer_list<std::string_view> parts);
+
   evp_md_ctx_st* ctx_;  // owned; null if allocation failed
   evp_md_st* md_;       // owned SHA-256 implementation, fetched once
 };

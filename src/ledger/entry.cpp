@@ -1,5 +1,6 @@
 #include "ledger/entry.h"
 
+#include "ledger/decimal.h"
 #include "ledger/string_scan.h"
 
 #include <array>
@@ -261,16 +262,11 @@ std::size_t writer_seconds_length(std::string_view text) {
   const std::int64_t days = days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
   const std::int64_t time_of_day = hour * 3600 + minute * 60 + second;
   std::int64_t seconds;
-  if (days >= 0) {
-    return !__builtin_mul_overflow(days, std::int64_t{86400}, &seconds) &&
-                   !__builtin_add_overflow(seconds, time_of_day, &seconds)
-               ? at
-               : 0;
-  }
-  return !__builtin_mul_overflow(days + 1, std::int64_t{86400}, &seconds) &&
-                 !__builtin_add_overflow(seconds, time_of_day - 86400, &seconds)
-             ? at
-             : 0;
+  const bool fits = days >= 0 ? !__builtin_mul_overflow(days, std::int64_t{86400}, &seconds) &&
+                                    !__builtin_add_overflow(seconds, time_of_day, &seconds)
+                              : !__builtin_mul_overflow(days + 1, std::int64_t{86400}, &seconds) &&
+                                    !__builtin_add_overflow(seconds, time_of_day - 86400, &seconds);
+  return fits ? at : 0;
 }
 
 // Whether `rest` is the writer's fraction and zone: no fraction for a whole
@@ -314,10 +310,6 @@ bool WriterTimestampCheck::operator()(std::string_view text) {
 
 namespace {
 
-constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 // The shortest round-trip digits of a positive finite `value` that is m / 10^p
 // (correctly rounded) for an integer m of at most 15 digits and p <= 22, as
 // most deltas are (amounts with a few decimals): the common case, without the
@@ -328,7 +320,7 @@ constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
 // any other value.
 bool short_decimal_digits(double value, char* digits, int& count, int& exponent) {
   for (int places = 0; places <= 22; ++places) {
-    const double scale = kExactPowersOfTen[places];
+    const double scale = detail::kExactPowersOfTen[static_cast<std::size_t>(places)];
     const double scaled = value * scale;
     if (!(scaled < 1e15)) return false;
     // Where an m exists, scaled lies within an eighth of it, so rounding

@@ -17,8 +17,6 @@ namespace {
 
 Failure error_from_errno(int code) { return Failure::io(os_error_text(code)); }
 
-// A NUL-terminated copy of `path`, or a failure when the path holds a NUL (the
-// system would silently read it cut short).
 // A path with its terminating NUL, as the system calls take it: short paths
 // (nearly all) in place, so that opening a file allocates nothing.
 class CPath {
@@ -30,16 +28,16 @@ class CPath {
     } else {
       long_.assign(path);
     }
-    long_path_ = path.size() >= sizeof inline_;
   }
-  const char* c_str() const { return long_path_ ? long_.c_str() : inline_; }
+  const char* c_str() const { return long_.empty() ? inline_ : long_.c_str(); }
 
  private:
   char inline_[256];
-  std::string long_;
-  bool long_path_;
+  std::string long_;  // the path when it does not fit inline_; empty otherwise
 };
 
+// The path as a CPath, or a failure when it holds a NUL (the system would
+// silently read it cut short).
 Result<CPath> to_c_path(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) {
     return fail(Failure::io(std::string(kNulInPath)));

@@ -16,14 +16,8 @@
 namespace ledger::cli {
 namespace {
 
-constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-constexpr auto kPowersOfTen = [] {
-  std::array<std::uint64_t, 20> powers{};
-  powers[0] = 1;
-  for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
-  return powers;
-}();
+using detail::is_digit;
+using detail::kPowersOfTen;
 
 // A nonzero number as write_delta spells it: the shortest round-trip digits
 // d1 d2 ... dk (d1 and dk not zero), as one integer, and the decimal exponent

@@ -1,11 +1,10 @@
 #include "cli/merkle.h"
 
-#include <atomic>
 #include <bit>
 #include <cstring>
 #include <new>
-#include <thread>
 
+#include "cli/parallel.h"
 #include "ledger/sha256.h"
 
 namespace ledger::cli {
@@ -196,22 +195,12 @@ void add_runs(TreeBuilder& tree, std::span<LeafRun> runs, unsigned jobs) {
     }
     at = end;
   }
-  std::atomic<std::size_t> next{0};
-  const auto work = [&] {
+  run_tasks(runs.size(), jobs, [&](std::size_t r) {
     Hasher hasher;
-    for (std::size_t r = next++; r < runs.size(); r = next++) {
-      for (Piece& piece : pieces[r]) {
-        piece.hash = complete_root(
-            hasher, std::span(runs[r].leaves).subspan(piece.offset, piece.size));
-      }
+    for (Piece& piece : pieces[r]) {
+      piece.hash = complete_root(hasher, std::span(runs[r].leaves).subspan(piece.offset, piece.size));
     }
-  };
-  if (jobs <= 1 || runs.size() <= 1) {
-    work();
-  } else {
-    std::vector<std::jthread> threads;
-    for (unsigned t = 0; t < std::min<std::size_t>(jobs, runs.size()); ++t) threads.emplace_back(work);
-  }
+  });
   for (const auto& run : pieces) {
     for (const Piece& piece : run) tree.add_subtree(piece.size, piece.hash);
   }
@@ -236,6 +225,20 @@ std::vector<Hash> consistency_proof(std::span<const Hash> leaves, std::uint64_t 
   return out;
 }
 
+namespace {
+
+// After a hash with a left sibling, the proof checks of RFC 9162 (sections
+// 2.1.3.2 and 2.1.4.2) shift both node numbers right until fn's lowest bit is
+// set or fn is 0.
+void climb_right_children(std::uint64_t& fn, std::uint64_t& sn) {
+  while ((fn & 1) == 0 && fn != 0) {
+    fn >>= 1;
+    sn >>= 1;
+  }
+}
+
+}  // namespace
+
 bool check_inclusion(std::uint64_t index, std::uint64_t size, const Hash& leaf,
                      std::span<const Hash> path, const Hash& root) {
   if (index >= size) return false;
@@ -247,12 +250,7 @@ bool check_inclusion(std::uint64_t index, std::uint64_t size, const Hash& leaf,
     if (sn == 0) return false;
     if ((fn & 1) != 0 || fn == sn) {
       r = hasher.node(p, r);
-      if ((fn & 1) == 0) {
-        while ((fn & 1) == 0 && fn != 0) {
-          fn >>= 1;
-          sn >>= 1;
-        }
-      }
+      climb_right_children(fn, sn);
     } else {
       r = hasher.node(r, p);
     }
@@ -286,10 +284,7 @@ bool check_consistency(std::uint64_t old_size, std::uint64_t new_size, const Has
     if ((fn & 1) != 0 || fn == sn) {
       fr = hasher.node(c, fr);
       sr = hasher.node(c, sr);
-      while ((fn & 1) == 0 && fn != 0) {
-        fn >>= 1;
-        sn >>= 1;
-      }
+      climb_right_children(fn, sn);
     } else {
       sr = hasher.node(sr, c);
     }

@@ -4,10 +4,10 @@
 #include <atomic>
 #include <charconv>
 #include <new>
-#include <thread>
 #include <limits>
 
 #include "cli/encoding.h"
+#include "cli/parallel.h"
 #include "cli/json.h"
 #include "cli/range_reader.h"
 #include "ledger/json_cursor.h"
@@ -241,21 +241,12 @@ Result<LeafPrefix> scan_leaf_prefix(const platform::File& file, std::uint64_t co
   }
   // Ranges are taken in order, and none is begun once the ranges before it
   // hold `count` leaves: what follows the prefix is not read.
-  std::atomic<std::size_t> next{0};
   std::atomic<std::uint64_t> done_leaves{0};  // leaves of ranges finished, a lower bound
-  const auto work = [&] {
-    for (std::size_t k = next++; k < ranges.size(); k = next++) {
-      if (done_leaves.load() >= count) continue;
-      scan_range(file, end, count, ranges[k]);
-      done_leaves += ranges[k].leaves;
-    }
-  };
-  if (ranges.size() == 1) {
-    work();
-  } else {
-    std::vector<std::jthread> threads;
-    for (unsigned t = 0; t < std::min<std::size_t>(jobs, ranges.size()); ++t) threads.emplace_back(work);
-  }
+  run_tasks(ranges.size(), jobs, [&](std::size_t k) {
+    if (done_leaves.load() >= count) return;
+    scan_range(file, end, count, ranges[k]);
+    done_leaves += ranges[k].leaves;
+  });
   // The ranges in order, up to the one that holds the last leaf wanted.
   LeafPrefix out;
   std::uint64_t lines_before = 0;

@@ -4,11 +4,11 @@
 #include <atomic>
 #include <exception>
 #include <new>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "cli/canonical.h"
+#include "cli/parallel.h"
 #include "ledger/chain.h"
 #include "ledger/entry.h"
 #include "ledger/platform.h"
@@ -335,20 +335,7 @@ WalkOutcome RangedWalk::finish() {
 }
 
 void walk_ranges(RangedWalk& walk, unsigned jobs) {
-  const std::size_t ranges = walk.ranges();
-  if (ranges == 1) {
-    walk.walk(0);
-    return;
-  }
-  // Threads take the next range as they finish one.
-  std::atomic<std::size_t> next{0};
-  const auto work = [&] {
-    for (std::size_t k = next++; k < ranges; k = next++) walk.walk(k);
-  };
-  const std::size_t threads = std::min<std::size_t>(std::max(1u, jobs), ranges);
-  std::vector<std::jthread> workers;
-  workers.reserve(threads);
-  for (std::size_t t = 0; t < threads; ++t) workers.emplace_back(work);
+  run_tasks(walk.ranges(), jobs, [&walk](std::size_t k) { walk.walk(k); });
 }
 
 WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions& options,
