@@ -6,7 +6,7 @@
 #endif
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <memory>
 
 namespace ledger {
 namespace {
@@ -15,12 +15,12 @@ constexpr std::size_t kBufferAlignment = 4096;
 
 }  // namespace
 
-void ReadBuffer::AlignedFree::operator()(char* p) const {
-  ::operator delete[](p, std::align_val_t{kBufferAlignment});
-}
-
 ReadBuffer::ReadBuffer(std::size_t size)
-    : data_(static_cast<char*>(::operator new[](size, std::align_val_t{kBufferAlignment}))) {}
+    : storage_(std::make_unique_for_overwrite<char[]>(size + kBufferAlignment)) {
+  void* start = storage_.get();
+  std::size_t space = size + kBufferAlignment;
+  data_ = static_cast<char*>(std::align(kBufferAlignment, size, start, space));
+}
 
 LineSplitter::LineSplitter(std::size_t buffer_size, std::uint64_t start)
     : buffer_(buffer_size), buffer_size_(buffer_size), buffer_offset_(start) {}
