@@ -414,7 +414,7 @@ namespace {
 
 // Copies a text that holds nothing JSON escapes, and its closing quote.
 char* put_plain_text(char* out, std::string_view text) {
-  assert(detail::find_special(text.data(), text.data() + text.size()) == text.data() + text.size());
+  assert(holds_nothing_to_escape(text));
   std::memcpy(out, text.data(), text.size());
   return put(out + text.size(), kTextClose);
 }

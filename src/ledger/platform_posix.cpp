@@ -36,12 +36,14 @@ class CPath {
   std::string long_;  // the path when it does not fit inline_; empty otherwise
 };
 
-// The path as a CPath, or a failure when it holds a NUL (the system would
-// silently read it cut short).
+// Whether `path` holds a NUL, where the system would silently cut it short;
+// such a path fails with nul_in_path().
+bool holds_nul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
+Failure nul_in_path() { return Failure::io(std::string(kNulInPath)); }
+
+// The path as a CPath, or a failure when it holds a NUL.
 Result<CPath> to_c_path(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) {
-    return fail(Failure::io(std::string(kNulInPath)));
-  }
+  if (holds_nul(path)) return fail(nul_in_path());
   return Result<CPath>(std::in_place, path);
 }
 
@@ -98,7 +100,7 @@ Result<void> File::close() {
 }
 
 Result<File> open_for_append(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return fail(Failure::io(std::string(kNulInPath)));
+  if (holds_nul(path)) return fail(nul_in_path());
   // Without blocking: opening a FIFO that has no reader would otherwise wait
   // for one for good. Only a regular file can hold a ledger; anything else is
   // closed again unwritten.

@@ -1,7 +1,6 @@
 #include "cli/walk.h"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <new>
 #include <utility>
