@@ -35,9 +35,8 @@ void set_break(Audit& audit, Break brk) {
 
 // Diagnoses a break found by walking; a diagnosis that cannot read the file
 // leaves the break standing and says why the hints are missing.
-void set_walk_break(Audit& audit, const platform::File& file, Break brk,
-                    const LinePosition& search_from, std::uint64_t end) {
-  auto hints = diagnose(file, brk, audit.chain, search_from, end);
+void set_walk_break(Audit& audit, const platform::File& file, Break brk, std::uint64_t end) {
+  auto hints = diagnose(file, brk, audit.chain, LinePosition{}, end);
   if (hints) {
     audit.hints = std::move(*hints);
   } else {
@@ -66,7 +65,7 @@ bool same_ledger(const platform::File& file, const Checkpoint& cp, std::uint64_t
   }
   if (first.brk) {
     // Where a full walk would stop too.
-    set_walk_break(audit, file, std::move(*first.brk), LinePosition{}, end);
+    set_walk_break(audit, file, std::move(*first.brk), end);
     return false;
   }
   if (first.chain.entries == 1 && first.chain.first != cp.first) {
@@ -77,10 +76,9 @@ bool same_ledger(const platform::File& file, const Checkpoint& cp, std::uint64_t
   return true;
 }
 
-// Finds the checkpoint's last entry on the line that ends at its byte length
-// and sets the chain up to continue from it. Returns false when the audit ends here.
-bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& cp, Audit& audit,
-                            LinePosition& search_from) {
+// Finds the checkpoint's last entry on the line that ends at its byte length.
+// Returns false when the audit ends here.
+bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& cp, Audit& audit) {
   if (audit.bytes < cp.bytes) {
     Break b = Break::at(BreakKind::kTruncated, 0, audit.bytes);
     b.covered = cp.bytes;
@@ -123,75 +121,62 @@ bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& cp, Au
     set_break(audit, std::move(b));
     return false;
   }
-  Chain& chain = audit.chain;
-  chain.lines = cp.lines;
-  chain.entries = cp.entries;
-  chain.end = cp.bytes;
-  chain.head = cp.head;
-  chain.first = cp.first;
-  chain.last = EntryMark{cp.lines, *start, cp.bytes, entry.index, true};
-  search_from = LinePosition{*start, cp.lines};
   return true;
 }
 
-// Proves that the file still holds the checkpoint's prefix and sets up the
-// walk from its end, reading nothing at or past `end`. Returns false when the
-// audit ends here. A checkpoint's entry ends with a line feed, so it lies
-// before a live end whenever the file still holds it: the checks against the
-// file's size hold for what a live audit reads too.
-bool resume_from(const platform::File& file, const Checkpoint& cp, std::uint64_t end,
-                 Audit& audit, LinePosition& search_from) {
+// Proves that the file still holds the first and the last entry of a
+// checkpoint line where they stood, reading nothing at or past `end`. Returns
+// false when the audit ends here. A checkpoint's entry ends with a line feed,
+// so it lies before a live end whenever the file still holds it: the checks
+// against the file's size hold for what a live audit reads too.
+bool holds_checkpoint_line(const platform::File& file, const Checkpoint& cp, std::uint64_t end,
+                           Audit& audit) {
   if (cp.entries == 0) return true;  // an empty ledger's checkpoint: everything follows it
-  return same_ledger(file, cp, end, audit) && holds_checkpoint_entry(file, cp, audit, search_from);
+  return same_ledger(file, cp, end, audit) && holds_checkpoint_entry(file, cp, audit);
 }
 
-// The entry lines below a checkpoint note need no chain check when their tree
-// gives the note's root: they are the bytes that were checked when it was
-// made. Reads only them (as leaves) and the note's first and last entry, and
-// sets the chain up to continue from the last. Returns false when they do not
-// give the root (or cannot be read): the whole file is then walked, which
-// finds and names what differs.
-bool holds_note(const platform::File& file, const Checkpoint& cp, std::uint64_t end,
-                unsigned jobs, Audit& audit, LinePosition& search_from, TreeBuilder& tree) {
-  const TreeNote& note = *cp.note;
-  if (note.size == 0) return false;
-  auto prefix = scan_leaf_prefix(file, note.size, end, jobs);
-  if (!prefix || prefix->found < note.size || prefix->root != note.root) return false;
-  const auto entry_at = [&file](std::uint64_t offset) -> std::optional<LogEntry> {
-    auto check = check_line(file, offset);
-    if (!check || check->status != LineStatus::kLine || check->blank || check->parse_failure) {
-      return std::nullopt;
-    }
-    return std::move(check->entry);
-  };
-  const auto first = entry_at(prefix->first_offset);
-  const auto last = entry_at(prefix->last_offset);
-  if (!first || !last || (!cp.first.empty() && first->signature != cp.first)) return false;
-  Chain& chain = audit.chain;
-  chain.lines = prefix->last_line;
-  chain.entries = note.size;
-  chain.end = prefix->last_end;
-  chain.head = last->signature;
-  chain.first = first->signature;
-  chain.last = EntryMark{prefix->last_line, prefix->last_offset, prefix->last_end, last->index, true};
-  search_from = LinePosition{prefix->last_offset, prefix->last_line};
-  tree = std::move(prefix->tree);
-  return true;
+// The chain head after the entry line at `offset` (the head of a tree of no
+// leaves when `size` is 0).
+Result<std::string> head_after(const platform::File& file, std::uint64_t size, std::uint64_t offset) {
+  if (size == 0) return std::string(GENESIS_BLOCK_HASH);
+  auto check = check_line(file, offset);
+  if (!check) return fail(std::move(check).error());
+  return std::move(check->entry.signature);
 }
 
-// Compares the walk with a checkpoint note. Returns false when the audit ends here.
-bool matches_note(const Checkpoint& cp, const WalkOutcome& out, Audit& audit) {
+// Compares the walk with a checkpoint note: the tree of the note's size
+// must have its root, and the chain head after that many entry lines the
+// head its chain-head line names. A break or a read error before the
+// tree reached that size is the verdict instead. Returns false when the
+// audit ends here.
+bool matches_note(const platform::File& file, const Checkpoint& cp, const WalkOutcome& out,
+                  Audit& audit) {
   const TreeNote& note = *cp.note;
   if (!cp.first.empty() && !audit.chain.first.empty() && audit.chain.first != cp.first) {
     set_error(audit, ErrorKind::kOtherLedger, Failure::invalid_argument(audit.chain.first));
     return false;
   }
-  if (const auto& root = out.tree.watched_root()) {
-    if (*root == note.root) return true;
-    Break b = Break::at(BreakKind::kRewritten, 0, 0);
+  if (out.tree.watched_root()) {
+    const Hash root = *out.tree.watched_root();
+    if (root != note.root) {
+      Break b = Break::at(BreakKind::kRewritten, 0, 0);
+      b.covered = note.size;
+      b.expected = base64_encode(note.root);
+      b.signature = base64_encode(root);
+      set_break(audit, std::move(b));
+      return false;
+    }
+    if (cp.head.empty()) return true;  // the note names no head
+    auto head = head_after(file, note.size, *out.watched_offset);
+    if (!head) {
+      set_failure(audit, std::move(head).error());
+      return false;
+    }
+    if (*head == cp.head) return true;
+    Break b = Break::at(BreakKind::kWrongHead, 0, 0);
     b.covered = note.size;
-    b.expected = base64_encode(note.root);
-    b.signature = base64_encode(*root);
+    b.expected = cp.head;
+    b.signature = std::move(*head);
     set_break(audit, std::move(b));
     return false;
   }
@@ -209,12 +194,11 @@ bool matches_note(const Checkpoint& cp, const WalkOutcome& out, Audit& audit) {
 // this one reports. An exception on those threads is carried over and
 // rethrown here, once the progress line is erased.
 void run_walk(RangedWalk& walk, const WalkControl& control, const AuditOptions& options,
-              std::uint64_t start, std::uint64_t total) {
+              std::uint64_t total) {
   if (!options.progress) {
     walk_ranges(walk, options.walk.jobs);
     return;
   }
-  total = total > start ? total - start : 0;
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
@@ -268,26 +252,20 @@ FileAudit::FileAudit(std::string_view path, const AuditOptions& options) : optio
     options_.walk.end = *end;
   }
   if (options.size_taken) options.size_taken();
-  const std::uint64_t end = options_.walk.end;
+  // Every line is walked from the start of the file, whatever the
+  // checkpoint: a checkpoint adds its checks to the chain's, never replaces them.
   const bool note_since = options.since && options.since->note;
-  if (options.since && !note_since && !resume_from(*file_, *options.since, end, audit_, search_from_)) {
+  if (options.since && !note_since &&
+      !holds_checkpoint_line(*file_, *options.since, options_.walk.end, audit_)) {
     return;
   }
-  // Since a note, the lines below it are only hashed when they give its root
-  // (a new checkpoint's tree goes on from theirs); otherwise every line is
-  // walked, into the tree, and the tree of the note's size compared with it.
-  TreeBuilder below;
-  const bool below_hashed =
-      note_since && holds_note(*file_, *options.since, end, options.walk.jobs, audit_, search_from_, below);
-  compare_note_ = note_since && !below_hashed;
+  audit_.chain = Chain{};
+  compare_note_ = note_since;
   if (options.tree || compare_note_) {
     options_.walk.tree = true;
-    if (below_hashed) options_.walk.tree_base = &below;
     if (compare_note_) options_.walk.tree_watch = options.since->note->size;
   }
-  walk_start_ = audit_.chain.end;
-  walk_.emplace(*file_, std::move(audit_.chain), options_.walk, control_);
-  options_.walk.tree_base = nullptr;  // the walk has taken it over
+  walk_.emplace(*file_, Chain{}, options_.walk, control_);
 }
 
 FileAudit::~FileAudit() = default;
@@ -301,12 +279,12 @@ Audit FileAudit::finish() {
     audit_.tree_size = out.tree.size();
     audit_.tree_root = out.tree.root();
   }
-  if (compare_note_ && !matches_note(*options_.since, out, audit_)) return std::move(audit_);
+  if (compare_note_ && !matches_note(*file_, *options_.since, out, audit_)) return std::move(audit_);
   const std::uint64_t end = options_.walk.end;
   if (out.failure) {
     set_failure(audit_, *out.failure);
   } else if (out.brk) {
-    set_walk_break(audit_, *file_, std::move(*out.brk), search_from_, end);
+    set_walk_break(audit_, *file_, std::move(*out.brk), end);
   } else {
     audit_.outcome = Outcome::kIntact;
     if (options_.live && end < audit_.bytes) {
@@ -319,7 +297,7 @@ Audit FileAudit::finish() {
 Audit audit_ledger(std::string_view path, const AuditOptions& options) {
   FileAudit audit(path, options);
   if (RangedWalk* walk = audit.walk()) {
-    run_walk(*walk, audit.control(), options, audit.walk_start(),
+    run_walk(*walk, audit.control(), options,
              std::min(audit.size(), audit.walk_end()));
   }
   return audit.finish();

@@ -96,7 +96,6 @@ class FileAudit {
   RangedWalk* walk() { return walk_ ? &*walk_ : nullptr; }
   const WalkControl& control() const { return control_; }
   std::uint64_t size() const { return audit_.bytes; }
-  std::uint64_t walk_start() const { return walk_start_; }
   std::uint64_t walk_end() const { return options_.walk.end; }
 
   // Once every range of walk() has run.
@@ -106,9 +105,7 @@ class FileAudit {
   AuditOptions options_;
   Audit audit_;
   std::optional<platform::File> file_;
-  LinePosition search_from_;
   WalkControl control_;
-  std::uint64_t walk_start_ = 0;
   bool compare_note_ = false;  // the walk's tree is to be compared with a note's root
   std::optional<RangedWalk> walk_;
 };

@@ -1,10 +1,10 @@
 #include "cli/merkle.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <new>
 
-#include "cli/parallel.h"
 #include "ledger/sha256.h"
 
 namespace ledger::cli {
@@ -22,14 +22,6 @@ const EVP_MD* sha256() {
 // The largest power of two below n (n >= 2): where RFC 6962 splits a tree.
 std::uint64_t split_point(std::uint64_t n) { return std::bit_floor(n - 1); }
 
-// The root of a complete subtree (a power of two leaves).
-Hash complete_root(Hasher& hasher, std::span<const Hash> leaves) {
-  if (leaves.size() == 1) return leaves[0];
-  const std::size_t half = leaves.size() / 2;
-  return hasher.node(complete_root(hasher, leaves.first(half)),
-                     complete_root(hasher, leaves.subspan(half)));
-}
-
 Hash root_of(Hasher& hasher, std::span<const Hash> leaves) {
   if (leaves.empty()) return hasher.of({});
   if (leaves.size() == 1) return leaves[0];
@@ -37,52 +29,43 @@ Hash root_of(Hasher& hasher, std::span<const Hash> leaves) {
   return hasher.node(root_of(hasher, leaves.first(k)), root_of(hasher, leaves.subspan(k)));
 }
 
-// A complete subtree of a run: `size` leaves from the run's leaf `offset`.
-struct Piece {
-  std::uint64_t offset;
-  std::uint64_t size;
-  Hash hash{};
-};
-
-// Cuts the leaves [begin, end) of the tree into the largest complete subtrees
-// that stand at their own multiples, left to right; offsets are from `base`.
-void cut(std::uint64_t begin, std::uint64_t end, std::uint64_t base, std::vector<Piece>& pieces) {
-  while (begin < end) {
-    std::uint64_t size = begin == 0 ? std::bit_floor(end) : (begin & (~begin + 1));
-    while (begin + size > end) size /= 2;
-    pieces.push_back(Piece{begin - base, size});
-    begin += size;
-  }
-}
-
-void audit_path(Hasher& hasher, std::span<const Hash> leaves, std::uint64_t m,
-                std::vector<Hash>& out) {
-  if (leaves.size() <= 1) return;
-  const std::size_t k = split_point(leaves.size());
+// The audit path of leaf `m` of the subtree [lo, hi), bottom up.
+void audit_spans(std::uint64_t m, std::uint64_t lo, std::uint64_t hi, std::vector<LeafSpan>& out) {
+  if (hi - lo <= 1) return;
+  const std::uint64_t k = split_point(hi - lo);
   if (m < k) {
-    audit_path(hasher, leaves.first(k), m, out);
-    out.push_back(root_of(hasher, leaves.subspan(k)));
+    audit_spans(m, lo, lo + k, out);
+    out.push_back({lo + k, hi});
   } else {
-    audit_path(hasher, leaves.subspan(k), m - k, out);
-    out.push_back(root_of(hasher, leaves.first(k)));
+    audit_spans(m - k, lo + k, hi, out);
+    out.push_back({lo, lo + k});
   }
 }
 
-void subproof(Hasher& hasher, std::span<const Hash> leaves, std::uint64_t m, bool complete,
-              std::vector<Hash>& out) {
-  const std::uint64_t n = leaves.size();
+// SUBPROOF(m, D[lo:hi], complete) of RFC 6962, 2.1.2.
+void subproof_spans(std::uint64_t m, std::uint64_t lo, std::uint64_t hi, bool complete,
+                    std::vector<LeafSpan>& out) {
+  const std::uint64_t n = hi - lo;
   if (m == n) {
-    if (!complete) out.push_back(root_of(hasher, leaves));
+    if (!complete) out.push_back({lo, hi});
     return;
   }
-  const std::size_t k = split_point(n);
+  const std::uint64_t k = split_point(n);
   if (m <= k) {
-    subproof(hasher, leaves.first(k), m, complete, out);
-    out.push_back(root_of(hasher, leaves.subspan(k)));
+    subproof_spans(m, lo, lo + k, complete, out);
+    out.push_back({lo + k, hi});
   } else {
-    subproof(hasher, leaves.subspan(k), m - k, false, out);
-    out.push_back(root_of(hasher, leaves.first(k)));
+    subproof_spans(m - k, lo + k, hi, false, out);
+    out.push_back({lo, lo + k});
   }
+}
+
+std::vector<Hash> roots_of(std::span<const Hash> leaves, const std::vector<LeafSpan>& spans) {
+  Hasher hasher;
+  std::vector<Hash> out;
+  out.reserve(spans.size());
+  for (const LeafSpan& s : spans) out.push_back(root_of(hasher, leaves.subspan(s.begin, s.end - s.begin)));
+  return out;
 }
 
 }  // namespace
@@ -177,34 +160,46 @@ void TreeBuilder::watch(std::uint64_t size) {
   if (size_ == size) watched_ = root();
 }
 
-void add_runs(TreeBuilder& tree, std::span<LeafRun> runs, unsigned jobs) {
-  // Where each run stands, and its complete subtrees, cut at the watched size
-  // too so that the builder passes through it.
-  std::vector<std::vector<Piece>> pieces(runs.size());
-  std::uint64_t at = tree.size();
-  // No cut when the builder has passed the watched size already (or has none).
-  const std::uint64_t watch =
-      tree.watched_root() || !tree.watch_size() ? 0 : *tree.watch_size();
-  for (std::size_t r = 0; r < runs.size(); ++r) {
-    const std::uint64_t end = at + runs[r].leaves.size();
-    if (watch > at && watch < end) {
-      cut(at, watch, at, pieces[r]);
-      cut(watch, end, at, pieces[r]);
-    } else {
-      cut(at, end, at, pieces[r]);
-    }
-    at = end;
-  }
-  run_tasks(runs.size(), jobs, [&](std::size_t r) {
-    Hasher hasher;
-    for (Piece& piece : pieces[r]) {
-      piece.hash = complete_root(hasher, std::span(runs[r].leaves).subspan(piece.offset, piece.size));
-    }
-  });
-  for (const auto& run : pieces) {
-    for (const Piece& piece : run) tree.add_subtree(piece.size, piece.hash);
+std::vector<LeafSpan> inclusion_spans(std::uint64_t index, std::uint64_t size) {
+  std::vector<LeafSpan> out;
+  if (index < size) audit_spans(index, 0, size, out);
+  return out;
+}
+
+std::vector<LeafSpan> consistency_spans(std::uint64_t old_size, std::uint64_t size) {
+  std::vector<LeafSpan> out;
+  if (old_size > 0 && old_size < size) subproof_spans(old_size, 0, size, true, out);
+  return out;
+}
+
+SubtreeRoots::SubtreeRoots(std::vector<LeafSpan> spans)
+    : spans_(std::move(spans)), by_begin_(spans_.size()), roots_(spans_.size()) {
+  for (std::size_t k = 0; k < by_begin_.size(); ++k) by_begin_[k] = k;
+  std::sort(by_begin_.begin(), by_begin_.end(),
+            [this](std::size_t a, std::size_t b) { return spans_[a].begin < spans_[b].begin; });
+}
+
+void SubtreeRoots::add(std::uint64_t index, const Hash& leaf) {
+  if (next_ == by_begin_.size()) return;
+  const std::size_t k = by_begin_[next_];
+  const LeafSpan& span = spans_[k];
+  if (index < span.begin) return;
+  current_.add_leaf(leaf);
+  if (index + 1 == span.end) {
+    roots_[k] = current_.root();
+    current_ = TreeBuilder();
+    ++next_;
   }
 }
+
+std::vector<Hash> SubtreeRoots::roots() const {
+  std::vector<Hash> out;
+  out.reserve(roots_.size());
+  for (const auto& root : roots_) out.push_back(root.value_or(Hash{}));
+  return out;
+}
+
+bool SubtreeRoots::complete() const { return next_ == by_begin_.size(); }
 
 Hash tree_root(std::span<const Hash> leaves) {
   Hasher hasher;
@@ -212,17 +207,11 @@ Hash tree_root(std::span<const Hash> leaves) {
 }
 
 std::vector<Hash> inclusion_proof(std::span<const Hash> leaves, std::uint64_t index) {
-  Hasher hasher;
-  std::vector<Hash> out;
-  if (index < leaves.size()) audit_path(hasher, leaves, index, out);
-  return out;
+  return roots_of(leaves, inclusion_spans(index, leaves.size()));
 }
 
 std::vector<Hash> consistency_proof(std::span<const Hash> leaves, std::uint64_t old_size) {
-  Hasher hasher;
-  std::vector<Hash> out;
-  if (old_size > 0 && old_size < leaves.size()) subproof(hasher, leaves, old_size, true, out);
-  return out;
+  return roots_of(leaves, consistency_spans(old_size, leaves.size()));
 }
 
 namespace {
@@ -262,7 +251,8 @@ bool check_inclusion(std::uint64_t index, std::uint64_t size, const Hash& leaf,
 
 bool check_consistency(std::uint64_t old_size, std::uint64_t new_size, const Hash& old_root,
                        const Hash& new_root, std::span<const Hash> proof) {
-  if (old_size > new_size) return false;
+  // A tree of no leaves has exactly one root.
+  if (old_size > new_size || (old_size == 0 && old_root != empty_tree_hash())) return false;
   if (old_size == new_size) return proof.empty() && old_root == new_root;
   if (old_size == 0) return proof.empty();
   if (proof.empty()) return false;

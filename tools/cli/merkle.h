@@ -60,6 +60,20 @@ Hash empty_tree_hash();
 // subtrees (at most one of each size): a few hundred bytes for any size.
 class TreeBuilder {
  public:
+  TreeBuilder() = default;
+  // A copy has the same leaves and watch, and a hasher of its own.
+  TreeBuilder(const TreeBuilder& other)
+      : stack_(other.stack_), size_(other.size_), watch_(other.watch_), watched_(other.watched_) {}
+  TreeBuilder& operator=(const TreeBuilder& other) {
+    stack_ = other.stack_;
+    size_ = other.size_;
+    watch_ = other.watch_;
+    watched_ = other.watched_;
+    return *this;
+  }
+  TreeBuilder(TreeBuilder&&) = default;
+  TreeBuilder& operator=(TreeBuilder&&) = default;
+
   // Appends the next leaf.
   void add_leaf(const Hash& leaf) { add_subtree(1, leaf); }
   // Appends a complete subtree of `size` leaves (a power of two) whose first
@@ -83,17 +97,47 @@ class TreeBuilder {
   mutable Hasher hasher_;
 };
 
-// The leaf hashes of one range of lines whose place in the tree is not yet
-// known (a range that a thread walks while earlier ranges are still counted).
-struct LeafRun {
-  std::vector<Hash> leaves;
+// A run of consecutive leaves, [begin, end), by leaf index.
+struct LeafSpan {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+
+  bool operator==(const LeafSpan&) const = default;
 };
 
-// Appends `runs` to `tree` in order, hashing each run's complete subtrees on
-// up to `jobs` threads. Each run's leaves follow the previous run's.
-void add_runs(TreeBuilder& tree, std::span<LeafRun> runs, unsigned jobs);
+// The subtrees whose roots make the RFC 6962 audit path of leaf `index` in
+// the tree of `size` leaves, bottom up (empty when index >= size). They are
+// disjoint, and none holds the leaf.
+std::vector<LeafSpan> inclusion_spans(std::uint64_t index, std::uint64_t size);
+// The subtrees whose roots make the RFC 6962 consistency proof from the tree
+// of `old_size` leaves to the tree of `size`, in the proof's order. Empty
+// when old_size is 0 or `size`. They are disjoint.
+std::vector<LeafSpan> consistency_spans(std::uint64_t old_size, std::uint64_t size);
 
-// The root of the tree over `leaves` (recursively; for proofs).
+// The roots of disjoint subtrees over leaves that arrive one at a time, in
+// order: one subtree in progress at a time, so a few hundred bytes for any
+// tree, whatever the number of leaves.
+class SubtreeRoots {
+ public:
+  explicit SubtreeRoots(std::vector<LeafSpan> spans);
+
+  // Leaf number `index`; each index once, in increasing order.
+  void add(std::uint64_t index, const Hash& leaf);
+  // Once every leaf up to the last span's end has been added: the roots, in
+  // the order of the spans given.
+  std::vector<Hash> roots() const;
+  // Whether every span's root is known.
+  bool complete() const;
+
+ private:
+  std::vector<LeafSpan> spans_;
+  std::vector<std::size_t> by_begin_;  // span positions, ordered by their first leaf
+  std::size_t next_ = 0;               // the span in progress or next, in by_begin_
+  TreeBuilder current_;                // the tree of the span in progress
+  std::vector<std::optional<Hash>> roots_;
+};
+
+// The root of the tree over `leaves` (for tests and small trees).
 Hash tree_root(std::span<const Hash> leaves);
 
 // RFC 6962 audit path of leaf `index` in the tree over `leaves`, bottom up.
@@ -106,7 +150,8 @@ std::vector<Hash> consistency_proof(std::span<const Hash> leaves, std::uint64_t 
 bool check_inclusion(std::uint64_t index, std::uint64_t size, const Hash& leaf,
                      std::span<const Hash> path, const Hash& root);
 // Checks a consistency proof (RFC 9162, 2.1.4.2). The tree of no leaves is
-// consistent with every tree, by an empty proof.
+// consistent with every tree, by an empty proof, when `old_root` is the one
+// root a tree of no leaves has: the hash of nothing.
 bool check_consistency(std::uint64_t old_size, std::uint64_t new_size, const Hash& old_root,
                        const Hash& new_root, std::span<const Hash> proof);
 

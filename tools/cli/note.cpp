@@ -153,6 +153,10 @@ Result<TreeNote> parse_note(std::string_view text) {
     return malformed("the root hash line is not the standard base64 of 32 bytes");
   }
   std::copy(root->begin(), root->end(), reinterpret_cast<char*>(note.root.data()));
+  if (note.size == 0 && note.root != empty_tree_hash()) {
+    return malformed("a tree of size 0 has one root hash, " + base64_encode(empty_tree_hash()) +
+                     ", and this note gives another");
+  }
   for (std::size_t i = 3; i < lines.size(); ++i) note.extensions.emplace_back(lines[i]);
   note.body = std::string(body);
   note.text = std::string(text);

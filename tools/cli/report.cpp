@@ -15,12 +15,14 @@ namespace {
 constexpr EnumTable<BreakKind> kBreakNames = {"invalid-utf8",    "not-an-entry", "link-broken",
                                               "content-altered", "truncated",    "rolled-back",
                                               "torn-tail",       "bad-timestamp",
-                                              "non-canonical", "rewritten"};
+                                              "non-canonical", "rewritten",
+                                              "wrong-chain-head"};
 constexpr EnumTable<BreakKind> kBreakTitles = {"not valid UTF-8", "not a ledger entry",
                                                "link broken",     "content altered",
                                                "truncated",       "rolled back",
                                                "torn tail",       "bad timestamp",
-                                               "not the writer's line", "rewritten"};
+                                               "not the writer's line", "rewritten",
+                                               "wrong chain head"};
 constexpr EnumTable<HintKind> kHintNames = {"torn-tail",   "torn-then-appended", "fork",
                                             "duplicate",   "index-gap",          "index-repeat",
                                             "write-in-progress"};
@@ -98,7 +100,7 @@ std::string_view torn_reason(const Break& b) {
 
 bool walk_break(const Break& b) {
   return b.kind != BreakKind::kTruncated && b.kind != BreakKind::kRolledBack &&
-         b.kind != BreakKind::kRewritten;
+         b.kind != BreakKind::kRewritten && b.kind != BreakKind::kWrongHead;
 }
 
 // "FILE: broken at line N (byte B, index I): title" and the detail lines.
@@ -111,6 +113,11 @@ std::string break_text(std::string_view file, const Break& b) {
              " no longer give its root hash: an entry below it was changed, removed or inserted\n" +
              "  checkpoint root: " + display(b.expected) + "\n  file root:       " +
              display(b.signature) + "\n";
+    }
+    if (b.kind == BreakKind::kWrongHead) {
+      return out + "its chain-head line is not the chain head after its " +
+             plural(b.covered, "entry line", "entry lines") + "\n  checkpoint head: " +
+             display(b.expected) + "\n  file head:       " + display(b.signature) + "\n";
     }
     if (b.kind == BreakKind::kTruncated && b.tree) {
       return out + "the file holds " + plural(b.offset, "entry line", "entry lines") +
@@ -169,6 +176,13 @@ void add_break_json(JsonWriter& w, const Break& b) {
     w.field("checkpoint_size", b.covered)
         .field("checkpoint_root", b.expected)
         .field("found_root", b.signature)
+        .end_object();
+    return;
+  }
+  if (b.kind == BreakKind::kWrongHead) {
+    w.field("checkpoint_size", b.covered)
+        .field("checkpoint_head", b.expected)
+        .field("found_head", b.signature)
         .end_object();
     return;
   }
@@ -308,6 +322,11 @@ std::string head_error_message(ErrorKind kind, const Failure& failure) {
 }
 
 }  // namespace
+
+std::string break_summary(std::string_view file, const Break& brk) {
+  std::string text = break_text(file, brk);
+  return text.substr(0, text.find('\n'));
+}
 
 const char* fault_text(const std::exception& e) {
   return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();

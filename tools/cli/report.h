@@ -38,6 +38,10 @@ std::string_view break_title(BreakKind kind);
 std::string_view hint_name(HintKind kind);
 std::string_view error_name(ErrorKind kind);
 
+// The first line of a break's report, "FILE: broken at line N (...): title",
+// without its line feed.
+std::string break_summary(std::string_view file, const Break& brk);
+
 // The report of an intact or broken audit, one line feed after each line.
 std::string audit_text(std::string_view file, const Audit& audit,
                        const std::optional<Checkpoint>& since);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/encoding.h"
+#include "cli/file_proof.h"
 #include "cli/help.h"
 #include "cli/json.h"
 #include "cli/merkle.h"
@@ -181,8 +182,15 @@ int Runner::prove(const Args& a) const {
   }
   auto file = platform::open_regular_for_read(path);
   if (!file) return error(display(path) + ": cannot open: " + file.error().message());
-  auto leaves = read_leaves(*file, note->size, index);
-  if (!leaves) return error(display(path) + ": cannot read: " + leaves.error().message());
+  auto made = prove_from_file(*file, ProofRequest{note->size, index,
+                                                   old ? std::optional(old->size) : std::nullopt});
+  if (!made) return error(display(path) + ": cannot read: " + made.error().message());
+  if (made->brk) {
+    // The chain of the lines the proof is about does not hold: no proof of them.
+    std::string text = break_summary(path, *made->brk);
+    std::fprintf(io_.err, "%s: %s: no proof\n", kProgram.data(), text.c_str());
+    return kExitBroken;
+  }
   const auto refuse = [&](std::string_view which, const TreeNote& n) {
     std::fprintf(io_.err, "%s: %s: its first %s no longer give the %s root hash: no proof\n",
                  kProgram.data(), display(path).c_str(),
@@ -190,15 +198,12 @@ int Runner::prove(const Args& a) const {
                  std::string(which).c_str());
     return kExitBroken;
   };
-  const std::span<const Hash> all(leaves->leaves);
-  if (all.size() < note->size || tree_root(all) != note->root) return refuse("checkpoint's", *note);
-  if (old && tree_root(all.first(old->size)) != old->root) return refuse("--from checkpoint's", *old);
+  if (made->leaves < note->size || made->root != note->root) return refuse("checkpoint's", *note);
+  if (old && made->old_root != old->root) return refuse("--from checkpoint's", *old);
   if (index) {
-    InclusionProof proof{*index, note->size, all[*index], inclusion_proof(all, *index), leaves->kept};
-    out(format_proof(proof) + "\n");
+    out(format_proof(InclusionProof{*index, note->size, made->leaf, made->hashes, made->line}) + "\n");
   } else {
-    ConsistencyProof proof{old->size, note->size, consistency_proof(all, old->size)};
-    out(format_proof(proof) + "\n");
+    out(format_proof(ConsistencyProof{old->size, note->size, made->hashes}) + "\n");
   }
   return kExitIntact;
 }

@@ -1,6 +1,9 @@
 #include "cli/walk.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <exception>
 #include <new>
 #include <utility>
@@ -39,7 +42,93 @@ struct Segment {
   std::uint64_t first_non_canonical = 0;  // the line of the first of them
   std::optional<Break> brk;
   std::optional<Failure> failure;
-  LeafRun leaves;  // the leaf hashes of its entry lines, unless streamed to RangePlan::tree
+};
+
+// The tree of a walk in ranges. Leaves join it in file order: the range whose
+// turn it is (every range before it is done) adds its leaves as it walks; a
+// later range keeps its leaves, within a budget shared by all ranges, and
+// waits for its turn once the budget is spent. Ranges begin in order, so the
+// range whose turn it is always runs and never waits: nothing deadlocks.
+// The tree as each range's turn came is kept (a few hundred bytes each), so
+// that a walk that ends in a range keeps only the leaves before its end.
+class TreeFeed {
+ public:
+  struct State {
+    TreeBuilder tree;
+    std::optional<std::uint64_t> watched_offset;  // see WalkOutcome
+  };
+
+  TreeFeed(const TreeBuilder& tree, std::size_t ranges, std::size_t budget)
+      : pending_(ranges), done_(ranges), at_turn_(ranges), budget_(budget) {
+    now_.tree = tree;
+    if (now_.tree.watched_root()) now_.watched_offset = 0;
+    at_turn_[0] = now_;
+  }
+
+  // Range k's next leaf, of the line at `offset`.
+  void add(std::size_t k, const Hash& leaf, std::uint64_t offset) {
+    if (turn_.load(std::memory_order_acquire) != k) {
+      std::unique_lock lock(mutex_);
+      if (turn_.load(std::memory_order_relaxed) != k) {
+        if (held_ < budget_) {
+          pending_[k].push_back({leaf, offset});
+          ++held_;
+          return;
+        }
+        turned_.wait(lock, [&] { return turn_.load(std::memory_order_relaxed) == k; });
+      }
+    }
+    if (!pending_[k].empty()) {
+      const std::lock_guard lock(mutex_);
+      join_pending(k);
+    }
+    join(leaf, offset);
+  }
+
+  // Range k is done, walked or skipped: the leaves it keeps join in their turn.
+  void done(std::size_t k) {
+    {
+      const std::lock_guard lock(mutex_);
+      done_[k] = true;
+      std::size_t turn = turn_.load(std::memory_order_relaxed);
+      while (turn < done_.size() && done_[turn]) {
+        join_pending(turn++);
+        if (turn < done_.size()) at_turn_[turn] = now_;
+      }
+      turn_.store(turn, std::memory_order_release);
+    }
+    turned_.notify_all();
+  }
+
+  // Once every range is done: the tree of the leaves before range k, or of all.
+  State& before(std::size_t k) { return k < at_turn_.size() ? at_turn_[k] : now_; }
+
+ private:
+  struct Pending {
+    Hash leaf;
+    std::uint64_t offset;
+  };
+
+  void join(const Hash& leaf, std::uint64_t offset) {
+    now_.tree.add_leaf(leaf);
+    if (!now_.watched_offset && now_.tree.watched_root()) now_.watched_offset = offset;
+  }
+  // Under the lock.
+  void join_pending(std::size_t k) {
+    for (const Pending& p : pending_[k]) join(p.leaf, p.offset);
+    held_ -= pending_[k].size();
+    std::vector<Pending>().swap(pending_[k]);
+  }
+
+  State now_;  // written by the range whose turn it is, or under the lock
+  std::mutex mutex_;
+  std::condition_variable turned_;
+  std::atomic<std::size_t> turn_{0};          // the first range not yet done
+  std::vector<std::vector<Pending>> pending_;  // leaves kept by ranges before their turn
+  std::vector<bool> done_;
+  std::vector<State> at_turn_;  // the tree as range k's turn came
+  std::size_t held_ = 0;        // leaves kept, all ranges together
+  const std::size_t budget_;
 };
 
 struct RangePlan {
@@ -50,8 +139,8 @@ struct RangePlan {
   std::uint64_t end = RangeReader::kNoLimit;  // no byte here or later is read
   std::uint64_t max_entries = std::numeric_limits<std::uint64_t>::max();  // stop after so many
   std::uint64_t lines_before = 0;  // the number of the line before the range, when known
-  bool leaves = false;          // hash the entry lines that pass and end with a line feed
-  TreeBuilder* tree = nullptr;  // into this tree, when the range's place in it is known
+  std::size_t index = 0;           // its place among the walk's ranges
+  TreeFeed* tree = nullptr;        // hash the entry lines that pass and end with a line feed
 };
 
 Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& entry) {
@@ -74,7 +163,7 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& o
   ChainCheck chain = range_check(plan);
   std::string written;  // the writer's line for the entry last read, when rewritten
   std::optional<Hasher> hasher;
-  if (plan.leaves) hasher.emplace();
+  if (plan.tree != nullptr || options.on_leaf) hasher.emplace();
   std::uint64_t reported = reader.position();
   const std::uint64_t max_lines =
       options.last_line > plan.lines_before ? options.last_line - plan.lines_before : 0;
@@ -160,11 +249,8 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& o
     if (!mark.terminated) seg.head_before_last = entry.prev_hash;
     if (hasher && mark.terminated) {
       const Hash leaf = hasher->leaf(line);
-      if (plan.tree != nullptr) {
-        plan.tree->add_leaf(leaf);
-      } else {
-        seg.leaves.leaves.push_back(leaf);
-      }
+      if (plan.tree != nullptr) plan.tree->add(plan.index, leaf, offset);
+      if (options.on_leaf && !options.on_leaf(leaf, line)) break;
     }
     if (seg.entries == plan.max_entries) break;
     if (options.on_entry && !options.on_entry(plan.lines_before + seg.lines, entry, line)) break;
@@ -213,8 +299,14 @@ EntryMark rebased(EntryMark mark, std::uint64_t lines_before) {
   return mark;
 }
 
-// Appends a walked range to the chain. Returns false when the walk ends in it.
-bool fold(WalkOutcome& out, Segment& seg, bool link_at_seam) {
+enum class Fold : std::uint8_t {
+  kGoesOn,     // the walk goes on after the range
+  kEndsAtSeam,  // the range's first entry does not link on: none of it joins the chain
+  kEndsInside,  // the walk ends inside the range, after what of it passed
+};
+
+// Appends a walked range to the chain.
+Fold fold(WalkOutcome& out, Segment& seg, bool link_at_seam) {
   Chain& chain = out.chain;
   const std::uint64_t base = chain.lines;
   if (link_at_seam && seg.first && seg.first_prev_hash != chain.head) {
@@ -227,8 +319,7 @@ bool fold(WalkOutcome& out, Segment& seg, bool link_at_seam) {
     chain.lines = b.line - 1;
     chain.end = b.offset;
     out.brk = std::move(b);
-    seg.leaves.leaves.clear();  // none of the range's entries joins the chain
-    return false;
+    return Fold::kEndsAtSeam;
   }
   if (seg.entries > 0) {
     if (chain.entries == 0) chain.first = std::move(seg.first_signature);
@@ -247,15 +338,15 @@ bool fold(WalkOutcome& out, Segment& seg, bool link_at_seam) {
     chain.lines = seg.brk->line - 1;
     chain.end = seg.brk->offset;
     out.brk = std::move(seg.brk);
-    return false;
+    return Fold::kEndsInside;
   }
   chain.lines += seg.lines;
   if (seg.lines > 0) chain.end = seg.end;
   if (seg.failure) {
     out.failure = std::move(seg.failure);
-    return false;
+    return Fold::kEndsInside;
   }
-  return true;
+  return Fold::kGoesOn;
 }
 
 }  // namespace
@@ -267,11 +358,12 @@ struct RangedWalk::State {
   WalkOutcome out;
   std::vector<RangePlan> plans;
   std::vector<Segment> segments;
+  std::optional<TreeFeed> tree;
 };
 
 RangedWalk::RangedWalk(const platform::File& file, Chain chain, const WalkOptions& options,
                        WalkControl& control)
-    : state_(new State{file, options, control, {}, {}, {}}) {
+    : state_(new State{file, options, control, {}, {}, {}, {}}) {
   WalkOutcome& out = state_->out;
   const std::uint64_t start = chain.end;
   out.chain = std::move(chain);
@@ -284,12 +376,18 @@ RangedWalk::RangedWalk(const platform::File& file, Chain chain, const WalkOption
   const std::uint64_t span = end > start ? end - start : 0;
   const std::uint64_t by_size =
       std::max<std::uint64_t>(1, span / std::max<std::uint64_t>(1, options.min_range_bytes));
-  const bool one_range = options.on_entry || options.last_line != WalkOptions{}.last_line;
+  const bool one_range =
+      options.on_entry || options.on_leaf || options.last_line != WalkOptions{}.last_line;
   const unsigned jobs = one_range ? 1u : std::max(1u, options.jobs);
   const auto ranges = static_cast<std::size_t>(
       std::min<std::uint64_t>(jobs == 1 ? 1 : jobs * kRangesPerJob, by_size));
   state_->plans.resize(ranges);
   state_->segments.resize(ranges);
+  if (options.tree) {
+    TreeBuilder tree;
+    if (options.tree_watch) tree.watch(*options.tree_watch);
+    state_->tree.emplace(tree, ranges, options.pending_leaves);
+  }
   for (std::size_t k = 0; k < ranges; ++k) {
     state_->plans[k] =
         RangePlan{.start = start + span * k / ranges,
@@ -298,11 +396,9 @@ RangedWalk::RangedWalk(const platform::File& file, Chain chain, const WalkOption
                   .link = k == 0 ? &out.chain.head : nullptr,
                   .end = options.end,
                   .lines_before = k == 0 ? out.chain.lines : 0,
-                  .leaves = options.tree,
-                  .tree = options.tree && ranges == 1 ? &out.tree : nullptr};
+                  .index = k,
+                  .tree = state_->tree ? &*state_->tree : nullptr};
   }
-  if (options.tree && options.tree_base != nullptr) out.tree = std::move(*options.tree_base);
-  if (options.tree && options.tree_watch) out.tree.watch(*options.tree_watch);
 }
 
 RangedWalk::~RangedWalk() = default;
@@ -312,23 +408,25 @@ std::size_t RangedWalk::ranges() const { return state_->plans.size(); }
 void RangedWalk::walk(std::size_t k) {
   State& s = *state_;
   // A range after a break that is already known would never be reported.
-  if (s.control.first_break.load(std::memory_order_relaxed) < s.plans[k].start) return;
-  s.segments[k] = walk_range(s.file, s.plans[k], s.options, s.control);
+  if (s.control.first_break.load(std::memory_order_relaxed) >= s.plans[k].start) {
+    s.segments[k] = walk_range(s.file, s.plans[k], s.options, s.control);
+  }
+  if (s.tree) s.tree->done(k);
 }
 
 WalkOutcome RangedWalk::finish() {
   State& s = *state_;
   const std::size_t ranges = s.segments.size();
   std::size_t folded = 0;
-  while (folded < ranges && fold(s.out, s.segments[folded], folded > 0)) ++folded;
-  // Several ranges keep their leaf hashes apart; the tree takes them in order,
-  // up to and including the range the walk ended in.
-  if (s.options.tree && ranges > 1) {
-    std::vector<LeafRun> runs;
-    for (std::size_t k = 0; k <= folded && k < ranges; ++k) {
-      runs.push_back(std::move(s.segments[k].leaves));
-    }
-    add_runs(s.out.tree, runs, std::max(1u, s.options.jobs));
+  Fold ended = Fold::kGoesOn;
+  while (folded < ranges && (ended = fold(s.out, s.segments[folded], folded > 0)) == Fold::kGoesOn) {
+    ++folded;
+  }
+  if (s.tree) {
+    // The tree up to where the walk ended.
+    TreeFeed::State& tree = s.tree->before(ended == Fold::kEndsInside ? folded + 1 : folded);
+    s.out.tree = std::move(tree.tree);
+    s.out.watched_offset = tree.watched_offset;
   }
   return std::move(s.out);
 }
@@ -355,7 +453,7 @@ WalkOutcome walk_first_entry(const platform::File& file, std::uint64_t end) {
                        .max_entries = 1};
   const WalkOptions options;
   Segment seg = walk_range(file, plan, options, control);
-  fold(out, seg, false);
+  static_cast<void>(fold(out, seg, false));
   return out;
 }
 

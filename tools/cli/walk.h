@@ -46,6 +46,7 @@ enum class BreakKind : std::uint8_t {
   kBadTimestamp,    // an entry's timestamp is not in the writer's form
   kNonCanonical,    // an entry that passes, on a line that is not the writer's line for it
   kRewritten,       // the entry lines below a checkpoint note no longer give its root
+  kWrongHead,       // they do, but the note's chain-head line names another head
   kCount_,          // number of kinds; not a kind
 };
 
@@ -79,6 +80,8 @@ struct Break {
   // kTruncated below a checkpoint note: `offset` is the number of entry lines
   // the file holds, `covered` the note's tree size. kRewritten: `covered` is
   // the tree size, `expected` the note's root and `signature` the file's (base64).
+  // kWrongHead: `covered` is the tree size, `expected` the note's chain head and
+  // `signature` the file's head after that many entry lines.
   bool tree = false;
 
   static Break at(BreakKind kind, std::uint64_t line, std::uint64_t offset) {
@@ -129,6 +132,9 @@ struct WalkOutcome {
   // With WalkOptions::tree: the Merkle tree (merkle.h) of the entry lines that
   // passed and end with a line feed.
   TreeBuilder tree;
+  // With WalkOptions::tree_watch: the offset of the line whose leaf made the
+  // tree reach the watched size, once it did (0 for a watched size of 0).
+  std::optional<std::uint64_t> watched_offset;
 };
 
 // Shared by the threads of one walk.
@@ -161,12 +167,17 @@ struct WalkOptions {
       on_entry{};
   // Hash the entry lines that pass and end with a line feed into
   // WalkOutcome::tree, keeping the root at `tree_watch` leaves. Only for a walk
-  // from the start of the file.
+  // from the start of the file. Ranges walked at once add their leaves in file
+  // order: a range holds at most `pending_leaves` of them (all ranges
+  // together) until the ranges before it are done, and then waits for them.
   bool tree = false;
   std::optional<std::uint64_t> tree_watch = std::nullopt;
-  // With `tree`: the tree of the entry lines before the walk's start, which
-  // the walk takes over and extends (the walk then need not start the file).
-  TreeBuilder* tree_base = nullptr;
+  std::size_t pending_leaves = std::size_t{1} << 16;
+  // Called for each leaf (an entry line that passes and ends with a line
+  // feed), in file order, with its hash and its line; returning false ends the
+  // walk there, as if the file ended after that line. A walk with it is one
+  // range on one thread.
+  std::function<bool(const Hash& leaf, std::string_view text)> on_leaf{};
 };
 
 // Walks `file` from byte `chain.end` (a line start) to its end, or to

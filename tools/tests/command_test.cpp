@@ -623,13 +623,22 @@ TEST_F(CommandTest, ProofsFromTheLedger) {
     EXPECT_EQ(ran.out, c.out + "\n");
   }
 
-  // prove refuses a file that no longer gives the checkpoint's root.
-  write("ledger.jsonl", join({lines[0], lines[1], lines[2], lines[3]}) + replace_first(lines[4], "payment", "pAyment") + "\n");
+  // prove refuses a file that no longer gives the checkpoint's root: one whose
+  // chain was recomputed, and one whose chain breaks below the checkpoint.
+  const std::string recomputed = chain_lines(1, signature_of(lines[3]), 4, "mallory")[0];
+  write("ledger.jsonl", join({lines[0], lines[1], lines[2], lines[3], recomputed}));
   ran = run_cli({"prove", "--entry", "0", "--checkpoint", cp, file});
   EXPECT_EQ(ran.status, kExitBroken);
   EXPECT_EQ(ran.out, "");
   EXPECT_EQ(ran.err, "quorvel-ledger: " + file +
                          ": its first 5 entry lines no longer give the checkpoint's root hash: no proof\n");
+  write("ledger.jsonl", join({lines[0], lines[1], lines[2], lines[3]}) + replace_first(lines[4], "payment", "pAyment") + "\n");
+  ran = run_cli({"prove", "--entry", "0", "--checkpoint", cp, file});
+  EXPECT_EQ(ran.status, kExitBroken);
+  EXPECT_EQ(ran.out, "");
+  EXPECT_EQ(ran.err, "quorvel-ledger: " + file + ": broken at line 5 (byte " +
+                         std::to_string(join({lines[0], lines[1], lines[2], lines[3]}).size()) +
+                         ", index 4): content altered: no proof\n");
 
   // Inputs that cannot be used.
   const struct {

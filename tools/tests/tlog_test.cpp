@@ -66,32 +66,29 @@ TEST(MerkleTest, LeavesAndNodesHashAsThroughOpenSsl) {
   EXPECT_EQ(native.of(""), reference.of(""));
 }
 
-TEST(MerkleTest, RangesHashedApartGiveTheSameTree) {
-  std::mt19937 random(7);
-  const std::vector<Hash> leaves = leaves_of(70);
-  for (int round = 0; round < 200; ++round) {
-    const std::size_t n = random() % leaves.size();
+// Proof hashes made as the leaves stream past, one subtree at a time, are
+// the proofs made from all the leaves at once.
+TEST(MerkleTest, ProofsStreamedLeafByLeaf) {
+  const std::vector<Hash> leaves = leaves_of(40);
+  for (std::uint64_t n = 0; n <= leaves.size(); ++n) {
     const std::span<const Hash> all(leaves.data(), n);
-    const std::uint64_t watch = random() % (n + 1);
-    // A first range streamed, the rest in runs of random lengths.
-    TreeBuilder tree;
-    tree.watch(watch);
-    std::size_t at = random() % (n + 1);
-    for (std::size_t i = 0; i < at; ++i) tree.add_leaf(all[i]);
-    std::vector<LeafRun> runs;
-    while (at < n) {
-      const std::size_t length = std::min<std::size_t>(n - at, random() % 12);
-      const auto part = all.subspan(at, length);
-      runs.push_back(LeafRun{{part.begin(), part.end()}});
-      at += length;
+    const auto streamed = [&](std::vector<LeafSpan> spans) {
+      SubtreeRoots roots(std::move(spans));
+      for (std::uint64_t i = 0; i < n; ++i) roots.add(i, all[i]);
+      EXPECT_TRUE(roots.complete());
+      return roots.roots();
+    };
+    for (std::uint64_t i = 0; i < n; ++i) {
+      SCOPED_TRACE("entry " + std::to_string(i) + " of " + std::to_string(n));
+      EXPECT_EQ(streamed(inclusion_spans(i, n)), inclusion_proof(all, i));
     }
-    add_runs(tree, runs, 1 + static_cast<unsigned>(round) % 3);
-    SCOPED_TRACE("size " + std::to_string(n) + ", watched " + std::to_string(watch));
-    EXPECT_EQ(tree.size(), n);
-    EXPECT_EQ(tree.root(), tree_root(all));
-    ASSERT_TRUE(tree.watched_root());
-    EXPECT_EQ(*tree.watched_root(), tree_root(all.first(watch)));
+    for (std::uint64_t m = 0; m <= n; ++m) {
+      SCOPED_TRACE("from " + std::to_string(m) + " to " + std::to_string(n));
+      EXPECT_EQ(streamed(consistency_spans(m, n)), consistency_proof(all, m));
+    }
   }
+  // Spans are disjoint and, for an audit path, never hold the leaf proven.
+  for (const LeafSpan& span : inclusion_spans(5, 13)) EXPECT_TRUE(span.end <= 5 || span.begin > 5);
 }
 
 TEST(MerkleTest, ProofsHoldAndAlteredProofsDoNot) {
@@ -130,6 +127,11 @@ TEST(MerkleTest, ProofsHoldAndAlteredProofsDoNot) {
   }
   EXPECT_FALSE(check_inclusion(0, 0, leaves[0], {}, empty_tree_hash()));
   EXPECT_FALSE(check_consistency(2, 1, leaves[0], leaves[0], {}));
+  // A tree of no leaves has one root: no other "old root" of size 0 extends to anything.
+  EXPECT_TRUE(check_consistency(0, 0, empty_tree_hash(), empty_tree_hash(), {}));
+  EXPECT_TRUE(check_consistency(0, 3, empty_tree_hash(), tree_root(std::span(leaves).first(3)), {}));
+  EXPECT_FALSE(check_consistency(0, 3, leaves[0], tree_root(std::span(leaves).first(3)), {}));
+  EXPECT_FALSE(check_consistency(0, 0, leaves[0], leaves[0], {}));
 }
 
 class TreeWalkTest : public testing::ScratchTest {};
@@ -147,16 +149,18 @@ TEST_F(TreeWalkTest, EveryNumberOfRangesGivesTheSameTree) {
   const std::string broken = testing::join(lines);
   for (const auto& [contents, entries] : {std::pair{intact, std::size_t{60}}, std::pair{broken, std::size_t{39}}}) {
     const std::string file = write("ledger.jsonl", contents);
-    for (unsigned jobs = 1; jobs <= 4; ++jobs) {
+    for (const auto& [jobs, pending] : {std::pair{1u, 0u}, std::pair{2u, 0u}, std::pair{2u, 5u},
+                                       std::pair{3u, 1u}, std::pair{4u, 1u << 16}}) {
       for (std::uint64_t watch : {std::uint64_t{0}, std::uint64_t{17}, std::uint64_t{39}, std::uint64_t{60}}) {
         SCOPED_TRACE(std::to_string(entries) + " entries, jobs " + std::to_string(jobs) +
-                     ", watch " + std::to_string(watch));
+                     ", pending " + std::to_string(pending) + ", watch " + std::to_string(watch));
         auto handle = platform::open_regular_for_read(file);
         ASSERT_TRUE(handle);
         WalkControl control;
         WalkOptions options{.jobs = jobs, .buffer_size = 64, .min_range_bytes = 1};
         options.tree = true;
         options.tree_watch = watch;
+        options.pending_leaves = pending;
         const WalkOutcome out = walk_file(*handle, Chain{}, options, control);
         EXPECT_EQ(out.tree.size(), entries);
         EXPECT_EQ(out.tree.root(), tree_root(std::span(leaves).first(entries)));
@@ -165,43 +169,6 @@ TEST_F(TreeWalkTest, EveryNumberOfRangesGivesTheSameTree) {
           EXPECT_EQ(*out.tree.watched_root(), tree_root(std::span(leaves).first(watch)));
         }
       }
-    }
-  }
-}
-
-// The entry lines below a note, hashed without the chain walk: the same tree,
-// and the same place of its last line, for every number of ranges.
-TEST_F(TreeWalkTest, APrefixOfEntryLinesScannedInRanges) {
-  testing::Lines lines = testing::chain_lines(60);
-  lines.insert(lines.begin() + 20, "");
-  lines.insert(lines.begin() + 45, "  ");
-  std::vector<Hash> leaves;
-  std::vector<std::uint64_t> offsets, ends, numbers;
-  std::uint64_t at = 0;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].find_first_not_of(' ') != std::string::npos) {
-      leaves.push_back(leaf_hash(lines[i]));
-      offsets.push_back(at);
-      ends.push_back(at + lines[i].size() + 1);
-      numbers.push_back(i + 1);
-    }
-    at += lines[i].size() + 1;
-  }
-  const std::string file = write("ledger.jsonl", testing::join(lines) + "{\"unfinished");
-  auto handle = platform::open_regular_for_read(file);
-  ASSERT_TRUE(handle);
-  for (unsigned jobs = 1; jobs <= 4; ++jobs) {
-    for (const std::uint64_t count : {1u, 20u, 21u, 44u, 59u, 60u, 61u}) {
-      SCOPED_TRACE("jobs " + std::to_string(jobs) + ", count " + std::to_string(count));
-      const auto prefix = scan_leaf_prefix(*handle, count, RangeReader::kNoLimit, jobs, 300);
-      ASSERT_TRUE(prefix);
-      const std::uint64_t found = std::min<std::uint64_t>(count, leaves.size());
-      EXPECT_EQ(prefix->found, found);
-      EXPECT_EQ(prefix->root, tree_root(std::span(leaves).first(found)));
-      EXPECT_EQ(prefix->first_offset, 0u);
-      EXPECT_EQ(prefix->last_offset, offsets[found - 1]);
-      EXPECT_EQ(prefix->last_end, ends[found - 1]);
-      EXPECT_EQ(prefix->last_line, numbers[found - 1]);
     }
   }
 }
