@@ -1,18 +1,24 @@
-#include "cli/audit.h"
+#include "audit/audit.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <utility>
 
-#include "cli/encoding.h"
-#include "cli/proof.h"
-#include "cli/range_reader.h"
+#include "audit/leaf_scan.h"
+#include "audit/range_reader.h"
 #include "ledger/platform.h"
+#include "tlog/encoding.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
+
+using tlog::TreeBuilder;
+using tlog::TreeNote;
+using tlog::base64_encode;
+
 namespace {
 
 void set_error(Audit& audit, ErrorKind kind, Failure failure) {
@@ -316,6 +322,10 @@ Audit FileAudit::finish() {
   return std::move(audit_);
 }
 
+const char* fault_text(const std::exception& e) {
+  return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
+}
+
 Audit audit_ledger(std::string_view path, const AuditOptions& options) {
   FileAudit audit(path, options);
   if (RangedWalk* walk = audit.walk()) {
@@ -325,4 +335,4 @@ Audit audit_ledger(std::string_view path, const AuditOptions& options) {
   return audit.finish();
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

@@ -4,19 +4,20 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cli/checkpoint.h"
-#include "cli/diagnose.h"
-#include "cli/walk.h"
+#include "audit/checkpoint.h"
+#include "audit/diagnose.h"
+#include "audit/walk.h"
 #include "ledger/failure.h"
 #include "ledger/platform.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
 
 enum class Outcome : std::uint8_t {
   kIntact,  // the walk reached the end of the file
@@ -58,7 +59,7 @@ struct Audit {
   // With AuditOptions::tree, or a checkpoint note to verify since: the Merkle
   // tree of the entry lines walked that end with a line feed.
   std::uint64_t tree_size = 0;
-  std::optional<Hash> tree_root;
+  std::optional<tlog::Hash> tree_root;
 };
 
 struct AuditOptions {
@@ -113,8 +114,13 @@ class FileAudit {
   std::optional<RangedWalk> walk_;
 };
 
+// What an exception of the library (out of memory, a thread that could not be
+// started) says as an internal fault. Allocates nothing, so that it can report
+// running out of memory.
+const char* fault_text(const std::exception& e);
+
 // Failures are the audit's outcome. Exceptions of the library (out of memory,
 // a thread that could not be started) pass through, from the walk's thread too.
 Audit audit_ledger(std::string_view path, const AuditOptions& options);
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

@@ -1,12 +1,17 @@
-#include "cli/checkpoint.h"
+#include "audit/checkpoint.h"
 
 #include <array>
 #include <charconv>
 #include <vector>
 
-#include "cli/enum_table.h"
+#include "tlog/enum_table.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
+
+using tlog::all_filled;
+using tlog::kOriginPrefix;
+using tlog::parse_note;
+
 namespace {
 
 constexpr std::string_view kNone = "none";
@@ -157,4 +162,4 @@ Checkpoint checkpoint_of(const Chain& chain) {
   return cp;
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

@@ -1,9 +1,9 @@
 // The checkpoint: a summary of a verified ledger, kept elsewhere.
 //
-// New checkpoints are notes (note.h) that give the root of the Merkle tree of
-// the ledger's entry lines, which binds every byte of them. The one-line form
-// below is the earlier one: it is still read, but it binds only the last
-// entry, not the bytes of the entries below it.
+// New checkpoints are notes (tlog/note.h) that give the root of the Merkle
+// tree of the ledger's entry lines, which binds every byte of them. The
+// one-line form below is the earlier one: it is still read, but it binds only
+// the last entry, not the bytes of the entries below it.
 //
 // Anyone who can write a ledger can recompute its whole chain, so the only
 // defence against a rewrite is a head kept somewhere else. A checkpoint names
@@ -32,12 +32,12 @@
 #include <string>
 #include <string_view>
 
-#include "cli/note.h"
-#include "cli/walk.h"
+#include "audit/walk.h"
 #include "ledger/entry.h"
 #include "ledger/failure.h"
+#include "tlog/note.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
 
 inline constexpr std::string_view kCheckpointTag = "quorvel-ledger-checkpoint";
 inline constexpr std::string_view kCheckpointVersion = "v1";
@@ -54,7 +54,7 @@ struct Checkpoint {
   // A checkpoint note: the tree it gives. Of the fields above only `entries`
   // (the tree size), `head` (from the note's chain-head line, if any) and
   // `first` (from a default origin) are set.
-  std::optional<TreeNote> note;
+  std::optional<tlog::TreeNote> note;
 
   bool operator==(const Checkpoint&) const = default;
 };
@@ -73,4 +73,4 @@ Result<Checkpoint> parse_any_checkpoint(std::string_view text);
 // line feed (an entry on an unterminated last line may still be being written).
 Checkpoint checkpoint_of(const Chain& chain);
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

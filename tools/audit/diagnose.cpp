@@ -1,15 +1,15 @@
-#include "cli/diagnose.h"
+#include "audit/diagnose.h"
 
 #include <algorithm>
 #include <array>
 
-#include "cli/range_reader.h"
+#include "audit/range_reader.h"
+#include "ledger/format.h"
 #include "ledger/parser.h"
 #include "ledger/platform.h"
-#include "ledger/format.h"
 #include "ledger/utf8.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
 namespace {
 
 std::optional<Hint> index_hint(const Break& brk, const Chain& chain) {
@@ -154,4 +154,4 @@ Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& brk,
   return hints;
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

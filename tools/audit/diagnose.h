@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/range_reader.h"
-#include "cli/walk.h"
+#include "audit/range_reader.h"
+#include "audit/walk.h"
 #include "ledger/failure.h"
 #include "ledger/platform.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
 
 enum class HintKind : std::uint8_t {
   kTornTail,          // the last line has no line feed and is not an entry
@@ -67,4 +67,4 @@ Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& brk,
                                    const LinePosition& search_from,
                                    std::uint64_t end = RangeReader::kNoLimit);
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

@@ -1,11 +1,11 @@
-#include "cli/export.h"
+#include "audit/export.h"
 
 #include <charconv>
 
 #include "ledger/entry.h"
 #include "ledger/format.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
 namespace {
 
 constexpr std::string_view kCsvHeader =
@@ -70,4 +70,4 @@ void append_export_record(std::string& out, ExportFormat format, std::uint64_t l
   out += "\r\n";
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

@@ -16,16 +16,16 @@
 #include <string>
 #include <string_view>
 
-#include "cli/enum_table.h"
 #include "ledger/parser.h"
+#include "tlog/enum_table.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
 
 enum class ExportFormat : std::uint8_t { kJsonLines, kCsv, kCount_ };
 
 // The names --format takes.
-inline constexpr EnumTable<ExportFormat> kExportFormatNames = {"jsonl", "csv"};
-static_assert(all_filled(kExportFormatNames));
+inline constexpr tlog::EnumTable<ExportFormat> kExportFormatNames = {"jsonl", "csv"};
+static_assert(tlog::all_filled(kExportFormatNames));
 
 // What precedes the records: the CSV header row; nothing for JSON lines.
 std::string_view export_header(ExportFormat format);
@@ -34,4 +34,4 @@ std::string_view export_header(ExportFormat format);
 void append_export_record(std::string& out, ExportFormat format, std::uint64_t line,
                           const EntryFields& entry);
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

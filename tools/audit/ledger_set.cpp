@@ -1,4 +1,4 @@
-#include "cli/fleet.h"
+#include "audit/ledger_set.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -11,9 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/report.h"
-
-namespace ledger::cli {
+namespace ledger::audit {
 namespace {
 
 Audit fault_audit(const std::exception& e) {
@@ -33,9 +31,9 @@ struct Planned {
   std::atomic<std::size_t> left{0};  // ranges not yet walked
 };
 
-class Fleet {
+class LedgerSet {
  public:
-  Fleet(std::span<const std::string> paths, const AuditOptions& options)
+  LedgerSet(std::span<const std::string> paths, const AuditOptions& options)
       : paths_(paths), options_(options), results_(paths.size()) {}
 
   void work();
@@ -58,14 +56,14 @@ class Fleet {
   std::deque<std::shared_ptr<Planned>> queue_;  // files with ranges still to hand out
 };
 
-void Fleet::done(std::size_t k, Audit audit) {
+void LedgerSet::done(std::size_t k, Audit audit) {
   const std::lock_guard lock(mutex_);
   results_[k] = std::move(audit);
   ++finished_;
   ready_.notify_all();
 }
 
-void Fleet::finish(Planned& planned) {
+void LedgerSet::finish(Planned& planned) {
   Audit audit;
   try {
     audit = planned.audit->finish();
@@ -76,7 +74,7 @@ void Fleet::finish(Planned& planned) {
   done(planned.k, std::move(audit));
 }
 
-void Fleet::plan(std::size_t k) {
+void LedgerSet::plan(std::size_t k) {
   auto planned = std::make_shared<Planned>();
   planned->k = k;
   try {
@@ -96,7 +94,7 @@ void Fleet::plan(std::size_t k) {
   queue_.push_back(std::move(planned));
 }
 
-void Fleet::work() {
+void LedgerSet::work() {
   for (;;) {
     std::shared_ptr<Planned> planned;
     std::size_t range = 0;
@@ -123,7 +121,7 @@ void Fleet::work() {
   }
 }
 
-Audit Fleet::take(std::size_t k, const std::function<void(std::size_t)>& waiting) {
+Audit LedgerSet::take(std::size_t k, const std::function<void(std::size_t)>& waiting) {
   std::unique_lock lock(mutex_);
   while (!results_[k]) {
     if (!waiting) {
@@ -149,12 +147,12 @@ void audit_ledgers(std::span<const std::string> paths, const AuditOptions& optio
   each.since.reset();
   each.progress = nullptr;
   each.size_taken = nullptr;
-  Fleet fleet(paths, each);
+  LedgerSet ledgers(paths, each);
   const std::size_t workers = std::min<std::size_t>(std::max(1u, options.walk.jobs), paths.size());
   std::vector<std::jthread> threads;
   threads.reserve(workers);
-  for (std::size_t t = 0; t < workers; ++t) threads.emplace_back([&fleet] { fleet.work(); });
-  for (std::size_t k = 0; k < paths.size(); ++k) report(k, fleet.take(k, waiting));
+  for (std::size_t t = 0; t < workers; ++t) threads.emplace_back([&ledgers] { ledgers.work(); });
+  for (std::size_t k = 0; k < paths.size(); ++k) report(k, ledgers.take(k, waiting));
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

@@ -13,9 +13,9 @@
 #include <span>
 #include <string>
 
-#include "cli/audit.h"
+#include "audit/audit.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
 
 // Audits each of `paths` as audit_ledger does with `options` (its `since`,
 // `progress` and `size_taken` unused), on options.walk.jobs workers. Calls
@@ -28,4 +28,4 @@ void audit_ledgers(std::span<const std::string> paths, const AuditOptions& optio
                    const std::function<void(std::size_t k, Audit audit)>& report,
                    const std::function<void(std::size_t done)>& waiting = {});
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

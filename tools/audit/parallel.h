@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-namespace ledger::cli {
+namespace ledger::audit {
 
 // Runs task(k) once for each k in [0, count) on up to `jobs` threads, on this
 // one when a single thread would do. Each thread takes the next k as it
@@ -29,4 +29,4 @@ void run_tasks(std::size_t count, unsigned jobs, const Task& task) {
   for (std::size_t t = 0; t < threads; ++t) workers.emplace_back(work);
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

@@ -1,4 +1,4 @@
-#include "cli/range_reader.h"
+#include "audit/range_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include "ledger/platform.h"
 #include "ledger/reader.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
 
 RangeReader::RangeReader(const platform::File& file, std::uint64_t start, std::uint64_t limit,
                          std::size_t buffer_size, std::uint64_t end)
@@ -29,4 +29,4 @@ Result<LineStatus> RangeReader::next() {
   return lines_.valid(**line) ? LineStatus::kLine : LineStatus::kInvalidUtf8;
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

@@ -19,7 +19,7 @@
 #include "ledger/platform.h"
 #include "ledger/reader.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
 
 enum class LineStatus : std::uint8_t {
   kLine,         // line() holds the next line
@@ -62,4 +62,4 @@ class RangeReader {
   bool terminated_ = false;         // the current line ended with a line feed
 };
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

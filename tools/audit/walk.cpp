@@ -1,4 +1,4 @@
-#include "cli/walk.h"
+#include "audit/walk.h"
 
 #include <algorithm>
 #include <exception>
@@ -6,14 +6,20 @@
 #include <utility>
 #include <vector>
 
-#include "cli/canonical.h"
-#include "cli/parallel.h"
+#include "audit/leaf_runs.h"
+#include "audit/parallel.h"
+#include "audit/writer_line.h"
 #include "ledger/chain.h"
 #include "ledger/entry.h"
 #include "ledger/platform.h"
 #include "ledger/utf8.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
+
+using tlog::Hash;
+using tlog::Hasher;
+using tlog::TreeBuilder;
+
 namespace {
 
 constexpr std::uint64_t kControlEvery = 1024;  // lines between progress and stop checks
@@ -389,4 +395,4 @@ Result<LineCheck> check_line(const platform::File& file, std::uint64_t offset) {
   return check;
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

@@ -27,13 +27,13 @@
 #include <string>
 #include <string_view>
 
-#include "cli/merkle.h"
-#include "cli/range_reader.h"
+#include "audit/range_reader.h"
 #include "ledger/failure.h"
 #include "ledger/parser.h"
 #include "ledger/platform.h"
+#include "tlog/merkle.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
 
 enum class BreakKind : std::uint8_t {
   kInvalidUtf8,     // a line's bytes are not valid UTF-8
@@ -126,9 +126,9 @@ struct WalkOutcome {
   Chain chain;                     // what passed before the walk ended
   std::optional<Break> brk;        // the first failing line, if any
   std::optional<Failure> failure;  // a read error or an internal fault: nothing proven past `chain`
-  // With WalkOptions::tree: the Merkle tree (merkle.h) of the entry lines that
-  // passed and end with a line feed.
-  TreeBuilder tree;
+  // With WalkOptions::tree: the Merkle tree (tlog/merkle.h) of the entry lines
+  // that passed and end with a line feed.
+  tlog::TreeBuilder tree;
 };
 
 // Shared by the threads of one walk.
@@ -166,7 +166,7 @@ struct WalkOptions {
   std::optional<std::uint64_t> tree_watch = std::nullopt;
   // With `tree`: the tree of the entry lines before the walk's start, which
   // the walk takes over and extends (the walk then need not start the file).
-  TreeBuilder* tree_base = nullptr;
+  tlog::TreeBuilder* tree_base = nullptr;
 };
 
 // Walks `file` from byte `chain.end` (a line start) to its end, or to
@@ -221,4 +221,4 @@ struct LineCheck {
 // Reads the line that starts at `offset` and checks it as an entry, apart from its link.
 Result<LineCheck> check_line(const platform::File& file, std::uint64_t offset);
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

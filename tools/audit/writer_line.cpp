@@ -1,4 +1,4 @@
-#include "cli/canonical.h"
+#include "audit/writer_line.h"
 
 #include <algorithm>
 #include <array>
@@ -13,7 +13,7 @@
 #include "ledger/format.h"
 #include "ledger/number.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
 namespace {
 
 using detail::is_digit;
@@ -277,4 +277,4 @@ std::size_t writer_line_difference(std::string_view line, const EntryFields& ent
   return rewritten_line_difference(line, entry, scratch);
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

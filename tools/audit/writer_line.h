@@ -13,7 +13,7 @@
 
 #include "ledger/parser.h"
 
-namespace ledger::cli {
+namespace ledger::audit {
 
 // True when `text` is exactly what write_delta writes for `value`, where
 // `value` is the double nearest to the number `text` (as the parser reads
@@ -36,4 +36,4 @@ std::size_t writer_line_difference(std::string_view line, const EntryFields& ent
 std::size_t rewritten_line_difference(std::string_view line, const EntryFields& entry,
                                       std::string& scratch);
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

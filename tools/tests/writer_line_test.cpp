@@ -1,7 +1,7 @@
 // The shorter test for the writer's line against the rewrite it stands in
 // for: the same answer, and the same column, on hand-made lines and on many
 // random numbers and texts.
-#include "cli/canonical.h"
+#include "audit/writer_line.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,12 @@
 #include "ledger/parser.h"
 
 namespace ledger::cli {
+
+using audit::is_writer_delta;
+using audit::is_writer_line_fast;
+using audit::rewritten_line_difference;
+using audit::writer_line_difference;
+
 namespace {
 
 const std::string kSignature(64, 'a');

@@ -1,8 +1,8 @@
-#include "cli/encoding.h"
+#include "tlog/encoding.h"
 
 #include <array>
 
-namespace ledger::cli {
+namespace ledger::tlog {
 namespace {
 
 constexpr std::string_view kAlphabet =
@@ -73,4 +73,4 @@ std::string hex_encode(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::tlog

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace ledger::cli {
+namespace ledger::tlog {
 
 std::string base64_encode(std::span<const std::uint8_t> bytes);
 inline std::string base64_encode(std::string_view bytes) {
@@ -22,4 +22,4 @@ std::optional<std::string> base64_decode(std::string_view text);
 
 std::string hex_encode(std::span<const std::uint8_t> bytes);
 
-}  // namespace ledger::cli
+}  // namespace ledger::tlog

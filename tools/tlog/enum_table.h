@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace ledger::cli {
+namespace ledger::tlog {
 
 template <typename Enum>
 inline constexpr std::size_t kCountOf = static_cast<std::size_t>(Enum::kCount_);
@@ -31,4 +31,4 @@ constexpr std::string_view text_of(const EnumTable<Enum>& table, Enum value) {
   return table[static_cast<std::size_t>(value)];
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::tlog

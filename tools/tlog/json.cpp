@@ -1,10 +1,10 @@
-#include "cli/json.h"
+#include "tlog/json.h"
 
 #include <cstdio>
 
 #include "ledger/utf8.h"
 
-namespace ledger::cli {
+namespace ledger::tlog {
 namespace {
 
 // `unit` is a UTF-16 code unit (at most 0xFFFF).
@@ -133,4 +133,4 @@ JsonWriter& JsonWriter::end_array() {
 
 std::string JsonWriter::finish() { return out_ + "}"; }
 
-}  // namespace ledger::cli
+}  // namespace ledger::tlog

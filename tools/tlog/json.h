@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace ledger::cli {
+namespace ledger::tlog {
 
 // `text` as a JSON string literal in ASCII: quotes, backslashes and control
 // characters escaped, every other non-ASCII character as \u escapes (a pair
@@ -48,4 +48,4 @@ class JsonWriter {
   bool need_comma_ = false;  // a value precedes in the open object or array
 };
 
-}  // namespace ledger::cli
+}  // namespace ledger::tlog

@@ -19,7 +19,7 @@
 
 #include <openssl/evp.h>
 
-namespace ledger::cli {
+namespace ledger::tlog {
 
 using Hash = std::array<std::uint8_t, 32>;
 
@@ -83,16 +83,6 @@ class TreeBuilder {
   mutable Hasher hasher_;
 };
 
-// The leaf hashes of one range of lines whose place in the tree is not yet
-// known (a range that a thread walks while earlier ranges are still counted).
-struct LeafRun {
-  std::vector<Hash> leaves;
-};
-
-// Appends `runs` to `tree` in order, hashing each run's complete subtrees on
-// up to `jobs` threads. Each run's leaves follow the previous run's.
-void add_runs(TreeBuilder& tree, std::span<LeafRun> runs, unsigned jobs);
-
 // The root of the tree over `leaves` (recursively; for proofs).
 Hash tree_root(std::span<const Hash> leaves);
 
@@ -110,4 +100,4 @@ bool check_inclusion(std::uint64_t index, std::uint64_t size, const Hash& leaf,
 bool check_consistency(std::uint64_t old_size, std::uint64_t new_size, const Hash& old_root,
                        const Hash& new_root, std::span<const Hash> proof);
 
-}  // namespace ledger::cli
+}  // namespace ledger::tlog

@@ -1,12 +1,12 @@
-#include "cli/note.h"
+#include "tlog/note.h"
 
 #include <charconv>
 #include <limits>
 
-#include "cli/encoding.h"
 #include "ledger/utf8.h"
+#include "tlog/encoding.h"
 
-namespace ledger::cli {
+namespace ledger::tlog {
 namespace {
 
 constexpr std::string_view kDash = "\u2014 ";  // opens a signature line
@@ -173,4 +173,4 @@ SignatureCheck check_note_signature(const TreeNote& note, const VerifierKey& key
   return result;
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::tlog

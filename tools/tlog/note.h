@@ -19,11 +19,11 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/merkle.h"
-#include "cli/signing.h"
 #include "ledger/failure.h"
+#include "tlog/merkle.h"
+#include "tlog/signing.h"
 
-namespace ledger::cli {
+namespace ledger::tlog {
 
 // The default origin is this prefix followed by the signature of the ledger's
 // first entry, which never changes as the ledger grows.
@@ -83,4 +83,4 @@ enum class SignatureCheck : std::uint8_t {
 };
 SignatureCheck check_note_signature(const TreeNote& note, const VerifierKey& key);
 
-}  // namespace ledger::cli
+}  // namespace ledger::tlog

@@ -1,4 +1,4 @@
-#include "cli/signing.h"
+#include "tlog/signing.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -8,11 +8,11 @@
 #include <memory>
 #include <optional>
 
-#include "cli/encoding.h"
-#include "cli/merkle.h"
 #include "ledger/utf8.h"
+#include "tlog/encoding.h"
+#include "tlog/merkle.h"
 
-namespace ledger::cli {
+namespace ledger::tlog {
 namespace {
 
 constexpr std::string_view kPrivatePrefix = "PRIVATE+KEY+";
@@ -208,4 +208,4 @@ bool verify_signature(const VerifierKey& key, std::string_view message,
                           message.size()) == 1;
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::tlog

@@ -16,7 +16,7 @@
 
 #include "ledger/failure.h"
 
-namespace ledger::cli {
+namespace ledger::tlog {
 
 inline constexpr std::uint8_t kEd25519 = 0x01;
 
@@ -59,4 +59,4 @@ Result<Ed25519Signature> sign(const SignerKey& key, std::string_view message);
 bool verify_signature(const VerifierKey& key, std::string_view message,
                       const Ed25519Signature& signature);
 
-}  // namespace ledger::cli
+}  // namespace ledger::tlog
