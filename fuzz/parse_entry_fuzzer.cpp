@@ -32,7 +32,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/canonical.h"
+#include "audit/writer_line.h"
 #include "fuzz_support.h"
 #include "ledger/entry.h"
 #include "ledger/parser.h"
@@ -107,10 +107,10 @@ void check_line(std::string_view line) {
                                               show(written, again));
 
   std::string scratch;
-  const std::size_t rewritten = cli::rewritten_line_difference(line, views, scratch);
+  const std::size_t rewritten = audit::rewritten_line_difference(line, views, scratch);
   FUZZ_CHECK((rewritten == 0) == (line == written), show(line, fresh));
-  FUZZ_CHECK(!cli::is_writer_line_fast(line, views) || rewritten == 0, show(line, fresh));
-  FUZZ_CHECK(cli::writer_line_difference(line, views, scratch) == rewritten, show(line, fresh));
+  FUZZ_CHECK(!audit::is_writer_line_fast(line, views) || rewritten == 0, show(line, fresh));
+  FUZZ_CHECK(audit::writer_line_difference(line, views, scratch) == rewritten, show(line, fresh));
 }
 
 // Whether `text` is exactly one number by the JSON grammar.
@@ -171,7 +171,7 @@ void check_number(std::string_view number) {
                  show(as_delta, delta) + ", strtod gives " + bits_of(expected));
       char spelled[kMaxDeltaLength];
       const std::string_view writer(spelled, write_delta(spelled, delta->delta_i));
-      FUZZ_CHECK(cli::is_writer_delta(number, delta->delta_i) == (number == writer),
+      FUZZ_CHECK(audit::is_writer_delta(number, delta->delta_i) == (number == writer),
                  show(as_delta, delta));
     }
   }

@@ -13,14 +13,14 @@
 #include <string>
 #include <string_view>
 
-#include "cli/checkpoint.h"
-#include "cli/encoding.h"
-#include "cli/json.h"
-#include "cli/merkle.h"
-#include "cli/note.h"
-#include "cli/proof.h"
-#include "cli/signing.h"
+#include "audit/checkpoint.h"
 #include "fuzz_support.h"
+#include "tlog/encoding.h"
+#include "tlog/json.h"
+#include "tlog/merkle.h"
+#include "tlog/note.h"
+#include "tlog/proof.h"
+#include "tlog/signing.h"
 
 namespace ledger::fuzz {
 namespace {
@@ -33,54 +33,55 @@ bool printable_ascii(std::string_view text) {
 }
 
 void check_note(std::string_view text) {
-  const auto cp = cli::parse_any_checkpoint(text);
+  const auto cp = audit::parse_any_checkpoint(text);
   if (!cp || !cp->note) return;
-  const cli::TreeNote& note = *cp->note;
+  const tlog::TreeNote& note = *cp->note;
   FUZZ_CHECK(note.text == text, printable(text));
-  FUZZ_CHECK(cli::format_note_body(note.origin, note.size, note.root, note.extensions) == note.body,
+  FUZZ_CHECK(tlog::format_note_body(note.origin, note.size, note.root, note.extensions) ==
+                 note.body,
              printable(text));
-  FUZZ_CHECK(printable_ascii(cli::display(note.origin)), printable(note.origin));
+  FUZZ_CHECK(printable_ascii(tlog::display(note.origin)), printable(note.origin));
   for (const auto& sig : note.signatures) {
-    FUZZ_CHECK(printable_ascii(cli::display(sig.name)), printable(sig.name));
+    FUZZ_CHECK(printable_ascii(tlog::display(sig.name)), printable(sig.name));
   }
 }
 
 void check_key(std::string_view text) {
   std::string_view canonical = text;
   if (canonical.ends_with('\n')) canonical.remove_suffix(1);
-  if (const auto key = cli::parse_verifier(text)) {
-    FUZZ_CHECK(cli::format_verifier(*key) == canonical, printable(text));
-    FUZZ_CHECK(printable_ascii(cli::display(cli::format_verifier(*key))), printable(text));
+  if (const auto key = tlog::parse_verifier(text)) {
+    FUZZ_CHECK(tlog::format_verifier(*key) == canonical, printable(text));
+    FUZZ_CHECK(printable_ascii(tlog::display(tlog::format_verifier(*key))), printable(text));
   }
-  if (const auto key = cli::parse_signer(text)) {
-    FUZZ_CHECK(cli::format_signer(*key) == canonical, printable(text));
+  if (const auto key = tlog::parse_signer(text)) {
+    FUZZ_CHECK(tlog::format_signer(*key) == canonical, printable(text));
   }
 }
 
 void check_proof(std::string_view text) {
-  const auto proof = cli::parse_proof(text);
+  const auto proof = tlog::parse_proof(text);
   if (!proof) return;
-  const cli::Hash root = cli::leaf_hash(text);
-  if (const auto* p = std::get_if<cli::InclusionProof>(&*proof)) {
-    const auto again = cli::parse_proof(cli::format_proof(*p));
-    FUZZ_CHECK(again && std::get<cli::InclusionProof>(*again).hashes == p->hashes &&
-                   std::get<cli::InclusionProof>(*again).line == p->line &&
-                   std::get<cli::InclusionProof>(*again).leaf_hash == p->leaf_hash,
+  const tlog::Hash root = tlog::leaf_hash(text);
+  if (const auto* p = std::get_if<tlog::InclusionProof>(&*proof)) {
+    const auto again = tlog::parse_proof(tlog::format_proof(*p));
+    FUZZ_CHECK(again && std::get<tlog::InclusionProof>(*again).hashes == p->hashes &&
+                   std::get<tlog::InclusionProof>(*again).line == p->line &&
+                   std::get<tlog::InclusionProof>(*again).leaf_hash == p->leaf_hash,
                printable(text));
-    (void)cli::check_inclusion(p->index, p->tree_size, p->leaf_hash, p->hashes, root);
+    (void)tlog::check_inclusion(p->index, p->tree_size, p->leaf_hash, p->hashes, root);
   } else {
-    const auto& c = std::get<cli::ConsistencyProof>(*proof);
-    const auto again = cli::parse_proof(cli::format_proof(c));
-    FUZZ_CHECK(again && std::get<cli::ConsistencyProof>(*again).hashes == c.hashes &&
-                   std::get<cli::ConsistencyProof>(*again).old_size == c.old_size,
+    const auto& c = std::get<tlog::ConsistencyProof>(*proof);
+    const auto again = tlog::parse_proof(tlog::format_proof(c));
+    FUZZ_CHECK(again && std::get<tlog::ConsistencyProof>(*again).hashes == c.hashes &&
+                   std::get<tlog::ConsistencyProof>(*again).old_size == c.old_size,
                printable(text));
-    (void)cli::check_consistency(c.old_size, c.new_size, root, root, c.hashes);
+    (void)tlog::check_consistency(c.old_size, c.new_size, root, root, c.hashes);
   }
 }
 
 void check_base64(std::string_view text) {
-  if (const auto bytes = cli::base64_decode(text)) {
-    FUZZ_CHECK(cli::base64_encode(*bytes) == text, printable(text));
+  if (const auto bytes = tlog::base64_decode(text)) {
+    FUZZ_CHECK(tlog::base64_encode(*bytes) == text, printable(text));
   }
 }
 

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "ledger/format.h"
-#include "ledger/parser.h"
+#include "ledger/parse_result.h"
 
 namespace ledger::detail {
 

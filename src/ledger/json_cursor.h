@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "ledger/format.h"
-#include "ledger/parser.h"
+#include "ledger/parse_result.h"
 #include "ledger/string_scan.h"
 
 namespace ledger::detail {

@@ -10,7 +10,7 @@
 #include <expected>
 
 #include "ledger/json_cursor.h"
-#include "ledger/parser.h"
+#include "ledger/parse_result.h"
 #include "ledger/string_scan.h"
 
 namespace ledger::detail {

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "ledger/parser.h"
+#include "ledger/parse_result.h"
 
 namespace ledger::detail {
 

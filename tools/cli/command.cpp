@@ -12,21 +12,46 @@
 #include <system_error>
 #include <vector>
 
-#include "cli/audit.h"
-#include "cli/checkpoint.h"
-#include "cli/enum_table.h"
-#include "cli/export.h"
-#include "cli/fleet.h"
+#include "audit/audit.h"
+#include "audit/checkpoint.h"
+#include "audit/export.h"
+#include "audit/ledger_set.h"
 #include "cli/help.h"
-#include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "cli/tlog_command.h"
 #include "ledger/failure.h"
 #include "ledger/open.h"
 #include "ledger/platform.h"
+#include "tlog/enum_table.h"
+#include "tlog/json.h"
 
 namespace ledger::cli {
+
+using audit::Audit;
+using audit::AuditOptions;
+using audit::Checkpoint;
+using audit::ErrorKind;
+using audit::ExportFormat;
+using audit::Outcome;
+using audit::append_export_record;
+using audit::audit_ledger;
+using audit::audit_ledgers;
+using audit::checkpoint_of;
+using audit::export_header;
+using audit::fault_text;
+using audit::kCheckpointTag;
+using audit::kExportFormatNames;
+using tlog::EnumTable;
+using tlog::SignatureCheck;
+using tlog::SignerKey;
+using tlog::all_filled;
+using tlog::check_note_signature;
+using tlog::display;
+using tlog::format_verifier;
+using tlog::is_origin;
+using tlog::text_of;
+
 namespace {
 
 constexpr std::string_view kVersionText =

@@ -2,14 +2,33 @@
 
 #include <array>
 #include <cstddef>
-#include <new>
 
-#include "cli/encoding.h"
-#include "cli/enum_table.h"
-#include "cli/json.h"
 #include "ledger/parser.h"
+#include "tlog/encoding.h"
+#include "tlog/enum_table.h"
+#include "tlog/json.h"
 
 namespace ledger::cli {
+
+using audit::Audit;
+using audit::Break;
+using audit::BreakKind;
+using audit::Chain;
+using audit::Checkpoint;
+using audit::ErrorKind;
+using audit::Hint;
+using audit::HintKind;
+using audit::Outcome;
+using audit::RollbackReason;
+using audit::Unfinished;
+using audit::format_checkpoint;
+using tlog::EnumTable;
+using tlog::JsonWriter;
+using tlog::all_filled;
+using tlog::base64_encode;
+using tlog::display;
+using tlog::text_of;
+
 namespace {
 
 constexpr EnumTable<BreakKind> kBreakNames = {"invalid-utf8",    "not-an-entry", "link-broken",
@@ -326,10 +345,6 @@ std::string head_error_message(ErrorKind kind, const Failure& failure) {
 std::string break_summary(std::string_view file, const Break& brk) {
   std::string text = break_text(file, brk);
   return text.substr(0, text.find('\n'));
-}
-
-const char* fault_text(const std::exception& e) {
-  return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
 }
 
 std::string_view break_name(BreakKind kind) { return text_of(kBreakNames, kind); }

@@ -9,14 +9,13 @@
 // name and without a line feed; the printer adds both.
 #pragma once
 
-#include <exception>
 #include <string>
 #include <string_view>
 
-#include "cli/audit.h"
-#include "cli/checkpoint.h"
-#include "cli/diagnose.h"
-#include "cli/walk.h"
+#include "audit/audit.h"
+#include "audit/checkpoint.h"
+#include "audit/diagnose.h"
+#include "audit/walk.h"
 #include "ledger/failure.h"
 #include "ledger/open.h"
 
@@ -27,46 +26,42 @@ inline constexpr std::string_view kProgram = "quorvel-ledger";
 // What an internal fault is called in the reports.
 inline constexpr std::string_view kInternalError = "internal error";
 
-// What an exception of the library (out of memory, a thread that could not be
-// started) says as an internal fault. Allocates nothing, so that it can report
-// running out of memory.
-const char* fault_text(const std::exception& e);
-
 // Machine names ("link-broken") and human titles ("link broken") of the kinds.
-std::string_view break_name(BreakKind kind);
-std::string_view break_title(BreakKind kind);
-std::string_view hint_name(HintKind kind);
-std::string_view error_name(ErrorKind kind);
+std::string_view break_name(audit::BreakKind kind);
+std::string_view break_title(audit::BreakKind kind);
+std::string_view hint_name(audit::HintKind kind);
+std::string_view error_name(audit::ErrorKind kind);
 
 // The first line of a break's report, "FILE: broken at line N (...): title",
 // without its line feed.
-std::string break_summary(std::string_view file, const Break& brk);
+std::string break_summary(std::string_view file, const audit::Break& brk);
 
 // The report of an intact or broken audit, one line feed after each line.
-std::string audit_text(std::string_view file, const Audit& audit,
-                       const std::optional<Checkpoint>& since);
+std::string audit_text(std::string_view file, const audit::Audit& audit,
+                       const std::optional<audit::Checkpoint>& since);
 
 // The report of any audit as JSON; `command` is "verify" or "checkpoint".
 // A checkpoint command's intact report adds the new checkpoint.
-std::string audit_json(std::string_view command, std::string_view file, const Audit& audit,
-                       const std::optional<Checkpoint>& since,
-                       const std::optional<Checkpoint>& made = std::nullopt);
+std::string audit_json(std::string_view command, std::string_view file, const audit::Audit& audit,
+                       const std::optional<audit::Checkpoint>& since,
+                       const std::optional<audit::Checkpoint>& made = std::nullopt);
 
 // The one-line message of an audit that ended in an error.
-std::string audit_error_text(std::string_view file, const Audit& audit,
-                             const std::optional<Checkpoint>& since);
+std::string audit_error_text(std::string_view file, const audit::Audit& audit,
+                             const std::optional<audit::Checkpoint>& since);
 
 // The note after a checkpoint `made` of an intact audit when the file's last
 // line, without a line feed yet, is left out of it (an entry, or with --live
 // whatever follows the last line feed); empty otherwise.
-std::string checkpoint_note(std::string_view file, const Audit& audit, const Checkpoint& made);
+std::string checkpoint_note(std::string_view file, const audit::Audit& audit,
+                            const audit::Checkpoint& made);
 
 // The note, after a checkpoint or an export, on entries that verify on lines
 // other than the writer's line for them; empty when there are none.
-std::string non_canonical_note(std::string_view file, const Chain& chain);
+std::string non_canonical_note(std::string_view file, const audit::Chain& chain);
 
 // The note after an export that stopped before a line without a line feed (--live).
-std::string export_unfinished_note(std::string_view file, const Unfinished& unfinished);
+std::string export_unfinished_note(std::string_view file, const audit::Unfinished& unfinished);
 
 // The progress line of a run over several files.
 std::string files_progress_text(std::size_t done, std::size_t total);
@@ -92,8 +87,8 @@ std::string head_text(std::string_view file, const ChainHead& head);
 std::string head_json(std::string_view command, std::string_view file, const ChainHead& head);
 
 // `head` on a file that cannot be opened (kCannotOpen) or read (kCannotRead).
-std::string head_error_text(std::string_view file, ErrorKind kind, const Failure& failure);
-std::string head_error_json(std::string_view command, std::string_view file, ErrorKind kind,
+std::string head_error_text(std::string_view file, audit::ErrorKind kind, const Failure& failure);
+std::string head_error_json(std::string_view command, std::string_view file, audit::ErrorKind kind,
                             const Failure& failure);
 
 // A command line that cannot be run, `failure` saying why.

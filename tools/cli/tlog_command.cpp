@@ -6,16 +6,54 @@
 #include <map>
 #include <vector>
 
-#include "cli/encoding.h"
-#include "cli/file_proof.h"
+#include "audit/file_proof.h"
 #include "cli/help.h"
-#include "cli/json.h"
-#include "cli/merkle.h"
-#include "cli/proof.h"
 #include "cli/report.h"
 #include "ledger/platform.h"
+#include "tlog/encoding.h"
+#include "tlog/json.h"
+#include "tlog/merkle.h"
+#include "tlog/proof.h"
 
 namespace ledger::cli {
+
+using audit::Audit;
+using audit::Checkpoint;
+using audit::parse_any_checkpoint;
+using audit::ProofRequest;
+using audit::prove_from_file;
+using tlog::ConsistencyProof;
+using tlog::Hash;
+using tlog::InclusionProof;
+using tlog::JsonWriter;
+using tlog::SignatureCheck;
+using tlog::SignerKey;
+using tlog::TreeNote;
+using tlog::VerifierKey;
+using tlog::check_consistency;
+using tlog::check_inclusion;
+using tlog::check_note_signature;
+using tlog::consistency_proof;
+using tlog::default_origin;
+using tlog::display;
+using tlog::format_note_body;
+using tlog::format_proof;
+using tlog::format_signer;
+using tlog::format_verifier;
+using tlog::generate_signer;
+using tlog::inclusion_proof;
+using tlog::kHeadExtension;
+using tlog::kMaxNoteLength;
+using tlog::kMaxProofLength;
+using tlog::leaf_hash;
+using tlog::parse_note;
+using tlog::parse_proof;
+using tlog::parse_signer;
+using tlog::parse_verifier;
+using tlog::sign_note;
+using tlog::tree_root;
+using tlog::verifier_of;
+
 namespace {
 
 enum class Kind { kKeygen, kProve, kCheckProof };

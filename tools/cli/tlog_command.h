@@ -13,12 +13,12 @@
 #include <string>
 #include <string_view>
 
-#include "cli/audit.h"
-#include "cli/checkpoint.h"
+#include "audit/audit.h"
+#include "audit/checkpoint.h"
 #include "cli/command.h"
-#include "cli/note.h"
-#include "cli/signing.h"
 #include "ledger/failure.h"
+#include "tlog/note.h"
+#include "tlog/signing.h"
 
 namespace ledger::cli {
 
@@ -27,9 +27,9 @@ std::optional<int> run_tlog_command(std::span<const std::string_view> args, cons
 
 // Read a file ("-": standard input). A failure of kind kIo means it could not
 // be read; kInvalidArgument, that it is not what was asked for.
-Result<SignerKey> load_signer(std::string_view path);
-Result<VerifierKey> load_verifier(std::string_view path);
-Result<Checkpoint> load_any_checkpoint(std::string_view path);
+Result<tlog::SignerKey> load_signer(std::string_view path);
+Result<tlog::VerifierKey> load_verifier(std::string_view path);
+Result<audit::Checkpoint> load_any_checkpoint(std::string_view path);
 
 // "PATH: cannot read the WHAT: ..." or "PATH: malformed WHAT: ...".
 std::string input_error_text(std::string_view what, std::string_view path, const Failure& failure);
@@ -39,8 +39,9 @@ std::string input_error_json(std::string_view command, std::string_view file,
 
 // The checkpoint note of the intact audit whose line-form checkpoint is
 // `made`: `origin` or the default one, signed by `key` when given.
-Result<TreeNote> make_checkpoint_note(const Audit& audit, const Checkpoint& made,
-                                      const std::optional<std::string>& origin,
-                                      const std::optional<SignerKey>& key);
+Result<tlog::TreeNote> make_checkpoint_note(const audit::Audit& audit,
+                                            const audit::Checkpoint& made,
+                                            const std::optional<std::string>& origin,
+                                            const std::optional<tlog::SignerKey>& key);
 
 }  // namespace ledger::cli

@@ -9,13 +9,22 @@
 #include <vector>
 
 #include "cli/command.h"
-#include "cli/encoding.h"
-#include "cli/merkle.h"
-#include "cli/note.h"
 #include "support.h"
+#include "tlog/encoding.h"
+#include "tlog/merkle.h"
+#include "tlog/note.h"
 
 namespace ledger::cli {
 namespace {
+
+using tlog::base64_encode;
+using tlog::default_origin;
+using tlog::empty_tree_hash;
+using tlog::format_note_body;
+using tlog::kHeadExtension;
+using tlog::leaf_hash;
+using tlog::node_hash;
+using tlog::TreeBuilder;
 
 using testing::chain_lines;
 using testing::join;

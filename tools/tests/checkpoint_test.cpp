@@ -1,14 +1,30 @@
 // The checkpoint's text form, and verification from a checkpoint: what it
 // proves below the checkpoint and how it reports a file that no longer holds it.
-#include "cli/checkpoint.h"
+#include "audit/checkpoint.h"
 
 #include <gtest/gtest.h>
 
-#include "cli/audit.h"
+#include "audit/audit.h"
 #include "ledger/parser.h"
 #include "support.h"
 
 namespace ledger::cli {
+
+using audit::Audit;
+using audit::AuditOptions;
+using audit::BreakKind;
+using audit::Checkpoint;
+using audit::ErrorKind;
+using audit::Hint;
+using audit::HintKind;
+using audit::Outcome;
+using audit::RollbackReason;
+using audit::WalkOptions;
+using audit::audit_ledger;
+using audit::checkpoint_of;
+using audit::format_checkpoint;
+using audit::parse_checkpoint;
+
 namespace {
 
 using testing::chain_lines;

@@ -21,19 +21,41 @@
 #include <utility>
 #include <vector>
 
-#include "cli/audit.h"
-#include "cli/encoding.h"
-#include "cli/fleet.h"
-#include "cli/json.h"
-#include "cli/merkle.h"
+#include "audit/audit.h"
+#include "audit/ledger_set.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "ledger/digest.h"
 #include "ledger/format.h"
 #include "ledger/parser.h"
 #include "support.h"
+#include "tlog/encoding.h"
+#include "tlog/json.h"
+#include "tlog/merkle.h"
 
 namespace ledger::cli {
+
+using audit::Audit;
+using audit::AuditOptions;
+using audit::BreakKind;
+using audit::ErrorKind;
+using audit::HintKind;
+using audit::Outcome;
+using audit::Unfinished;
+using audit::WalkOptions;
+using audit::audit_ledger;
+using audit::audit_ledgers;
+using audit::checkpoint_of;
+using audit::fault_text;
+using audit::format_checkpoint;
+using tlog::Hash;
+using tlog::base64_encode;
+using tlog::display;
+using tlog::inclusion_proof;
+using tlog::json_quote;
+using tlog::leaf_hash;
+using tlog::node_hash;
+
 namespace {
 
 using testing::chain_lines;

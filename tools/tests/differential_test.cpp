@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/audit.h"
+#include "audit/audit.h"
 #include "ledger/digest.h"
 #include "ledger/entry.h"
 #include "ledger/parser.h"
@@ -19,6 +19,20 @@
 #include "support.h"
 
 namespace ledger::cli {
+
+using audit::Audit;
+using audit::AuditOptions;
+using audit::BreakKind;
+using audit::Chain;
+using audit::Hint;
+using audit::HintKind;
+using audit::Outcome;
+using audit::WalkControl;
+using audit::WalkOptions;
+using audit::WalkOutcome;
+using audit::audit_ledger;
+using audit::walk_file;
+
 namespace {
 
 using testing::chain_lines;

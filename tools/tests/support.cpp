@@ -10,6 +10,9 @@
 
 namespace ledger::cli::testing {
 
+using audit::Hint;
+using audit::HintKind;
+
 void ScratchTest::SetUp() {
   std::string pattern = (std::filesystem::temp_directory_path() / "ledger-cli-XXXXXX").string();
   ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -91,7 +94,7 @@ Hint hint(HintKind kind, std::uint64_t line, std::uint64_t other_line, std::uint
 
 }  // namespace ledger::cli::testing
 
-namespace ledger::cli {
+namespace ledger::audit {
 
 void PrintTo(const Hint& hint, std::ostream* out) {
   *out << "{kind " << static_cast<int>(hint.kind) << ", line " << hint.line << ", other_line "
@@ -109,4 +112,4 @@ void PrintTo(const Checkpoint& checkpoint, std::ostream* out) {
   *out << format_checkpoint(checkpoint);
 }
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/checkpoint.h"
-#include "cli/diagnose.h"
-#include "cli/walk.h"
+#include "audit/checkpoint.h"
+#include "audit/diagnose.h"
+#include "audit/walk.h"
 #include "ledger/entry.h"
 
 namespace ledger::cli::testing {
@@ -51,16 +51,17 @@ std::string join(const Lines& lines, std::string_view terminator = "\n");
 std::string read_file(const std::string& path);
 
 // A hint about `line`, with the fields its kind uses.
-Hint hint(HintKind kind, std::uint64_t line, std::uint64_t other_line = 0,
-          std::uint64_t expected = 0, std::uint64_t found = 0);
+audit::Hint hint(audit::HintKind kind, std::uint64_t line, std::uint64_t other_line = 0,
+                 std::uint64_t expected = 0, std::uint64_t found = 0);
 
 }  // namespace ledger::cli::testing
 
-namespace ledger::cli {
+// Readable failure messages for the tool's result values, beside their types
+// so that GoogleTest finds them.
+namespace ledger::audit {
 
-// Readable failure messages for the tool's result values.
 void PrintTo(const Hint& hint, std::ostream* out);
 void PrintTo(const Break& brk, std::ostream* out);
 void PrintTo(const Checkpoint& checkpoint, std::ostream* out);
 
-}  // namespace ledger::cli
+}  // namespace ledger::audit

@@ -5,16 +5,55 @@
 #include <string>
 #include <vector>
 
-#include "cli/encoding.h"
-#include "cli/merkle.h"
-#include "cli/note.h"
-#include "cli/proof.h"
-#include "cli/signing.h"
-#include "cli/walk.h"
+#include "audit/walk.h"
 #include "ledger/platform.h"
 #include "support.h"
+#include "tlog/encoding.h"
+#include "tlog/merkle.h"
+#include "tlog/note.h"
+#include "tlog/proof.h"
+#include "tlog/signing.h"
 
 namespace ledger::cli {
+
+using audit::Chain;
+using audit::RangeReader;
+using audit::WalkControl;
+using audit::WalkOptions;
+using audit::WalkOutcome;
+using audit::walk_file;
+using tlog::Hash;
+using tlog::Hasher;
+using tlog::LeafSpan;
+using tlog::SubtreeRoots;
+using tlog::SignatureCheck;
+using tlog::TreeBuilder;
+using tlog::TreeNote;
+using tlog::VerifierKey;
+using tlog::base64_decode;
+using tlog::base64_encode;
+using tlog::check_consistency;
+using tlog::check_inclusion;
+using tlog::check_note_signature;
+using tlog::consistency_proof;
+using tlog::consistency_spans;
+using tlog::empty_tree_hash;
+using tlog::format_note_body;
+using tlog::format_signer;
+using tlog::format_verifier;
+using tlog::generate_signer;
+using tlog::hex_encode;
+using tlog::inclusion_spans;
+using tlog::inclusion_proof;
+using tlog::is_key_name;
+using tlog::leaf_hash;
+using tlog::parse_note;
+using tlog::parse_signer;
+using tlog::parse_verifier;
+using tlog::sign_note;
+using tlog::tree_root;
+using tlog::verifier_of;
+
 namespace {
 
 std::vector<Hash> leaves_of(std::size_t n) {

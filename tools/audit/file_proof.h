@@ -1,0 +1,41 @@
+// Inclusion and consistency proofs made from a ledger file: its first SIZE
+// entry lines are walked with the chain rule, as verification walks them, and
+// hashed into the tree in the same read. Memory stays a few hundred bytes of
+// hashes for any tree: each proof hash is the root of one subtree, hashed as
+// its leaves stream past.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tlog/merkle.h"
+#include "audit/walk.h"
+#include "ledger/failure.h"
+#include "ledger/platform.h"
+
+namespace ledger::audit {
+
+struct ProofRequest {
+  std::uint64_t size = 0;                 // the tree: the first `size` entry lines
+  std::optional<std::uint64_t> entry;     // an inclusion proof of this leaf, or
+  std::optional<std::uint64_t> old_size;  // a consistency proof from the tree of this size
+};
+
+struct FileProof {
+  std::uint64_t leaves = 0;      // entry lines walked, at most the request's size
+  std::optional<Break> brk;      // the chain broke before the tree was complete
+  tlog::Hash root{};                   // the tree of the `leaves` lines
+  std::optional<tlog::Hash> old_root;  // with old_size, once that many lines were walked
+  std::vector<tlog::Hash> hashes;      // the proof, once the tree is complete
+  tlog::Hash leaf{};                   // with entry: its leaf hash
+  std::string line;              // with entry: its line
+};
+
+// Walks `file` from its start up to its request.size-th entry line (no
+// further) and makes the proof asked for. A read error or an internal fault
+// is the failure; a break is FileProof::brk, with fewer leaves than asked.
+Result<FileProof> prove_from_file(const platform::File& file, const ProofRequest& request);
+
+}  // namespace ledger::audit

@@ -1,0 +1,158 @@
+// The Merkle tree of a ledger, in the form of RFC 6962 (and of transparency
+// logs): its leaves are the exact bytes of the entry lines in file order,
+// without their line feeds. A leaf hashes as SHA-256(0x00 || line), a node as
+// SHA-256(0x01 || left || right); a tree of n leaves splits at the largest
+// power of two below n; the tree of no leaves hashes as SHA-256 of nothing.
+//
+// Unlike the entries' digest, the tree binds every byte of every line, so
+// bytes moved between an entry's fields change its root.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <openssl/evp.h>
+
+namespace ledger::tlog {
+
+using Hash = std::array<std::uint8_t, 32>;
+
+// SHA-256 with one reused context. Not thread-safe: one owner.
+class Hasher {
+ public:
+  Hasher();
+  // With `native` false, always through EVP (the reference in tests).
+  explicit Hasher(bool native);
+
+  Hash leaf(std::string_view line);
+  Hash node(const Hash& left, const Hash& right);
+  Hash of(std::string_view bytes);
+
+ private:
+  struct Free {
+    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+  };
+  using Context = std::unique_ptr<EVP_MD_CTX, Free>;
+
+  Hash finish(const Context& start, std::string_view a, std::string_view b = {});
+
+  Context ctx_;    // the hash being computed
+  Context leaf_;   // SHA-256 that has taken the leaf prefix 0x00
+  Context node_;   // SHA-256 that has taken the node prefix 0x01
+  Context plain_;  // SHA-256 that has taken nothing
+  // Leaves and nodes hash on the processor's SHA instructions where it has
+  // them, through EVP elsewhere.
+  bool native_;
+  std::vector<unsigned char> buffer_;  // a leaf's prefix, line and padding room
+};
+
+Hash leaf_hash(std::string_view line);
+Hash node_hash(const Hash& left, const Hash& right);
+Hash empty_tree_hash();
+
+// The tree over leaves appended in order, kept as the hashes of its complete
+// subtrees (at most one of each size): a few hundred bytes for any size.
+class TreeBuilder {
+ public:
+  TreeBuilder() = default;
+  // A copy has the same leaves and watch, and a hasher of its own.
+  TreeBuilder(const TreeBuilder& other)
+      : stack_(other.stack_), size_(other.size_), watch_(other.watch_), watched_(other.watched_) {}
+  TreeBuilder& operator=(const TreeBuilder& other) {
+    stack_ = other.stack_;
+    size_ = other.size_;
+    watch_ = other.watch_;
+    watched_ = other.watched_;
+    return *this;
+  }
+  TreeBuilder(TreeBuilder&&) = default;
+  TreeBuilder& operator=(TreeBuilder&&) = default;
+
+  // Appends the next leaf.
+  void add_leaf(const Hash& leaf) { add_subtree(1, leaf); }
+  // Appends a complete subtree of `size` leaves (a power of two) whose first
+  // leaf is the next leaf: size() must be a multiple of `size`.
+  void add_subtree(std::uint64_t size, const Hash& hash);
+
+  std::uint64_t size() const { return size_; }
+  Hash root() const;
+
+  // Makes the builder keep the root of the tree of exactly `size` leaves once
+  // it has that many (watched_root()).
+  void watch(std::uint64_t size);
+  const std::optional<Hash>& watched_root() const { return watched_; }
+  const std::optional<std::uint64_t>& watch_size() const { return watch_; }
+
+ private:
+  std::vector<std::pair<std::uint64_t, Hash>> stack_;  // complete subtrees, largest first
+  std::uint64_t size_ = 0;
+  std::optional<std::uint64_t> watch_;
+  std::optional<Hash> watched_;
+  mutable Hasher hasher_;
+};
+
+// A run of consecutive leaves, [begin, end), by leaf index.
+struct LeafSpan {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+
+  bool operator==(const LeafSpan&) const = default;
+};
+
+// The subtrees whose roots make the RFC 6962 audit path of leaf `index` in
+// the tree of `size` leaves, bottom up (empty when index >= size). They are
+// disjoint, and none holds the leaf.
+std::vector<LeafSpan> inclusion_spans(std::uint64_t index, std::uint64_t size);
+// The subtrees whose roots make the RFC 6962 consistency proof from the tree
+// of `old_size` leaves to the tree of `size`, in the proof's order. Empty
+// when old_size is 0 or `size`. They are disjoint.
+std::vector<LeafSpan> consistency_spans(std::uint64_t old_size, std::uint64_t size);
+
+// The roots of disjoint subtrees over leaves that arrive one at a time, in
+// order: one subtree in progress at a time, so a few hundred bytes for any
+// tree, whatever the number of leaves.
+class SubtreeRoots {
+ public:
+  explicit SubtreeRoots(std::vector<LeafSpan> spans);
+
+  // Leaf number `index`; each index once, in increasing order.
+  void add(std::uint64_t index, const Hash& leaf);
+  // Once every leaf up to the last span's end has been added: the roots, in
+  // the order of the spans given.
+  std::vector<Hash> roots() const;
+  // Whether every span's root is known.
+  bool complete() const;
+
+ private:
+  std::vector<LeafSpan> spans_;
+  std::vector<std::size_t> by_begin_;  // span positions, ordered by their first leaf
+  std::size_t next_ = 0;               // the span in progress or next, in by_begin_
+  TreeBuilder current_;                // the tree of the span in progress
+  std::vector<std::optional<Hash>> roots_;
+};
+
+// The root of the tree over `leaves` (for tests and small trees).
+Hash tree_root(std::span<const Hash> leaves);
+
+// RFC 6962 audit path of leaf `index` in the tree over `leaves`, bottom up.
+std::vector<Hash> inclusion_proof(std::span<const Hash> leaves, std::uint64_t index);
+// RFC 6962 consistency proof from the tree of the first `old_size` of `leaves`
+// to the tree of all of them. Empty when old_size is 0 or all of them.
+std::vector<Hash> consistency_proof(std::span<const Hash> leaves, std::uint64_t old_size);
+
+// Checks an audit path (RFC 9162, 2.1.3.2).
+bool check_inclusion(std::uint64_t index, std::uint64_t size, const Hash& leaf,
+                     std::span<const Hash> path, const Hash& root);
+// Checks a consistency proof (RFC 9162, 2.1.4.2). The tree of no leaves is
+// consistent with every tree, by an empty proof, when `old_root` is the one
+// root a tree of no leaves has: the hash of nothing.
+bool check_consistency(std::uint64_t old_size, std::uint64_t new_size, const Hash& old_root,
+                       const Hash& new_root, std::span<const Hash> proof);
+
+}  // namespace ledger::tlog
