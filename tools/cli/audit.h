@@ -81,6 +81,9 @@ struct AuditOptions {
   std::function<void()> size_taken;
 };
 
+// The audit that an internal fault ended: nothing proven.
+Audit fault_audit(Failure fault);
+
 // One audit in steps, for callers that run the walk's ranges on workers of
 // their own (several files sharing them): the constructor opens the file,
 // takes its size and proves the checkpoint, planning the walk; the caller

@@ -3,13 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <exception>
 #include <functional>
 #include <limits>
-#include <new>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "cli/audit.h"
@@ -18,6 +15,7 @@
 #include "cli/export.h"
 #include "cli/fleet.h"
 #include "cli/help.h"
+#include "cli/parallel.h"
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/report.h"
@@ -265,7 +263,7 @@ class Session {
   bool auditing() const { return auditing_; }
 
   // Reports the audit that a library exception ended: nothing proven.
-  int report_fault(const std::exception& e);
+  int report_fault(Failure fault);
 
  private:
   std::string_view command_name() const { return text_of(kCommandNames, inv_.command); }
@@ -313,12 +311,8 @@ int Session::run() {
   return kExitError;
 }
 
-int Session::report_fault(const std::exception& e) {
-  Audit audit;
-  audit.outcome = Outcome::kError;
-  audit.error = Failure::internal(std::string(fault_text(e)));
-  audit.error_kind = ErrorKind::kInternal;
-  return report_audit(inv_.file, audit);
+int Session::report_fault(Failure fault) {
+  return report_audit(inv_.file, fault_audit(std::move(fault)));
 }
 
 int Session::report_audit(std::string_view file, const Audit& audit) const {
@@ -559,8 +553,8 @@ ArgWord classify_arg(std::string_view arg, bool options_done) {
   return {ArgWord::Kind::kOption, arg, std::nullopt};
 }
 
-// The one place that catches exceptions, all of them the library's own (out of
-// memory, a thread that could not be started); failures are values.
+// The one place on this thread that catches exceptions, all of them the
+// library's own (out of memory); failures are values.
 int run(std::span<const std::string_view> args, const Io& io) {
   try {
     if (const auto status = run_tlog_command(args, io)) return *status;
@@ -572,17 +566,17 @@ int run(std::span<const std::string_view> args, const Io& io) {
     Session session(*inv, io);
     try {
       return session.run();
-    } catch (const std::exception& e) {
+    } catch (...) {
       // During the audit an exception is its outcome, reported as the command
-      // asked (text or JSON, or nothing under --quiet); elsewhere it ends the
-      // command with the bare message below.
+      // asked (text or JSON, or nothing under --quiet); elsewhere, or when the
+      // report fails too, it ends the command with the bare message below.
       if (!session.auditing()) throw;
-      return session.report_fault(e);
+      return session.report_fault(current_fault());
     }
-  } catch (const std::bad_alloc& e) {
-    std::fprintf(io.err, "%s: %s: %s\n", kProgram.data(), kInternalError.data(), fault_text(e));
-  } catch (const std::system_error& e) {
-    std::fprintf(io.err, "%s: %s: %s\n", kProgram.data(), kInternalError.data(), fault_text(e));
+  } catch (...) {
+    const Failure fault = current_fault();
+    std::fprintf(io.err, "%s: %s: %s\n", kProgram.data(), kInternalError.data(),
+                 fault.message().c_str());
   }
   return kExitError;
 }

@@ -101,7 +101,7 @@ Hasher::Hasher(bool native)
       EVP_DigestInit_ex2(node_.get(), sha256(), nullptr) != 1 ||
       EVP_DigestUpdate(node_.get(), &kNodePrefix, 1) != 1 ||
       EVP_DigestInit_ex2(plain_.get(), sha256(), nullptr) != 1) {
-    throw std::bad_alloc();
+    throw HashingFault();
   }
 }
 
@@ -112,11 +112,10 @@ Hash Hasher::finish(const Context& start, std::string_view a, std::string_view b
   Hash out{};
   unsigned int length = 0;
   EVP_MD_CTX* ctx = ctx_.get();
-  // SHA-256 fails only when OpenSSL cannot allocate.
   if (EVP_MD_CTX_copy_ex(ctx, start.get()) != 1 || EVP_DigestUpdate(ctx, a.data(), a.size()) != 1 ||
       (!b.empty() && EVP_DigestUpdate(ctx, b.data(), b.size()) != 1) ||
       EVP_DigestFinal_ex(ctx, out.data(), &length) != 1) {
-    throw std::bad_alloc();
+    throw HashingFault();
   }
   return out;
 }
@@ -177,7 +176,7 @@ void TreeBuilder::watch(std::uint64_t size) {
   if (size_ == size) watched_ = root();
 }
 
-void add_runs(TreeBuilder& tree, std::span<LeafRun> runs, unsigned jobs) {
+Result<void> add_runs(TreeBuilder& tree, std::span<LeafRun> runs, unsigned jobs) {
   // Where each run stands, and its complete subtrees, cut at the watched size
   // too so that the builder passes through it.
   std::vector<std::vector<Piece>> pieces(runs.size());
@@ -195,15 +194,17 @@ void add_runs(TreeBuilder& tree, std::span<LeafRun> runs, unsigned jobs) {
     }
     at = end;
   }
-  run_tasks(runs.size(), jobs, [&](std::size_t r) {
+  auto hashed = run_tasks(runs.size(), jobs, [&](std::size_t r) {
     Hasher hasher;
     for (Piece& piece : pieces[r]) {
       piece.hash = complete_root(hasher, std::span(runs[r].leaves).subspan(piece.offset, piece.size));
     }
   });
+  if (!hashed) return hashed;
   for (const auto& run : pieces) {
     for (const Piece& piece : run) tree.add_subtree(piece.size, piece.hash);
   }
+  return {};
 }
 
 Hash tree_root(std::span<const Hash> leaves) {

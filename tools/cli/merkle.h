@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <span>
@@ -19,9 +20,18 @@
 
 #include <openssl/evp.h>
 
+#include "ledger/failure.h"
+
 namespace ledger::cli {
 
 using Hash = std::array<std::uint8_t, 32>;
+
+// What a Hasher throws when OpenSSL fails to set up or compute a hash: an
+// internal fault of the tool, told apart from running out of memory.
+class HashingFault : public std::exception {
+ public:
+  const char* what() const noexcept override { return "the cryptographic library could not hash"; }
+};
 
 // SHA-256 with one reused context. Not thread-safe: one owner.
 class Hasher {
@@ -90,8 +100,9 @@ struct LeafRun {
 };
 
 // Appends `runs` to `tree` in order, hashing each run's complete subtrees on
-// up to `jobs` threads. Each run's leaves follow the previous run's.
-void add_runs(TreeBuilder& tree, std::span<LeafRun> runs, unsigned jobs);
+// up to `jobs` threads. Each run's leaves follow the previous run's. Fails
+// (leaving `tree` as it was) when a run could not be hashed.
+Result<void> add_runs(TreeBuilder& tree, std::span<LeafRun> runs, unsigned jobs);
 
 // The root of the tree over `leaves` (recursively; for proofs).
 Hash tree_root(std::span<const Hash> leaves);

@@ -213,8 +213,8 @@ void scan_range(const platform::File& file, std::uint64_t end, std::uint64_t sto
         range.run.leaves.push_back(hasher.leaf(line));
       }
     }
-  } catch (const std::bad_alloc&) {
-    range.failure = Failure::internal("out of memory");
+  } catch (...) {
+    range.failure = current_fault();
   }
 }
 
@@ -242,11 +242,12 @@ Result<LeafPrefix> scan_leaf_prefix(const platform::File& file, std::uint64_t co
   // Ranges are taken in order, and none is begun once the ranges before it
   // hold `count` leaves: what follows the prefix is not read.
   std::atomic<std::uint64_t> done_leaves{0};  // leaves of ranges finished, a lower bound
-  run_tasks(ranges.size(), jobs, [&](std::size_t k) {
+  auto scanned = run_tasks(ranges.size(), jobs, [&](std::size_t k) {
     if (done_leaves.load() >= count) return;
     scan_range(file, end, count, ranges[k]);
     done_leaves += ranges[k].leaves;
   });
+  if (!scanned) return fail(std::move(scanned).error());
   // The ranges in order, up to the one that holds the last leaf wanted.
   LeafPrefix out;
   std::uint64_t lines_before = 0;
@@ -276,7 +277,7 @@ Result<LeafPrefix> scan_leaf_prefix(const platform::File& file, std::uint64_t co
     lines_before += range.lines;
     runs.push_back(std::move(range.run));
   }
-  add_runs(tree, runs, jobs);
+  if (auto added = add_runs(tree, runs, jobs); !added) return fail(std::move(added).error());
   out.root = tree.root();
   out.tree = std::move(tree);
   return out;

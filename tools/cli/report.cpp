@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstddef>
-#include <new>
 
 #include "cli/encoding.h"
 #include "cli/enum_table.h"
@@ -308,10 +307,6 @@ std::string head_error_message(ErrorKind kind, const Failure& failure) {
 }
 
 }  // namespace
-
-const char* fault_text(const std::exception& e) {
-  return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
-}
 
 std::string_view break_name(BreakKind kind) { return text_of(kBreakNames, kind); }
 std::string_view break_title(BreakKind kind) { return text_of(kBreakTitles, kind); }

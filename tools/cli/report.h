@@ -9,7 +9,6 @@
 // name and without a line feed; the printer adds both.
 #pragma once
 
-#include <exception>
 #include <string>
 #include <string_view>
 
@@ -26,11 +25,6 @@ inline constexpr std::string_view kProgram = "quorvel-ledger";
 
 // What an internal fault is called in the reports.
 inline constexpr std::string_view kInternalError = "internal error";
-
-// What an exception of the library (out of memory, a thread that could not be
-// started) says as an internal fault. Allocates nothing, so that it can report
-// running out of memory.
-const char* fault_text(const std::exception& e);
 
 // Machine names ("link-broken") and human titles ("link broken") of the kinds.
 std::string_view break_name(BreakKind kind);

@@ -198,12 +198,10 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, const Walk
     seg.end = start;
     RangeReader reader(file, start, plan.limit, options.buffer_size, plan.end);
     walk_lines(reader, plan, options, seg, control);
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
     // A range may run on a thread of its own, where an exception could not
     // reach the tool's entry point: it ends the range as an internal fault.
-    seg.failure = Failure::internal("out of memory");
-  } catch (const std::exception& e) {
-    seg.failure = Failure::internal(e.what());
+    seg.failure = current_fault();
   }
   return seg;
 }
@@ -328,13 +326,17 @@ WalkOutcome RangedWalk::finish() {
     for (std::size_t k = 0; k <= folded && k < ranges; ++k) {
       runs.push_back(std::move(s.segments[k].leaves));
     }
-    add_runs(s.out.tree, runs, std::max(1u, s.options.jobs));
+    // A tree missing a run's hashes has no root: the walk proves nothing.
+    if (auto added = add_runs(s.out.tree, runs, std::max(1u, s.options.jobs)); !added) {
+      s.out.failure = std::move(added).error();
+    }
   }
   return std::move(s.out);
 }
 
 void walk_ranges(RangedWalk& walk, unsigned jobs) {
-  run_tasks(walk.ranges(), jobs, [&walk](std::size_t k) { walk.walk(k); });
+  // No task fails: a range keeps its fault as its outcome (walk_range).
+  static_cast<void>(run_tasks(walk.ranges(), jobs, [&walk](std::size_t k) { walk.walk(k); }));
 }
 
 WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions& options,
