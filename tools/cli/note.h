@@ -61,8 +61,8 @@ struct TreeNote {
 
 std::string default_origin(std::string_view first_signature);
 
-// Whether `origin` may stand on a note's first line: non-empty, valid UTF-8,
-// no control characters.
+// Whether `origin` may stand on a note's first line: non-empty valid UTF-8
+// without the characters of holds_hidden_control (signing.h).
 bool is_origin(std::string_view origin);
 
 // The body of a note (no signature).

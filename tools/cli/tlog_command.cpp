@@ -293,8 +293,6 @@ Result<std::string> read_input(std::string_view path, std::size_t limit) {
   return text;
 }
 
-constexpr std::size_t kMaxKeyLength = 1024;
-
 }  // namespace
 
 std::optional<int> run_tlog_command(std::span<const std::string_view> args, const Io& io) {
@@ -335,13 +333,13 @@ std::optional<int> run_tlog_command(std::span<const std::string_view> args, cons
 }
 
 Result<SignerKey> load_signer(std::string_view path) {
-  auto text = read_input(path, kMaxKeyLength);
+  auto text = read_input(path, kMaxKeyText);
   if (!text) return fail(std::move(text).error());
   return parse_signer(*text);
 }
 
 Result<VerifierKey> load_verifier(std::string_view path) {
-  auto text = read_input(path, kMaxKeyLength);
+  auto text = read_input(path, kMaxKeyText);
   if (!text) return fail(std::move(text).error());
   return parse_verifier(*text);
 }
