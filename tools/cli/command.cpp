@@ -263,7 +263,7 @@ class Session {
   bool auditing() const { return auditing_; }
 
   // Reports the audit that a library exception ended: nothing proven.
-  int report_fault(Failure fault);
+  int report_fault(Failure fault) const;
 
  private:
   std::string_view command_name() const { return text_of(kCommandNames, inv_.command); }
@@ -311,7 +311,7 @@ int Session::run() {
   return kExitError;
 }
 
-int Session::report_fault(Failure fault) {
+int Session::report_fault(Failure fault) const {
   return report_audit(inv_.file, fault_audit(std::move(fault)));
 }
 
@@ -505,10 +505,11 @@ int Session::report_input_error(std::string_view text) const {
 int Session::check_signature() const {
   auto key = load_verifier(*inv_.pub);
   if (!key) return report_input_error(input_error_text("verifier key", *inv_.pub, key.error()));
-  const SignatureCheck check =
+  const Result<SignatureCheck> check =
       since_->note ? check_note_signature(*since_->note, *key) : SignatureCheck::kMissing;
-  if (check == SignatureCheck::kValid) return kExitIntact;
-  const bool missing = check == SignatureCheck::kMissing;
+  if (!check) return report_fault(check.error());
+  if (*check == SignatureCheck::kValid) return kExitIntact;
+  const bool missing = *check == SignatureCheck::kMissing;
   const std::string name = format_verifier(*key);
   print_.out(inv_.json ? signature_json(command_name(), inv_.file, *inv_.since, name, missing)
                        : signature_text(*inv_.since, name, missing));

@@ -162,14 +162,16 @@ Result<TreeNote> parse_note(std::string_view text) {
   return note;
 }
 
-SignatureCheck check_note_signature(const TreeNote& note, const VerifierKey& key) {
+Result<SignatureCheck> check_note_signature(const TreeNote& note, const VerifierKey& key) {
   SignatureCheck result = SignatureCheck::kMissing;
   for (const NoteSignature& sig : note.signatures) {
     if (sig.name != key.name || sig.hash != key.hash) continue;
     Ed25519Signature raw{};
     if (sig.signature.size() == raw.size()) {
       std::copy(sig.signature.begin(), sig.signature.end(), reinterpret_cast<char*>(raw.data()));
-      if (verify_signature(key, note.body, raw)) return SignatureCheck::kValid;
+      const Result<bool> valid = verify_signature(key, note.body, raw);
+      if (!valid) return fail(valid.error());
+      if (*valid) return SignatureCheck::kValid;
     }
     result = SignatureCheck::kInvalid;
   }

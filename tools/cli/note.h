@@ -81,6 +81,7 @@ enum class SignatureCheck : std::uint8_t {
   kMissing,  // no signature line names the key
   kInvalid,  // a signature line names the key and does not verify
 };
-SignatureCheck check_note_signature(const TreeNote& note, const VerifierKey& key);
+// Fails when the cryptographic library cannot check a signature.
+Result<SignatureCheck> check_note_signature(const TreeNote& note, const VerifierKey& key);
 
 }  // namespace ledger::cli

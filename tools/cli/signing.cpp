@@ -259,16 +259,20 @@ Result<Ed25519Signature> sign(const SignerKey& key, std::string_view message) {
   return signature;
 }
 
-bool verify_signature(const VerifierKey& key, std::string_view message,
-                      const Ed25519Signature& signature) {
+Result<bool> verify_signature(const VerifierKey& key, std::string_view message,
+                              const Ed25519Signature& signature) {
   const PKey pkey(
       EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.key.data(), key.key.size()));
   const MdContext ctx(EVP_MD_CTX_new());
-  return pkey && ctx &&
-         EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) == 1 &&
-         EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
-                          reinterpret_cast<const unsigned char*>(message.data()),
-                          message.size()) == 1;
+  if (!pkey || !ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) != 1) {
+    return crypto_failure("check an Ed25519 signature");
+  }
+  // 1 verifies, 0 does not; anything else is the library's own fault.
+  const int verified = EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
+                                        reinterpret_cast<const unsigned char*>(message.data()),
+                                        message.size());
+  if (verified != 0 && verified != 1) return crypto_failure("check an Ed25519 signature");
+  return verified == 1;
 }
 
 }  // namespace ledger::cli

@@ -79,7 +79,9 @@ Result<VerifierKey> parse_verifier(std::string_view text);
 Result<SignerKey> parse_signer(std::string_view text);
 
 Result<Ed25519Signature> sign(const SignerKey& key, std::string_view message);
-bool verify_signature(const VerifierKey& key, std::string_view message,
-                      const Ed25519Signature& signature);
+// Whether `signature` by `key` verifies over `message`; fails when the
+// cryptographic library cannot check it.
+Result<bool> verify_signature(const VerifierKey& key, std::string_view message,
+                              const Ed25519Signature& signature);
 
 }  // namespace ledger::cli

@@ -243,9 +243,10 @@ int Runner::check_proof(const Args& a) const {
     if (!key) return error(input_error_text("verifier key", *pub, key.error()));
     for (const auto& [path, n] : {std::pair{checkpoint, &*note}, std::pair{from, old ? &*old : nullptr}}) {
       if (n == nullptr) continue;
-      const SignatureCheck check = check_note_signature(*n, *key);
-      if (check != SignatureCheck::kValid) {
-        return not_proven(display(*path) + (check == SignatureCheck::kMissing ? " holds no signature by " : " has an invalid signature by ") +
+      const Result<SignatureCheck> check = check_note_signature(*n, *key);
+      if (!check) return error(check.error().message());
+      if (*check != SignatureCheck::kValid) {
+        return not_proven(display(*path) + (*check == SignatureCheck::kMissing ? " holds no signature by " : " has an invalid signature by ") +
                           display(format_verifier(*key)));
       }
     }
