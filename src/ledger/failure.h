@@ -7,6 +7,7 @@
 
 #include <expected>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace ledger {
@@ -26,12 +27,20 @@ class [[nodiscard]] Failure {
   static Failure invalid_argument(std::string message) {
     return {FailureKind::kInvalidArgument, std::move(message)};
   }
+  // The internal fault of an allocation that failed. Its text is short enough
+  // for std::string's inline buffer, so that making (and copying) this failure
+  // allocates nothing: it is safe to make where memory has run out.
+  static Failure out_of_memory() noexcept { return {FailureKind::kInternal, kOutOfMemoryText}; }
+
+  static constexpr std::string_view kOutOfMemoryText = "out of memory";
 
   FailureKind kind() const { return kind_; }
   const std::string& message() const { return message_; }
 
  private:
   Failure(FailureKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+  Failure(FailureKind kind, std::string_view inline_text) noexcept
+      : kind_(kind), message_(inline_text) {}
 
   FailureKind kind_;
   std::string message_;

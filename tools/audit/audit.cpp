@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <exception>
 #include <mutex>
 #include <new>
 #include <thread>
 #include <utility>
 
+#include "audit/parallel.h"
 #include "audit/range_reader.h"
 #include "ledger/platform.h"
 #include "tlog/encoding.h"
@@ -196,8 +196,8 @@ bool matches_note(const platform::File& file, const Checkpoint& cp, const WalkOu
 }
 
 // Walks the ranges; with a progress callback, on threads of their own while
-// this one reports. An exception on those threads is carried over and
-// rethrown here, once the progress line is erased.
+// this one reports (on this one, without progress, when no thread can be
+// started). A range's fault is the walk's outcome.
 void run_walk(RangedWalk& walk, const WalkControl& control, const AuditOptions& options,
               std::uint64_t total) {
   if (!options.progress) {
@@ -207,17 +207,17 @@ void run_walk(RangedWalk& walk, const WalkControl& control, const AuditOptions& 
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
-  std::exception_ptr fault;
-  std::jthread worker([&] {
-    try {
-      walk_ranges(walk, options.walk.jobs);
-    } catch (...) {
-      fault = std::current_exception();  // one escaping a thread would end the program
-    }
+  const auto walk_and_tell = [&] {
+    walk_ranges(walk, options.walk.jobs);
     const std::lock_guard lock(mutex);
     done = true;
     finished.notify_one();
-  });
+  };
+  WorkerThreads worker;
+  if (!worker.start(walk_and_tell)) {
+    walk_ranges(walk, options.walk.jobs);
+    return;
+  }
   bool shown = false;
   {
     std::unique_lock lock(mutex);
@@ -226,12 +226,18 @@ void run_walk(RangedWalk& walk, const WalkControl& control, const AuditOptions& 
       shown = true;
     }
   }
-  worker.join();
+  // walk_and_tell throws nothing: walk_ranges keeps every fault in the walk.
+  static_cast<void>(worker.join());
   if (shown) options.progress(control.bytes_done.load(std::memory_order_relaxed), total, true);
-  if (fault) std::rethrow_exception(fault);
 }
 
 }  // namespace
+
+Audit fault_audit(Failure fault) {
+  Audit audit;
+  set_error(audit, ErrorKind::kInternal, std::move(fault));
+  return audit;
+}
 
 FileAudit::FileAudit(std::string_view path, const AuditOptions& options) : options_(options) {
   auto file = platform::open_regular_for_read(path);
@@ -297,10 +303,6 @@ Audit FileAudit::finish() {
     }
   }
   return std::move(audit_);
-}
-
-const char* fault_text(const std::exception& e) {
-  return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
 }
 
 Audit audit_ledger(std::string_view path, const AuditOptions& options) {

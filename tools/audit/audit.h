@@ -82,6 +82,9 @@ struct AuditOptions {
   std::function<void()> size_taken;
 };
 
+// The audit that an internal fault ended: nothing proven.
+Audit fault_audit(Failure fault);
+
 // One audit in steps, for callers that run the walk's ranges on workers of
 // their own (several files sharing them): the constructor opens the file,
 // takes its size and proves the checkpoint, planning the walk; the caller
@@ -110,11 +113,6 @@ class FileAudit {
   bool compare_note_ = false;  // the walk's tree is to be compared with a note's root
   std::optional<RangedWalk> walk_;
 };
-
-// What an exception of the library (out of memory, a thread that could not be
-// started) says as an internal fault. Allocates nothing, so that it can report
-// running out of memory.
-const char* fault_text(const std::exception& e);
 
 // Failures are the audit's outcome. Exceptions of the library (out of memory,
 // a thread that could not be started) pass through, from the walk's thread too.

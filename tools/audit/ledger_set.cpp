@@ -3,24 +3,16 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "audit/parallel.h"
+
 namespace ledger::audit {
 namespace {
-
-Audit fault_audit(const std::exception& e) {
-  Audit audit;
-  audit.outcome = Outcome::kError;
-  audit.error = Failure::internal(fault_text(e));
-  audit.error_kind = ErrorKind::kInternal;
-  return audit;
-}
 
 // A file whose walk is planned.
 struct Planned {
@@ -41,22 +33,26 @@ class LedgerSet {
   Audit take(std::size_t k, const std::function<void(std::size_t)>& waiting);
 
  private:
-  // Plans file `k` (outside the lock); a file whose audit ended before the walk is done at once.
+  // Plans file `k` (outside the lock); a file whose audit ended before the walk
+  // is done at once, and so is one whose planning failed.
   void plan(std::size_t k);
-  void done(std::size_t k, Audit audit);
+  void plan_walk(std::size_t k);
+  // Keeps the result of file `k`: a fault as it is, since making its audit
+  // allocates, which is left to the thread that takes it.
+  void done(std::size_t k, Result<Audit> audit) noexcept;
   void finish(Planned& planned);
 
   std::span<const std::string> paths_;
   AuditOptions options_;
   std::mutex mutex_;
   std::condition_variable ready_;
-  std::vector<std::optional<Audit>> results_;
+  std::vector<std::optional<Result<Audit>>> results_;
   std::size_t finished_ = 0;
   std::size_t next_file_ = 0;
   std::deque<std::shared_ptr<Planned>> queue_;  // files with ranges still to hand out
 };
 
-void LedgerSet::done(std::size_t k, Audit audit) {
+void LedgerSet::done(std::size_t k, Result<Audit> audit) noexcept {
   const std::lock_guard lock(mutex_);
   results_[k] = std::move(audit);
   ++finished_;
@@ -64,25 +60,27 @@ void LedgerSet::done(std::size_t k, Audit audit) {
 }
 
 void LedgerSet::finish(Planned& planned) {
-  Audit audit;
-  try {
-    audit = planned.audit->finish();
-  } catch (const std::exception& e) {
-    audit = fault_audit(e);
-  }
+  std::optional<Audit> audit;
+  Result<void> finished = contained([&] { audit.emplace(planned.audit->finish()); });
   planned.audit.reset();  // closes the file
-  done(planned.k, std::move(audit));
+  if (finished) {
+    done(planned.k, std::move(*audit));
+  } else {
+    done(planned.k, fail(std::move(finished).error()));
+  }
 }
 
 void LedgerSet::plan(std::size_t k) {
+  // Until it is queued or done, nothing else knows of file `k`.
+  if (auto planned = contained([&] { plan_walk(k); }); !planned) {
+    done(k, fail(std::move(planned).error()));
+  }
+}
+
+void LedgerSet::plan_walk(std::size_t k) {
   auto planned = std::make_shared<Planned>();
   planned->k = k;
-  try {
-    planned->audit = std::make_unique<FileAudit>(paths_[k], options_);
-  } catch (const std::exception& e) {
-    done(k, fault_audit(e));
-    return;
-  }
+  planned->audit = std::make_unique<FileAudit>(paths_[k], options_);
   RangedWalk* walk = planned->audit->walk();
   planned->ranges = walk != nullptr ? walk->ranges() : 0;
   if (planned->ranges == 0) {
@@ -133,9 +131,10 @@ Audit LedgerSet::take(std::size_t k, const std::function<void(std::size_t)>& wai
       lock.lock();
     }
   }
-  Audit audit = std::move(*results_[k]);
+  Result<Audit> audit = std::move(*results_[k]);
   results_[k].reset();
-  return audit;
+  lock.unlock();
+  return audit ? std::move(*audit) : fault_audit(std::move(audit).error());
 }
 
 }  // namespace
@@ -148,10 +147,14 @@ void audit_ledgers(std::span<const std::string> paths, const AuditOptions& optio
   each.progress = nullptr;
   each.size_taken = nullptr;
   LedgerSet ledgers(paths, each);
-  const std::size_t workers = std::min<std::size_t>(std::max(1u, options.walk.jobs), paths.size());
-  std::vector<std::jthread> threads;
-  threads.reserve(workers);
-  for (std::size_t t = 0; t < workers; ++t) threads.emplace_back([&ledgers] { ledgers.work(); });
+  const std::size_t count = std::min<std::size_t>(std::max(1u, options.walk.jobs), paths.size());
+  const auto work = [&ledgers] { ledgers.work(); };
+  WorkerThreads workers;
+  workers.reserve(count);
+  for (std::size_t t = 0; t < count && workers.start(work); ++t) {
+  }
+  // With no worker, this thread audits every file before it reports.
+  if (workers.started() == 0) work();
   for (std::size_t k = 0; k < paths.size(); ++k) report(k, ledgers.take(k, waiting));
 }
 

@@ -83,6 +83,7 @@ class TreeFeed {
         turned_.wait(lock, [&] { return turn_.load(std::memory_order_relaxed) == k; });
       }
     }
+    if (failed_) return;
     if (!pending_[k].empty()) {
       const std::lock_guard lock(mutex_);
       join_pending(k);
@@ -90,22 +91,31 @@ class TreeFeed {
     join(leaf, offset);
   }
 
-  // Range k is done, walked or skipped: the leaves it keeps join in their turn.
-  void done(std::size_t k) {
+  // Range k is done, walked or skipped: the leaves it keeps join in their
+  // turn. The turn moves on whatever happens, so that no range waits forever:
+  // a tree that could not take the leaves (out of memory) is failed().
+  void done(std::size_t k) noexcept {
     {
       const std::lock_guard lock(mutex_);
       done_[k] = true;
       std::size_t turn = turn_.load(std::memory_order_relaxed);
       while (turn < done_.size() && done_[turn]) {
-        join_pending(turn++);
-        if (turn < done_.size()) at_turn_[turn] = now_;
+        try {
+          if (!failed_) join_pending(turn);
+          if (!failed_ && turn + 1 < done_.size()) at_turn_[turn + 1] = now_;
+        } catch (...) {
+          failed_ = true;
+        }
+        drop_pending(turn++);
       }
       turn_.store(turn, std::memory_order_release);
     }
     turned_.notify_all();
   }
 
-  // Once every range is done: the tree of the leaves before range k, or of all.
+  // Once every range is done: whether the tree could not take every leaf,
+  // and else the tree of the leaves before range k, or of all.
+  bool failed() const { return failed_; }
   State& before(std::size_t k) { return k < at_turn_.size() ? at_turn_[k] : now_; }
 
  private:
@@ -118,9 +128,12 @@ class TreeFeed {
     now_.tree.add_leaf(leaf);
     if (!now_.watched_offset && now_.tree.watched_root()) now_.watched_offset = offset;
   }
-  // Under the lock.
+  // Under the lock, or by the range whose turn it is.
   void join_pending(std::size_t k) {
     for (const Pending& p : pending_[k]) join(p.leaf, p.offset);
+    drop_pending(k);
+  }
+  void drop_pending(std::size_t k) noexcept {
     held_ -= pending_[k].size();
     std::vector<Pending>().swap(pending_[k]);
   }
@@ -133,6 +146,7 @@ class TreeFeed {
   std::vector<bool> done_;
   std::vector<State> at_turn_;  // the tree as range k's turn came
   std::size_t held_ = 0;        // leaves kept, all ranges together
+  bool failed_ = false;         // under the lock, or read once every range is done
   const std::size_t budget_;
 };
 
@@ -289,12 +303,10 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, const Walk
     seg.end = start;
     RangeReader reader(file, start, plan.limit, options.buffer_size, plan.end);
     walk_lines(reader, plan, options, seg, control);
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
     // A range may run on a thread of its own, where an exception could not
     // reach the tool's entry point: it ends the range as an internal fault.
-    seg.failure = Failure::internal("out of memory");
-  } catch (const std::exception& e) {
-    seg.failure = Failure::internal(e.what());
+    seg.failure = current_fault();
   }
   return seg;
 }
@@ -357,6 +369,11 @@ Fold fold(WalkOutcome& out, Segment& seg, bool link_at_seam) {
 }  // namespace
 
 struct RangedWalk::State {
+  // A constructor, not aggregate initialisation: g++ 12 can destroy members
+  // of a brace-initialised aggregate wrongly when one of them throws.
+  State(const platform::File& f, const WalkOptions& o, WalkControl& c)
+      : file(f), options(o), control(c) {}
+
   const platform::File& file;
   const WalkOptions& options;
   WalkControl& control;
@@ -368,7 +385,7 @@ struct RangedWalk::State {
 
 RangedWalk::RangedWalk(const platform::File& file, Chain chain, const WalkOptions& options,
                        WalkControl& control)
-    : state_(new State{file, options, control, {}, {}, {}, {}}) {
+    : state_(std::make_unique<State>(file, options, control)) {
   WalkOutcome& out = state_->out;
   const std::uint64_t start = chain.end;
   out.chain = std::move(chain);
@@ -427,7 +444,10 @@ WalkOutcome RangedWalk::finish() {
   while (folded < ranges && (ended = fold(s.out, s.segments[folded], folded > 0)) == Fold::kGoesOn) {
     ++folded;
   }
-  if (s.tree) {
+  if (s.tree && s.tree->failed()) {
+    // Without its tree the walk proves nothing more than what it broke at.
+    if (!s.out.brk && !s.out.failure) s.out.failure = Failure::out_of_memory();
+  } else if (s.tree) {
     // The tree up to where the walk ended.
     TreeFeed::State& tree = s.tree->before(ended == Fold::kEndsInside ? folded + 1 : folded);
     s.out.tree = std::move(tree.tree);
@@ -437,7 +457,8 @@ WalkOutcome RangedWalk::finish() {
 }
 
 void walk_ranges(RangedWalk& walk, unsigned jobs) {
-  run_tasks(walk.ranges(), jobs, [&walk](std::size_t k) { walk.walk(k); });
+  // No task fails: a range keeps its fault as its outcome (walk_range).
+  static_cast<void>(run_tasks(walk.ranges(), jobs, [&walk](std::size_t k) { walk.walk(k); }));
 }
 
 WalkOutcome walk_file(const platform::File& file, Chain chain, const WalkOptions& options,

@@ -3,13 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <exception>
 #include <functional>
 #include <limits>
-#include <new>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "audit/audit.h"
@@ -17,6 +14,7 @@
 #include "audit/export.h"
 #include "audit/ledger_set.h"
 #include "cli/help.h"
+#include "audit/parallel.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "cli/tlog_command.h"
@@ -39,7 +37,8 @@ using audit::audit_ledger;
 using audit::audit_ledgers;
 using audit::checkpoint_of;
 using audit::export_header;
-using audit::fault_text;
+using audit::current_fault;
+using audit::fault_audit;
 using audit::kCheckpointTag;
 using audit::kExportFormatNames;
 using tlog::EnumTable;
@@ -290,7 +289,7 @@ class Session {
   bool auditing() const { return auditing_; }
 
   // Reports the audit that a library exception ended: nothing proven.
-  int report_fault(const std::exception& e);
+  int report_fault(Failure fault) const;
 
  private:
   std::string_view command_name() const { return text_of(kCommandNames, inv_.command); }
@@ -338,12 +337,8 @@ int Session::run() {
   return kExitError;
 }
 
-int Session::report_fault(const std::exception& e) {
-  Audit audit;
-  audit.outcome = Outcome::kError;
-  audit.error = Failure::internal(std::string(fault_text(e)));
-  audit.error_kind = ErrorKind::kInternal;
-  return report_audit(inv_.file, audit);
+int Session::report_fault(Failure fault) const {
+  return report_audit(inv_.file, fault_audit(std::move(fault)));
 }
 
 int Session::report_audit(std::string_view file, const Audit& audit) const {
@@ -536,10 +531,11 @@ int Session::report_input_error(std::string_view text) const {
 int Session::check_signature() const {
   auto key = load_verifier(*inv_.pub);
   if (!key) return report_input_error(input_error_text("verifier key", *inv_.pub, key.error()));
-  const SignatureCheck check =
+  const Result<SignatureCheck> check =
       since_->note ? check_note_signature(*since_->note, *key) : SignatureCheck::kMissing;
-  if (check == SignatureCheck::kValid) return kExitIntact;
-  const bool missing = check == SignatureCheck::kMissing;
+  if (!check) return report_fault(check.error());
+  if (*check == SignatureCheck::kValid) return kExitIntact;
+  const bool missing = *check == SignatureCheck::kMissing;
   const std::string name = format_verifier(*key);
   print_.out(inv_.json ? signature_json(command_name(), inv_.file, *inv_.since, name, missing)
                        : signature_text(*inv_.since, name, missing));
@@ -584,8 +580,8 @@ ArgWord classify_arg(std::string_view arg, bool options_done) {
   return {ArgWord::Kind::kOption, arg, std::nullopt};
 }
 
-// The one place that catches exceptions, all of them the library's own (out of
-// memory, a thread that could not be started); failures are values.
+// The one place on this thread that catches exceptions, all of them the
+// library's own (out of memory); failures are values.
 int run(std::span<const std::string_view> args, const Io& io) {
   try {
     if (const auto status = run_tlog_command(args, io)) return *status;
@@ -597,17 +593,17 @@ int run(std::span<const std::string_view> args, const Io& io) {
     Session session(*inv, io);
     try {
       return session.run();
-    } catch (const std::exception& e) {
+    } catch (...) {
       // During the audit an exception is its outcome, reported as the command
-      // asked (text or JSON, or nothing under --quiet); elsewhere it ends the
-      // command with the bare message below.
+      // asked (text or JSON, or nothing under --quiet); elsewhere, or when the
+      // report fails too, it ends the command with the bare message below.
       if (!session.auditing()) throw;
-      return session.report_fault(e);
+      return session.report_fault(current_fault());
     }
-  } catch (const std::bad_alloc& e) {
-    std::fprintf(io.err, "%s: %s: %s\n", kProgram.data(), kInternalError.data(), fault_text(e));
-  } catch (const std::system_error& e) {
-    std::fprintf(io.err, "%s: %s: %s\n", kProgram.data(), kInternalError.data(), fault_text(e));
+  } catch (...) {
+    const Failure fault = current_fault();
+    std::fprintf(io.err, "%s: %s: %s\n", kProgram.data(), kInternalError.data(),
+                 fault.message().c_str());
   }
   return kExitError;
 }

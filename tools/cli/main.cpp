@@ -1,5 +1,6 @@
 // quorvel-ledger: an auditor's tool for hash-chained ledger files.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,9 @@
 #include "ledger/platform.h"
 
 int main(int argc, char** argv) {
+  // Past a file size limit (ulimit -f) a write then fails with EFBIG, which
+  // the tool reports, instead of the signal ending it without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string_view> args(argv + 1, argv + argc);
   const ledger::cli::Io io{stdout, stderr, ledger::platform::stderr_is_terminal(),
                           ledger::cli::plain_terminal(std::getenv("TERM"))};

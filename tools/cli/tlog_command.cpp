@@ -26,6 +26,7 @@ using tlog::ConsistencyProof;
 using tlog::Hash;
 using tlog::InclusionProof;
 using tlog::JsonWriter;
+using tlog::kMaxKeyText;
 using tlog::SignatureCheck;
 using tlog::SignerKey;
 using tlog::TreeNote;
@@ -286,9 +287,10 @@ int Runner::check_proof(const Args& a) const {
     if (!key) return error(input_error_text("verifier key", *pub, key.error()));
     for (const auto& [path, n] : {std::pair{checkpoint, &*note}, std::pair{from, old ? &*old : nullptr}}) {
       if (n == nullptr) continue;
-      const SignatureCheck check = check_note_signature(*n, *key);
-      if (check != SignatureCheck::kValid) {
-        return not_proven(display(*path) + (check == SignatureCheck::kMissing ? " holds no signature by " : " has an invalid signature by ") +
+      const Result<SignatureCheck> check = check_note_signature(*n, *key);
+      if (!check) return error(check.error().message());
+      if (*check != SignatureCheck::kValid) {
+        return not_proven(display(*path) + (*check == SignatureCheck::kMissing ? " holds no signature by " : " has an invalid signature by ") +
                           display(format_verifier(*key)));
       }
     }
@@ -336,8 +338,6 @@ Result<std::string> read_input(std::string_view path, std::size_t limit) {
   return text;
 }
 
-constexpr std::size_t kMaxKeyLength = 1024;
-
 }  // namespace
 
 std::optional<int> run_tlog_command(std::span<const std::string_view> args, const Io& io) {
@@ -378,13 +378,13 @@ std::optional<int> run_tlog_command(std::span<const std::string_view> args, cons
 }
 
 Result<SignerKey> load_signer(std::string_view path) {
-  auto text = read_input(path, kMaxKeyLength);
+  auto text = read_input(path, kMaxKeyText);
   if (!text) return fail(std::move(text).error());
   return parse_signer(*text);
 }
 
 Result<VerifierKey> load_verifier(std::string_view path) {
-  auto text = read_input(path, kMaxKeyLength);
+  auto text = read_input(path, kMaxKeyText);
   if (!text) return fail(std::move(text).error());
   return parse_verifier(*text);
 }

@@ -84,7 +84,7 @@ Hasher::Hasher(bool native)
       EVP_DigestInit_ex2(node_.get(), sha256(), nullptr) != 1 ||
       EVP_DigestUpdate(node_.get(), &kNodePrefix, 1) != 1 ||
       EVP_DigestInit_ex2(plain_.get(), sha256(), nullptr) != 1) {
-    throw std::bad_alloc();
+    throw HashingFault();
   }
 }
 
@@ -95,11 +95,10 @@ Hash Hasher::finish(const Context& start, std::string_view a, std::string_view b
   Hash out{};
   unsigned int length = 0;
   EVP_MD_CTX* ctx = ctx_.get();
-  // SHA-256 fails only when OpenSSL cannot allocate.
   if (EVP_MD_CTX_copy_ex(ctx, start.get()) != 1 || EVP_DigestUpdate(ctx, a.data(), a.size()) != 1 ||
       (!b.empty() && EVP_DigestUpdate(ctx, b.data(), b.size()) != 1) ||
       EVP_DigestFinal_ex(ctx, out.data(), &length) != 1) {
-    throw std::bad_alloc();
+    throw HashingFault();
   }
   return out;
 }
@@ -134,6 +133,11 @@ Hash leaf_hash(std::string_view line) { return Hasher().leaf(line); }
 Hash node_hash(const Hash& left, const Hash& right) { return Hasher().node(left, right); }
 Hash empty_tree_hash() { return Hasher().of({}); }
 
+Hasher& TreeBuilder::hasher() const {
+  if (!hasher_) hasher_.emplace();
+  return *hasher_;
+}
+
 void TreeBuilder::add_subtree(std::uint64_t size, const Hash& hash) {
   stack_.emplace_back(size, hash);
   size_ += size;
@@ -141,16 +145,16 @@ void TreeBuilder::add_subtree(std::uint64_t size, const Hash& hash) {
     auto right = stack_.back();
     stack_.pop_back();
     auto& left = stack_.back();
-    left.second = hasher_.node(left.second, right.second);
+    left.second = hasher().node(left.second, right.second);
     left.first *= 2;
   }
   if (watch_ && size_ == *watch_) watched_ = root();
 }
 
 Hash TreeBuilder::root() const {
-  if (stack_.empty()) return hasher_.of({});
+  if (stack_.empty()) return hasher().of({});
   Hash hash = stack_.back().second;
-  for (std::size_t i = stack_.size() - 1; i-- > 0;) hash = hasher_.node(stack_[i].second, hash);
+  for (std::size_t i = stack_.size() - 1; i-- > 0;) hash = hasher().node(stack_[i].second, hash);
   return hash;
 }
 

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <span>
@@ -19,9 +20,18 @@
 
 #include <openssl/evp.h>
 
+#include "ledger/failure.h"
+
 namespace ledger::tlog {
 
 using Hash = std::array<std::uint8_t, 32>;
+
+// What a Hasher throws when OpenSSL fails to set up or compute a hash: an
+// internal fault of the tool, told apart from running out of memory.
+class HashingFault : public std::exception {
+ public:
+  const char* what() const noexcept override { return "the cryptographic library could not hash"; }
+};
 
 // SHA-256 with one reused context. Not thread-safe: one owner.
 class Hasher {
@@ -94,7 +104,10 @@ class TreeBuilder {
   std::uint64_t size_ = 0;
   std::optional<std::uint64_t> watch_;
   std::optional<Hash> watched_;
-  mutable Hasher hasher_;
+  // Made when the first hash is needed: a tree that hashes nothing costs no
+  // hashing context.
+  Hasher& hasher() const;
+  mutable std::optional<Hasher> hasher_;
 };
 
 // A run of consecutive leaves, [begin, end), by leaf index.

@@ -81,7 +81,7 @@ std::string default_origin(std::string_view first_signature) {
 
 bool is_origin(std::string_view origin) {
   return !origin.empty() && valid_utf8_prefix(origin) == origin.size() &&
-         !has_control(origin, false);
+         !holds_hidden_control(origin);
 }
 
 std::string format_note_body(std::string_view origin, std::uint64_t size, const Hash& root,
@@ -145,6 +145,9 @@ Result<TreeNote> parse_note(std::string_view text) {
     return malformed("expected an origin line, a tree size line and a root hash line");
   }
   note.origin = std::string(lines[0]);
+  if (!is_origin(note.origin)) {
+    return malformed("the origin line holds control characters or bidirectional overrides");
+  }
   const auto size = parse_size(lines[1]);
   if (!size) return malformed("the tree size line is not a whole number without leading zeros");
   note.size = *size;
@@ -163,14 +166,16 @@ Result<TreeNote> parse_note(std::string_view text) {
   return note;
 }
 
-SignatureCheck check_note_signature(const TreeNote& note, const VerifierKey& key) {
+Result<SignatureCheck> check_note_signature(const TreeNote& note, const VerifierKey& key) {
   SignatureCheck result = SignatureCheck::kMissing;
   for (const NoteSignature& sig : note.signatures) {
     if (sig.name != key.name || sig.hash != key.hash) continue;
     Ed25519Signature raw{};
     if (sig.signature.size() == raw.size()) {
       std::copy(sig.signature.begin(), sig.signature.end(), reinterpret_cast<char*>(raw.data()));
-      if (verify_signature(key, note.body, raw)) return SignatureCheck::kValid;
+      const Result<bool> valid = verify_signature(key, note.body, raw);
+      if (!valid) return fail(valid.error());
+      if (*valid) return SignatureCheck::kValid;
     }
     result = SignatureCheck::kInvalid;
   }

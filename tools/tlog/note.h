@@ -61,8 +61,8 @@ struct TreeNote {
 
 std::string default_origin(std::string_view first_signature);
 
-// Whether `origin` may stand on a note's first line: non-empty, valid UTF-8,
-// no control characters.
+// Whether `origin` may stand on a note's first line: non-empty valid UTF-8
+// without the characters of holds_hidden_control (signing.h).
 bool is_origin(std::string_view origin);
 
 // The body of a note (no signature).
@@ -81,6 +81,7 @@ enum class SignatureCheck : std::uint8_t {
   kMissing,  // no signature line names the key
   kInvalid,  // a signature line names the key and does not verify
 };
-SignatureCheck check_note_signature(const TreeNote& note, const VerifierKey& key);
+// Fails when the cryptographic library cannot check a signature.
+Result<SignatureCheck> check_note_signature(const TreeNote& note, const VerifierKey& key);
 
 }  // namespace ledger::tlog

@@ -3,10 +3,13 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "ledger/utf8.h"
 #include "tlog/encoding.h"
@@ -16,6 +19,30 @@ namespace ledger::tlog {
 namespace {
 
 constexpr std::string_view kPrivatePrefix = "PRIVATE+KEY+";
+static_assert(kPrivatePrefix.size() + kMaxKeyName + 1 + 8 + 1 + 44 + 2 == kMaxKeyText);
+
+constexpr std::string_view kSmallOrderReason =
+    "the key is of small order, which would accept forged signatures";
+
+// The encodings of the points of small order with the sign bit of x (the top
+// bit) cleared: the identity, the point of order 2, the two y of the points
+// of order 4 and 8, and y + p for the two y below 19 (0 and 1).
+constexpr std::array<Ed25519Key, 7> kSmallOrderPoints = [] {
+  std::array<Ed25519Key, 7> points{};
+  points[1][0] = 0x01;  // points[0] is y = 0, order 4
+  points[2] = {0x26, 0xe8, 0x95, 0x8f, 0xc2, 0xb2, 0x27, 0xb0, 0x45, 0xc3, 0xf4,
+               0x89, 0xf2, 0xef, 0x98, 0xf0, 0xd5, 0xdf, 0xac, 0x05, 0xd3, 0xc6,
+               0x33, 0x39, 0xb1, 0x38, 0x02, 0x88, 0x6d, 0x53, 0xfc, 0x05};
+  points[3] = {0xc7, 0x17, 0x6a, 0x70, 0x3d, 0x4d, 0xd8, 0x4f, 0xba, 0x3c, 0x0b,
+               0x76, 0x0d, 0x10, 0x67, 0x0f, 0x2a, 0x20, 0x53, 0xfa, 0x2c, 0x39,
+               0xcc, 0xc6, 0x4e, 0xc7, 0xfd, 0x77, 0x92, 0xac, 0x03, 0x7a};
+  for (std::size_t k = 4; k < 7; ++k) {  // p - 1, p and p + 1
+    points[k].fill(0xff);
+    points[k][0] = static_cast<std::uint8_t>(0xec + (k - 4));
+    points[k][31] = 0x7f;
+  }
+  return points;
+}();
 
 struct FreeKey {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
@@ -67,7 +94,11 @@ struct KeyParts {
 };
 
 Result<KeyParts> parse_parts(std::string_view text) {
-  if (text.ends_with('\n')) text.remove_suffix(1);
+  if (text.ends_with("\r\n")) {
+    text.remove_suffix(2);
+  } else if (text.ends_with('\n')) {
+    text.remove_suffix(1);
+  }
   const std::size_t first = text.find('+');
   const std::size_t second = first == std::string_view::npos ? first : text.find('+', first + 1);
   // The key's base64 may hold '+' too: only the first two separate.
@@ -77,7 +108,9 @@ Result<KeyParts> parse_parts(std::string_view text) {
   KeyParts parts;
   parts.name = std::string(text.substr(0, first));
   if (!is_key_name(parts.name)) {
-    return invalid("the key name is empty or holds white space or control characters");
+    return invalid(
+        "the key name is empty or holds white space, '+', control characters or bidirectional "
+        "overrides");
   }
   const std::string_view hash = text.substr(first + 1, second - first - 1);
   const bool lower_hex = hash.size() == 8 && hash.find_first_not_of("0123456789abcdef") ==
@@ -93,6 +126,13 @@ Result<KeyParts> parse_parts(std::string_view text) {
   return parts;
 }
 
+// Whether `code_point` is one of the characters of holds_hidden_control.
+bool is_hidden_control(std::uint32_t code_point) {
+  return code_point < 0x20 || (code_point >= 0x7f && code_point < 0xa0) ||
+         (code_point >= 0x202a && code_point <= 0x202e) ||
+         (code_point >= 0x2066 && code_point <= 0x2069);
+}
+
 std::string format_parts(std::string_view name, std::uint32_t hash, const Ed25519Key& bytes) {
   std::string raw(1, static_cast<char>(kEd25519));
   raw += text_of(bytes);
@@ -101,18 +141,33 @@ std::string format_parts(std::string_view name, std::uint32_t hash, const Ed2551
 
 }  // namespace
 
+bool holds_hidden_control(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    std::uint32_t code_point = 0;
+    const std::size_t length = decode_utf8(text, at, code_point);
+    if (length == 0 || is_hidden_control(code_point)) return true;
+    at += length;
+  }
+  return false;
+}
+
 bool is_key_name(std::string_view name) {
-  if (name.empty() || valid_utf8_prefix(name) != name.size()) return false;
+  if (name.empty() || valid_utf8_prefix(name) != name.size() || holds_hidden_control(name)) {
+    return false;
+  }
   for (std::size_t at = 0; at < name.size();) {
     std::uint32_t c = 0;
     const std::size_t length = decode_utf8(name, at, c);
-    if (length == 0 || c == '+' || c <= 0x20 || c == 0x7f || (c >= 0x80 && c < 0xa0) ||
-        is_blank_line(name.substr(at, length))) {
-      return false;
-    }
+    if (c == '+' || is_blank_line(name.substr(at, length))) return false;
     at += length;
   }
   return true;
+}
+
+bool is_small_order(const Ed25519Key& key) {
+  Ed25519Key y = key;
+  y[31] &= 0x7f;
+  return std::find(kSmallOrderPoints.begin(), kSmallOrderPoints.end(), y) != kSmallOrderPoints.end();
 }
 
 std::uint32_t key_hash(std::string_view name, const Ed25519Key& key) {
@@ -127,7 +182,12 @@ std::uint32_t key_hash(std::string_view name, const Ed25519Key& key) {
 
 Result<SignerKey> generate_signer(std::string_view name) {
   if (!is_key_name(name)) {
-    return invalid("a key name must be non-empty, without white space, control characters or '+'");
+    return invalid(
+        "a key name must be non-empty, without white space, '+', control characters or "
+        "bidirectional overrides");
+  }
+  if (name.size() > kMaxKeyName) {
+    return invalid("a key name must be at most " + std::to_string(kMaxKeyName) + " bytes");
   }
   SignerKey signer;
   signer.name = std::string(name);
@@ -136,6 +196,7 @@ Result<SignerKey> generate_signer(std::string_view name) {
   }
   const auto key = public_key_of(signer.seed);
   if (!key) return crypto_failure("make an Ed25519 key");
+  if (is_small_order(*key)) return invalid(std::string(kSmallOrderReason));
   signer.key = *key;
   signer.hash = key_hash(signer.name, signer.key);
   return signer;
@@ -162,6 +223,7 @@ Result<VerifierKey> parse_verifier(std::string_view text) {
   if (key_hash(parts->name, parts->bytes) != parts->hash) {
     return invalid("the key hash does not match the name and key");
   }
+  if (is_small_order(parts->bytes)) return invalid(std::string(kSmallOrderReason));
   return VerifierKey{std::move(parts->name), parts->hash, parts->bytes};
 }
 
@@ -176,6 +238,7 @@ Result<SignerKey> parse_signer(std::string_view text) {
   signer.seed = parts->bytes;
   const auto key = public_key_of(signer.seed);
   if (!key) return crypto_failure("read an Ed25519 key");
+  if (is_small_order(*key)) return invalid(std::string(kSmallOrderReason));
   signer.key = *key;
   signer.hash = key_hash(signer.name, signer.key);
   if (signer.hash != parts->hash) return invalid("the key hash does not match the name and key");
@@ -196,16 +259,20 @@ Result<Ed25519Signature> sign(const SignerKey& key, std::string_view message) {
   return signature;
 }
 
-bool verify_signature(const VerifierKey& key, std::string_view message,
-                      const Ed25519Signature& signature) {
+Result<bool> verify_signature(const VerifierKey& key, std::string_view message,
+                              const Ed25519Signature& signature) {
   const PKey pkey(
       EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.key.data(), key.key.size()));
   const MdContext ctx(EVP_MD_CTX_new());
-  return pkey && ctx &&
-         EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) == 1 &&
-         EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
-                          reinterpret_cast<const unsigned char*>(message.data()),
-                          message.size()) == 1;
+  if (!pkey || !ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) != 1) {
+    return crypto_failure("check an Ed25519 signature");
+  }
+  // 1 verifies, 0 does not; anything else is the library's own fault.
+  const int verified = EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
+                                        reinterpret_cast<const unsigned char*>(message.data()),
+                                        message.size());
+  if (verified != 0 && verified != 1) return crypto_failure("check an Ed25519 signature");
+  return verified == 1;
 }
 
 }  // namespace ledger::tlog
