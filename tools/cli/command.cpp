@@ -102,11 +102,17 @@ std::unexpected<Failure> usage_error(std::string problem) {
   return fail(Failure::invalid_argument(std::move(problem)));
 }
 
+// A word of the command line in a message: quoted, and escaped when not plain.
 std::string quoted(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 2);
-  out.append(1, '\'').append(text).append(1, '\'');
-  return out;
+  const std::string plain = display(text);
+  return plain == text ? "'" + plain + "'" : plain;
+}
+
+// The name an option is known by, whichever of its forms was given.
+std::string_view long_name(std::string_view name) {
+  if (name == "-j") return "--jobs";
+  if (name == "-q") return "--quiet";
+  return name;
 }
 
 Result<Invocation> parse_args(std::span<const std::string_view> args) {
@@ -132,6 +138,7 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
     return inv;
   }
   std::vector<std::string_view> files;
+  std::vector<std::string_view> given;  // the long names of the options so far
   bool options_done = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string_view arg = args[i];
@@ -170,6 +177,10 @@ Result<Invocation> parse_args(std::span<const std::string_view> args) {
       return usage_error("option " + quoted(name) + " does not apply to " +
                          quoted(text_of(kCommandNames, inv.command)));
     }
+    if (std::find(given.begin(), given.end(), long_name(name)) != given.end()) {
+      return usage_error("option " + quoted(long_name(name)) + " is given twice");
+    }
+    given.push_back(long_name(name));
     if (name == "--json") {
       inv.json = true;
     } else if (name == "--quiet" || name == "-q") {
