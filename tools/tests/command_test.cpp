@@ -879,7 +879,7 @@ TEST(CommandLineTest, UsageErrors) {
   } cases[] = {
       {{}, "no command given"},
       {{"verfiy", "f"}, "unknown command 'verfiy'"},
-      {{"verify"}, "expected one FILE, found 0"},
+      {{"verify"}, "expected at least one FILE, found 0"},
       {{"checkpoint", "a", "b"}, "expected one FILE, found 2"},
       {{"export", "a", "b"}, "expected one FILE, found 2"},
       {{"verify", "--since", "cp", "a", "b"}, "--since takes one FILE, found 2"},

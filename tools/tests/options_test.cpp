@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/commands.h"
+#include "cli/help.h"
 #include "support.h"
 
 namespace ledger::cli {
@@ -77,6 +79,51 @@ TEST(OptionsTest, ArgumentsInMessagesAreEscaped) {
       {{"--help", "verify\x1b"}, "unexpected argument \"verify\\u001b\""},
       {{"keygen", "--size\x1b", "2"}, "unknown option \"--size\\u001b\" for 'keygen'"},
   });
+}
+
+// Standard input can be read once, whichever options or operands name it.
+TEST(OptionsTest, OneInputFromStdin) {
+  const std::string once = "only one input can be read from stdin";
+  expect_usage_errors({
+      {{"verify", "--since", "-", "--pub", "-", "f"}, once},
+      {{"checkpoint", "--since", "-", "--pub", "-", "f"}, once},
+      {{"checkpoint", "--since=-", "--key", "-", "f"}, once},
+      {{"checkpoint", "--since", "c", "--pub", "-", "--key", "-", "f"}, once},
+      {{"prove", "--from", "-", "--checkpoint", "-", "f"}, once},
+      {{"check-proof", "-", "--checkpoint", "-"}, once},
+      {{"check-proof", "p", "--checkpoint", "-", "--pub", "-"}, once},
+  });
+}
+
+// An option of another command does not apply; one of no command is unknown.
+TEST(OptionsTest, OptionsOfOtherCommands) {
+  expect_usage_errors({
+      {{"keygen", "--json"}, "option '--json' does not apply to 'keygen'"},
+      {{"prove", "--since", "s", "f"}, "option '--since' does not apply to 'prove'"},
+      {{"check-proof", "p", "--entry", "1"}, "option '--entry' does not apply to 'check-proof'"},
+      {{"head", "-j2", "f"}, "option '-j' does not apply to 'head'"},
+      {{"verify", "-q2", "f"}, "unknown option '-q2'"},
+      {{"export", "--to=", "f"}, "--to takes a line number (a whole number from 1), not \"\""},
+  });
+}
+
+// Each command's help lists every option it takes.
+TEST(OptionsTest, EveryOptionIsInItsCommandsHelp) {
+  for (const CommandSpec& command : command_table()) {
+    const std::string help = *command_help(command.syntax.name);
+    for (const OptionSpec& option : command.syntax.options) {
+      SCOPED_TRACE(std::string(command.syntax.name) + " " + std::string(option.name));
+      // On an option line: "  --jobs N, -j N", "  --from N, --to M", "  --json".
+      bool listed = false;
+      for (std::size_t at = help.find("\n  -"); at != std::string::npos; at = help.find("\n  -", at + 1)) {
+        const std::string line = help.substr(at + 1, help.find('\n', at + 1) - at - 1);
+        const std::string name(option.name);
+        listed = listed || line.find(name + " ") != std::string::npos ||
+                 line.find(name + ",") != std::string::npos;
+      }
+      EXPECT_TRUE(listed) << help;
+    }
+  }
 }
 
 }  // namespace
