@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "tlog/merkle.h"
 #include "audit/walk.h"
 #include "ledger/failure.h"
 #include "ledger/platform.h"
+#include "tlog/merkle.h"
 
 namespace ledger::audit {
 

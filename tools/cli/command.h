@@ -1,6 +1,6 @@
-// The command line of quorvel-ledger: parsing the arguments and running one
-// command (help.cpp has every command's synopsis). main() is a thin shell
-// around run().
+// The command line of quorvel-ledger: it finds the command in the table
+// (commands.h), reads its options and runs it. main() is a thin shell around
+// run().
 //
 // Exit status: 0 intact (head: found), 1 broken, 2 nothing proven (a usage
 // error, a file or checkpoint that cannot be read, a checkpoint of another
@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdio>
-#include <optional>
 #include <span>
 #include <string_view>
 
@@ -28,21 +27,6 @@ struct Io {
   // is drawn without escape sequences.
   bool err_plain = false;
 };
-
-// One word after the command, as every command reads it: after "--" (which
-// ends the options), "-" and words that do not start with '-' are operands;
-// "--name=value" is an option with its value.
-struct ArgWord {
-  enum class Kind { kOperand, kEndOfOptions, kOption };
-  Kind kind;
-  std::string_view name;                 // kOption: up to any '='
-  std::optional<std::string_view> value;  // kOption: what follows '=', if any
-};
-ArgWord classify_arg(std::string_view arg, bool options_done);
-
-// Whether `args` (the command first) asks for the command's help: "--help" or
-// "-h" before any "--". It wins over anything else on the line, errors included.
-bool asks_for_help(std::span<const std::string_view> args);
 
 // Runs the command in `args` (without the program name) and returns the exit status.
 int run(std::span<const std::string_view> args, const Io& io);

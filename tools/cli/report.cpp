@@ -296,13 +296,21 @@ void add_hint_json(JsonWriter& w, const Hint& h) {
   w.end_object();
 }
 
-void add_checkpoint_json(JsonWriter& w, std::string_view name, const Checkpoint& cp) {
+// Whether the --since note carries signatures that no --pub key checked.
+bool signature_not_checked(const SinceCheckpoint& since) {
+  const auto& note = since.checkpoint.note;
+  return note && !note->signatures.empty() && !since.signature_checked;
+}
+
+void add_checkpoint_json(JsonWriter& w, std::string_view name, const Checkpoint& cp,
+                         bool signature_unchecked = false) {
   if (cp.note) {
     w.begin_object(name)
         .field("origin", cp.note->origin)
         .field("size", cp.note->size)
         .field("root", base64_encode(cp.note->root));
     if (const auto head = cp.note->chain_head()) w.field("head", *head);
+    if (signature_unchecked) w.field("signature", "not-checked");
     w.end_object();
     return;
   }
@@ -353,18 +361,23 @@ std::string_view hint_name(HintKind kind) { return text_of(kHintNames, kind); }
 std::string_view error_name(ErrorKind kind) { return text_of(kErrorNames, kind); }
 
 std::string audit_text(std::string_view file, const Audit& audit,
-                       const std::optional<Checkpoint>& since) {
+                       const std::optional<SinceCheckpoint>& since) {
   const Chain& chain = audit.chain;
   if (audit.outcome == Outcome::kIntact) {
     std::string out = display(file) + ": intact";
-    if (since && !since->note && since->entries > 0) {
-      out += " since the checkpoint at line " + number(since->lines);
+    const Checkpoint* checkpoint = since ? &since->checkpoint : nullptr;
+    if (checkpoint && !checkpoint->note && checkpoint->entries > 0) {
+      out += " since the checkpoint at line " + number(checkpoint->lines);
     }
     out += ": " + plural(chain.entries, "entry", "entries") + ", last line " +
            number(chain.lines) + ", head " + display(chain.head) + "\n";
-    if (since && since->note) {
-      out += "  checkpoint: its " + plural(since->note->size, "entry line gives", "entry lines give") +
-             " its root hash " + display(base64_encode(since->note->root)) + "\n";
+    if (checkpoint && checkpoint->note) {
+      out += "  checkpoint: its " +
+             plural(checkpoint->note->size, "entry line gives", "entry lines give") +
+             " its root hash " + display(base64_encode(checkpoint->note->root)) + "\n";
+    }
+    if (since && signature_not_checked(*since)) {
+      out += "  checkpoint: its signature was not checked (no --pub)\n";
     }
     if (audit.unfinished) out += "  not checked: " + unfinished_text(*audit.unfinished) + "\n";
     out += non_canonical_text(chain);
@@ -383,7 +396,7 @@ std::string audit_text(std::string_view file, const Audit& audit,
 }
 
 std::string audit_error_text(std::string_view file, const Audit& audit,
-                             const std::optional<Checkpoint>& since) {
+                             const std::optional<SinceCheckpoint>& since) {
   const std::string& message = audit.error->message();
   std::string out = display(file) + ": ";
   switch (audit.error_kind) {
@@ -395,7 +408,7 @@ std::string audit_error_text(std::string_view file, const Audit& audit,
       return out.append(kInternalError).append(": ").append(message);
     case ErrorKind::kOtherLedger:
       return out + std::string(kOtherLedgerText) + ": its first entry has signature " +
-             display(since ? since->first : std::string()) + ", this file's first entry " +
+             display(since ? since->checkpoint.first : std::string()) + ", this file's first entry " +
              display(message);
     case ErrorKind::kBadCheckpoint:
     case ErrorKind::kCount_:
@@ -503,11 +516,11 @@ std::string output_error_text(std::string_view reason) {
 }
 
 std::string audit_json(std::string_view command, std::string_view file, const Audit& audit,
-                       const std::optional<Checkpoint>& since,
+                       const std::optional<SinceCheckpoint>& since,
                        const std::optional<Checkpoint>& made) {
   JsonWriter w;
   w.field("command", command).field("file", file);
-  if (since) add_checkpoint_json(w, "since", *since);
+  if (since) add_checkpoint_json(w, "since", since->checkpoint, signature_not_checked(*since));
   const Chain& chain = audit.chain;
   switch (audit.outcome) {
     case Outcome::kIntact:

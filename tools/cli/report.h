@@ -36,19 +36,26 @@ std::string_view error_name(audit::ErrorKind kind);
 // without its line feed.
 std::string break_summary(std::string_view file, const audit::Break& brk);
 
+// The --since checkpoint of an audit as the reports show it. A signed note
+// whose signature was not checked (no --pub) is said to be so.
+struct SinceCheckpoint {
+  audit::Checkpoint checkpoint;
+  bool signature_checked = false;
+};
+
 // The report of an intact or broken audit, one line feed after each line.
 std::string audit_text(std::string_view file, const audit::Audit& audit,
-                       const std::optional<audit::Checkpoint>& since);
+                       const std::optional<SinceCheckpoint>& since);
 
 // The report of any audit as JSON; `command` is "verify" or "checkpoint".
 // A checkpoint command's intact report adds the new checkpoint.
 std::string audit_json(std::string_view command, std::string_view file, const audit::Audit& audit,
-                       const std::optional<audit::Checkpoint>& since,
+                       const std::optional<SinceCheckpoint>& since,
                        const std::optional<audit::Checkpoint>& made = std::nullopt);
 
 // The one-line message of an audit that ended in an error.
 std::string audit_error_text(std::string_view file, const audit::Audit& audit,
-                             const std::optional<audit::Checkpoint>& since);
+                             const std::optional<SinceCheckpoint>& since);
 
 // The note after a checkpoint `made` of an intact audit when the file's last
 // line, without a line feed yet, is left out of it (an entry, or with --live

@@ -61,37 +61,10 @@ using testing::chain_lines;
 using testing::entry_line;
 using testing::join;
 using testing::Lines;
+using testing::Capture;
+using testing::Ran;
+using testing::run_cli;
 using testing::signature_of;
-
-struct Ran {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Captures one stream in memory.
-class Capture {
- public:
-  Capture() : file_(open_memstream(&data_, &size_)) {}
-  ~Capture() { std::free(data_); }
-  std::FILE* file() const { return file_; }
-  std::string close() {
-    std::fclose(file_);
-    return std::string(data_, size_);
-  }
-
- private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* file_;
-};
-
-Ran run_cli(const std::vector<std::string>& args, bool terminal = false) {
-  Capture out, err;
-  const std::vector<std::string_view> views(args.begin(), args.end());
-  const int status = run(views, Io{out.file(), err.file(), terminal});
-  return {status, out.close(), err.close()};
-}
 
 std::string replace_first(std::string text, std::string_view from, std::string_view to) {
   text.replace(text.find(from), from.size(), to);
@@ -936,7 +909,7 @@ TEST(CommandLineTest, UsageErrors) {
   } cases[] = {
       {{}, "no command given"},
       {{"verfiy", "f"}, "unknown command 'verfiy'"},
-      {{"verify"}, "expected one FILE, found 0"},
+      {{"verify"}, "expected at least one FILE, found 0"},
       {{"checkpoint", "a", "b"}, "expected one FILE, found 2"},
       {{"export", "a", "b"}, "expected one FILE, found 2"},
       {{"verify", "--since", "cp", "a", "b"}, "--since takes one FILE, found 2"},

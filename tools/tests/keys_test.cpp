@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/inputs.h"
+#include "support.h"
 #include "tlog/encoding.h"
 #include "tlog/note.h"
 #include "tlog/signing.h"
-#include "cli/tlog_command.h"
-#include "support.h"
 
 namespace ledger::cli {
 namespace {

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "tlog/merkle.h"
 #include "audit/parallel.h"
 #include "support.h"
+#include "tlog/merkle.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define LEDGER_UNDER_ASAN 1

@@ -1,7 +1,9 @@
 #include "support.h"
 
+#include "cli/command.h"
 #include "ledger/digest.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <fstream>
@@ -9,6 +11,12 @@
 #include <ostream>
 
 namespace ledger::cli::testing {
+Ran run_cli(const std::vector<std::string>& args, bool terminal) {
+  Capture out, err;
+  const std::vector<std::string_view> views(args.begin(), args.end());
+  const int status = run(views, Io{out.file(), err.file(), terminal});
+  return {status, out.close(), err.close()};
+}
 
 using audit::Hint;
 using audit::HintKind;

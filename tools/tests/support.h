@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -49,6 +51,36 @@ Lines chain_lines(std::size_t count, std::string_view prev_hash = GENESIS_BLOCK_
 std::string join(const Lines& lines, std::string_view terminator = "\n");
 
 std::string read_file(const std::string& path);
+
+// Captures one stream in memory.
+class Capture {
+ public:
+  Capture() : file_(open_memstream(&data_, &size_)) {}
+  ~Capture() { std::free(data_); }
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+  std::FILE* file() const { return file_; }
+  std::string close() {
+    std::fclose(file_);
+    return std::string(data_, size_);
+  }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* file_;
+};
+
+// What one run of the command line printed, and its exit status.
+struct Ran {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Runs the tool's command line in this process, its output captured; `terminal`
+// tells it that standard error is a terminal.
+Ran run_cli(const std::vector<std::string>& args, bool terminal = false);
 
 // A hint about `line`, with the fields its kind uses.
 audit::Hint hint(audit::HintKind kind, std::uint64_t line, std::uint64_t other_line = 0,
