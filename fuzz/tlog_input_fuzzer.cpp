@@ -33,9 +33,9 @@ bool printable_ascii(std::string_view text) {
 }
 
 void check_note(std::string_view text) {
-  const auto cp = audit::parse_any_checkpoint(text);
-  if (!cp || !cp->note) return;
-  const tlog::TreeNote& note = *cp->note;
+  const auto checkpoint = audit::parse_any_checkpoint(text);
+  if (!checkpoint || !checkpoint->note) return;
+  const tlog::TreeNote& note = *checkpoint->note;
   FUZZ_CHECK(note.text == text, printable(text));
   FUZZ_CHECK(tlog::format_note_body(note.origin, note.size, note.root, note.extensions) ==
                  note.body,

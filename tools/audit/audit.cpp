@@ -33,34 +33,34 @@ void set_failure(Audit& audit, Failure failure) {
   set_error(audit, kind, std::move(failure));
 }
 
-void set_break(Audit& audit, Break brk) {
+void set_break(Audit& audit, Break break_found) {
   audit.outcome = Outcome::kBroken;
-  audit.brk = std::move(brk);
+  audit.break_found = std::move(break_found);
 }
 
 // Diagnoses a break found by walking; a diagnosis that cannot read the file
 // leaves the break standing and says why the hints are missing.
-void set_walk_break(Audit& audit, const platform::File& file, Break brk, std::uint64_t end) {
-  auto hints = diagnose(file, brk, audit.chain, LinePosition{}, end);
+void set_walk_break(Audit& audit, const platform::File& file, Break break_found, std::uint64_t end) {
+  auto hints = diagnose(file, break_found, audit.chain, LinePosition{}, end);
   if (hints) {
     audit.hints = std::move(*hints);
   } else {
     audit.diagnosis_error = hints.error().message();
   }
-  set_break(audit, std::move(brk));
+  set_break(audit, std::move(break_found));
 }
 
-Break rollback(RollbackReason reason, const Checkpoint& cp, std::uint64_t offset) {
-  Break b = Break::at(BreakKind::kRolledBack, cp.lines, offset);
-  b.expected = cp.head;
-  b.covered = cp.bytes;
+Break rollback(RollbackReason reason, const Checkpoint& checkpoint, std::uint64_t offset) {
+  Break b = Break::at(BreakKind::kRolledBack, checkpoint.lines, offset);
+  b.expected = checkpoint.head;
+  b.covered = checkpoint.bytes;
   b.rollback = reason;
   return b;
 }
 
 // Walks the file up to its first entry, which must be the checkpoint's first
 // entry. Returns false when the audit ends here.
-bool same_ledger(const platform::File& file, const Checkpoint& cp, std::uint64_t end,
+bool same_ledger(const platform::File& file, const Checkpoint& checkpoint, std::uint64_t end,
                  Audit& audit) {
   WalkOutcome first = walk_first_entry(file, end);
   audit.chain = first.chain;
@@ -68,12 +68,12 @@ bool same_ledger(const platform::File& file, const Checkpoint& cp, std::uint64_t
     set_failure(audit, *first.failure);
     return false;
   }
-  if (first.brk) {
+  if (first.break_found) {
     // Where a full walk would stop too.
-    set_walk_break(audit, file, std::move(*first.brk), end);
+    set_walk_break(audit, file, std::move(*first.break_found), end);
     return false;
   }
-  if (first.chain.entries == 1 && first.chain.first != cp.first) {
+  if (first.chain.entries == 1 && first.chain.first != checkpoint.first) {
     set_error(audit, ErrorKind::kOtherLedger, Failure::invalid_argument(first.chain.first));
     return false;
   }
@@ -83,23 +83,23 @@ bool same_ledger(const platform::File& file, const Checkpoint& cp, std::uint64_t
 
 // Finds the checkpoint's last entry on the line that ends at its byte length.
 // Returns false when the audit ends here.
-bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& cp, Audit& audit) {
-  if (audit.bytes < cp.bytes) {
+bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& checkpoint, Audit& audit) {
+  if (audit.bytes < checkpoint.bytes) {
     Break b = Break::at(BreakKind::kTruncated, 0, audit.bytes);
-    b.covered = cp.bytes;
+    b.covered = checkpoint.bytes;
     set_break(audit, std::move(b));
     return false;
   }
-  auto terminated = platform::line_ends_at(file, cp.bytes);
+  auto terminated = platform::line_ends_at(file, checkpoint.bytes);
   if (!terminated) {
     set_failure(audit, terminated.error());
     return false;
   }
   if (!*terminated) {
-    set_break(audit, rollback(RollbackReason::kNoLineEnd, cp, cp.bytes));
+    set_break(audit, rollback(RollbackReason::kNoLineEnd, checkpoint, checkpoint.bytes));
     return false;
   }
-  auto start = platform::line_start_before(file, cp.bytes - 1);
+  auto start = platform::line_start_before(file, checkpoint.bytes - 1);
   if (!start) {
     set_failure(audit, start.error());
     return false;
@@ -110,14 +110,14 @@ bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& cp, Au
     return false;
   }
   if (check->status != LineStatus::kLine || check->blank || check->parse_failure) {
-    set_break(audit, rollback(RollbackReason::kNotEntry, cp, *start));
+    set_break(audit, rollback(RollbackReason::kNotEntry, checkpoint, *start));
     return false;
   }
   const LogEntry& entry = check->entry;
-  if (entry.signature != cp.head || check->bad_timestamp || check->digest != entry.signature) {
-    const bool other = entry.signature != cp.head;
+  if (entry.signature != checkpoint.head || check->bad_timestamp || check->digest != entry.signature) {
+    const bool other = entry.signature != checkpoint.head;
     const BreakKind kind = check->bad_timestamp ? BreakKind::kBadTimestamp : BreakKind::kContentAltered;
-    Break b = other ? rollback(RollbackReason::kOtherEntry, cp, *start) : Break::at(kind, cp.lines, *start);
+    Break b = other ? rollback(RollbackReason::kOtherEntry, checkpoint, *start) : Break::at(kind, checkpoint.lines, *start);
     b.index = entry.index;
     b.prev_hash = entry.prev_hash;
     b.signature = entry.signature;
@@ -134,10 +134,10 @@ bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& cp, Au
 // false when the audit ends here. A checkpoint's entry ends with a line feed,
 // so it lies before a live end whenever the file still holds it: the checks
 // against the file's size hold for what a live audit reads too.
-bool holds_checkpoint_line(const platform::File& file, const Checkpoint& cp, std::uint64_t end,
+bool holds_checkpoint_line(const platform::File& file, const Checkpoint& checkpoint, std::uint64_t end,
                            Audit& audit) {
-  if (cp.entries == 0) return true;  // an empty ledger's checkpoint: everything follows it
-  return same_ledger(file, cp, end, audit) && holds_checkpoint_entry(file, cp, audit);
+  if (checkpoint.entries == 0) return true;  // an empty ledger's checkpoint: everything follows it
+  return same_ledger(file, checkpoint, end, audit) && holds_checkpoint_entry(file, checkpoint, audit);
 }
 
 // The chain head after the entry line at `offset` (the head of a tree of no
@@ -154,10 +154,10 @@ Result<std::string> head_after(const platform::File& file, std::uint64_t size, s
 // head its chain-head line names. A break or a read error before the
 // tree reached that size is the verdict instead. Returns false when the
 // audit ends here.
-bool matches_note(const platform::File& file, const Checkpoint& cp, const WalkOutcome& out,
+bool matches_note(const platform::File& file, const Checkpoint& checkpoint, const WalkOutcome& out,
                   Audit& audit) {
-  const TreeNote& note = *cp.note;
-  if (!cp.first.empty() && !audit.chain.first.empty() && audit.chain.first != cp.first) {
+  const TreeNote& note = *checkpoint.note;
+  if (!checkpoint.first.empty() && !audit.chain.first.empty() && audit.chain.first != checkpoint.first) {
     set_error(audit, ErrorKind::kOtherLedger, Failure::invalid_argument(audit.chain.first));
     return false;
   }
@@ -171,23 +171,23 @@ bool matches_note(const platform::File& file, const Checkpoint& cp, const WalkOu
       set_break(audit, std::move(b));
       return false;
     }
-    if (cp.head.empty()) return true;  // the note names no head
+    if (checkpoint.head.empty()) return true;  // the note names no head
     auto head = head_after(file, note.size, *out.watched_offset);
     if (!head) {
       set_failure(audit, std::move(head).error());
       return false;
     }
-    if (*head == cp.head) return true;
+    if (*head == checkpoint.head) return true;
     Break b = Break::at(BreakKind::kWrongHead, 0, 0);
     b.covered = note.size;
-    b.expected = cp.head;
+    b.expected = checkpoint.head;
     b.signature = std::move(*head);
     set_break(audit, std::move(b));
     return false;
   }
   // The walk stopped before the checkpoint's last entry line: its own break
   // (or read error) is the verdict.
-  if (out.brk || out.failure) return true;
+  if (out.break_found || out.failure) return true;
   Break b = Break::at(BreakKind::kTruncated, 0, out.tree.size());
   b.covered = note.size;
   b.tree = true;
@@ -294,8 +294,8 @@ Audit FileAudit::finish() {
   const std::uint64_t end = options_.walk.end;
   if (out.failure) {
     set_failure(audit_, *out.failure);
-  } else if (out.brk) {
-    set_walk_break(audit_, *file_, std::move(*out.brk), end);
+  } else if (out.break_found) {
+    set_walk_break(audit_, *file_, std::move(*out.break_found), end);
   } else {
     audit_.outcome = Outcome::kIntact;
     if (options_.live && end < audit_.bytes) {

@@ -49,7 +49,7 @@ struct Unfinished {
 struct Audit {
   Outcome outcome = Outcome::kError;
   Chain chain;                   // what passed (before the break, if any)
-  std::optional<Break> brk;      // kBroken
+  std::optional<Break> break_found;      // kBroken
   std::vector<Hint> hints;       // kBroken, about the break
   std::optional<Failure> error;  // kError: the system's text, or what differs
   ErrorKind error_kind{};        // kError: which of the tool's errors `error` is

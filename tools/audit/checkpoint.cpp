@@ -59,7 +59,7 @@ std::unexpected<Failure> field_error(std::size_t field, std::string_view problem
 
 }  // namespace
 
-std::string format_checkpoint(const Checkpoint& cp) {
+std::string format_checkpoint(const Checkpoint& checkpoint) {
   std::string out(kCheckpointTag);
   out += ' ';
   out += kCheckpointVersion;
@@ -69,12 +69,12 @@ std::string format_checkpoint(const Checkpoint& cp) {
     out += '=';
     out += value;
   };
-  add(kLines, std::to_string(cp.lines));
-  add(kBytes, std::to_string(cp.bytes));
-  add(kIndex, cp.index ? std::to_string(*cp.index) : std::string(kNone));
-  add(kHead, cp.head);
-  add(kEntries, std::to_string(cp.entries));
-  add(kFirst, cp.first.empty() ? kNone : std::string_view(cp.first));
+  add(kLines, std::to_string(checkpoint.lines));
+  add(kBytes, std::to_string(checkpoint.bytes));
+  add(kIndex, checkpoint.index ? std::to_string(*checkpoint.index) : std::string(kNone));
+  add(kHead, checkpoint.head);
+  add(kEntries, std::to_string(checkpoint.entries));
+  add(kFirst, checkpoint.first.empty() ? kNone : std::string_view(checkpoint.first));
   return out;
 }
 
@@ -104,62 +104,62 @@ Result<Checkpoint> parse_checkpoint(std::string_view text) {
     values[f] = word.substr(prefix.size());
   }
 
-  Checkpoint cp;
+  Checkpoint checkpoint;
   for (Field f : {kLines, kBytes, kEntries}) {
     const auto number = parse_number(values[f]);
     if (!number) return field_error(f, "is not a whole number");
-    (f == kLines ? cp.lines : f == kBytes ? cp.bytes : cp.entries) = *number;
+    (f == kLines ? checkpoint.lines : f == kBytes ? checkpoint.bytes : checkpoint.entries) = *number;
   }
   if (values[kIndex] != kNone) {
-    cp.index = parse_number(values[kIndex]);
-    if (!cp.index) return field_error(kIndex, "is neither a whole number nor 'none'");
+    checkpoint.index = parse_number(values[kIndex]);
+    if (!checkpoint.index) return field_error(kIndex, "is neither a whole number nor 'none'");
   }
   if (values[kHead] != GENESIS_BLOCK_HASH && !is_signature(values[kHead])) {
     return field_error(kHead, "is not 64 lowercase hexadecimal digits");
   }
-  cp.head = values[kHead];
+  checkpoint.head = values[kHead];
   if (values[kFirst] != kNone) {
     if (!is_signature(values[kFirst])) {
       return field_error(kFirst, "is neither 64 lowercase hexadecimal digits nor 'none'");
     }
-    cp.first = values[kFirst];
+    checkpoint.first = values[kFirst];
   }
-  const bool empty = cp.entries == 0;
-  const bool consistent = empty ? (cp.lines == 0 && cp.bytes == 0 && !cp.index &&
-                                   cp.head == GENESIS_BLOCK_HASH && cp.first.empty())
-                                : (cp.index && cp.head != GENESIS_BLOCK_HASH && !cp.first.empty() &&
-                                   cp.entries <= cp.lines && cp.lines < cp.bytes);
+  const bool empty = checkpoint.entries == 0;
+  const bool consistent = empty ? (checkpoint.lines == 0 && checkpoint.bytes == 0 && !checkpoint.index &&
+                                   checkpoint.head == GENESIS_BLOCK_HASH && checkpoint.first.empty())
+                                : (checkpoint.index && checkpoint.head != GENESIS_BLOCK_HASH && !checkpoint.first.empty() &&
+                                   checkpoint.entries <= checkpoint.lines && checkpoint.lines < checkpoint.bytes);
   if (!consistent) return malformed("its fields contradict each other");
-  return cp;
+  return checkpoint;
 }
 
 Result<Checkpoint> parse_any_checkpoint(std::string_view text) {
   if (text.starts_with(kCheckpointTag)) return parse_checkpoint(text);
   auto note = parse_note(text);
   if (!note) return fail(std::move(note).error());
-  Checkpoint cp;
-  cp.entries = note->size;
-  cp.head = note->chain_head() ? std::string(*note->chain_head()) : std::string();
+  Checkpoint checkpoint;
+  checkpoint.entries = note->size;
+  checkpoint.head = note->chain_head() ? std::string(*note->chain_head()) : std::string();
   if (note->origin.starts_with(kOriginPrefix)) {
     const std::string_view first = std::string_view(note->origin).substr(kOriginPrefix.size());
-    if (is_signature(first)) cp.first = first;
+    if (is_signature(first)) checkpoint.first = first;
   }
-  cp.note = std::move(*note);
-  return cp;
+  checkpoint.note = std::move(*note);
+  return checkpoint;
 }
 
 Checkpoint checkpoint_of(const Chain& chain) {
-  Checkpoint cp;
+  Checkpoint checkpoint;
   const bool last_complete = chain.last && chain.last->terminated;
   const std::optional<EntryMark>& mark = last_complete ? chain.last : chain.before_last;
-  if (!mark) return cp;
-  cp.lines = mark->line;
-  cp.bytes = mark->end;
-  cp.index = mark->index;
-  cp.head = last_complete ? chain.head : chain.head_before_last;
-  cp.entries = last_complete ? chain.entries : chain.entries - 1;
-  cp.first = chain.first;
-  return cp;
+  if (!mark) return checkpoint;
+  checkpoint.lines = mark->line;
+  checkpoint.bytes = mark->end;
+  checkpoint.index = mark->index;
+  checkpoint.head = last_complete ? chain.head : chain.head_before_last;
+  checkpoint.entries = last_complete ? chain.entries : chain.entries - 1;
+  checkpoint.first = chain.first;
+  return checkpoint;
 }
 
 }  // namespace ledger::audit

@@ -12,32 +12,32 @@
 namespace ledger::audit {
 namespace {
 
-std::optional<Hint> index_hint(const Break& brk, const Chain& chain) {
-  if (!brk.index) return std::nullopt;
+std::optional<Hint> index_hint(const Break& break_found, const Chain& chain) {
+  if (!break_found.index) return std::nullopt;
   const std::uint64_t due = chain.last ? chain.last->index + 1 : 0;
-  if (*brk.index == due) return std::nullopt;
-  const HintKind kind = *brk.index > due ? HintKind::kIndexGap : HintKind::kIndexRepeat;
-  Hint hint = Hint::about(kind, brk.line);
+  if (*break_found.index == due) return std::nullopt;
+  const HintKind kind = *break_found.index > due ? HintKind::kIndexGap : HintKind::kIndexRepeat;
+  Hint hint = Hint::about(kind, break_found.line);
   hint.expected = due;
-  hint.found = *brk.index;
+  hint.found = *break_found.index;
   return hint;
 }
 
 // The first entry from `from` up to the break with the break entry's prev_hash.
-Result<std::optional<Hint>> fork_hint(const platform::File& file, const Break& brk,
+Result<std::optional<Hint>> fork_hint(const platform::File& file, const Break& break_found,
                                       const LinePosition& from) {
-  RangeReader reader(file, from.offset, brk.offset);
+  RangeReader reader(file, from.offset, break_found.offset);
   LogEntry entry;
   for (std::uint64_t line = from.line;; ++line) {
     auto status = reader.next();
     if (!status) return fail(std::move(status).error());
     if (*status == LineStatus::kEnd) return std::optional<Hint>();
     if (*status != LineStatus::kLine || !parse_log_entry_into(reader.line(), entry) ||
-        entry.prev_hash != brk.prev_hash) {
+        entry.prev_hash != break_found.prev_hash) {
       continue;
     }
-    const HintKind kind = entry.signature == brk.signature ? HintKind::kDuplicate : HintKind::kFork;
-    Hint hint = Hint::about(kind, brk.line);
+    const HintKind kind = entry.signature == break_found.signature ? HintKind::kDuplicate : HintKind::kFork;
+    Hint hint = Hint::about(kind, break_found.line);
     hint.other_line = line;
     return std::optional<Hint>(hint);
   }
@@ -67,8 +67,8 @@ bool looks_cut_short(std::string_view bytes) {
 // interrupted write, after which the next write was appended to it. The
 // complete entry is the last one to begin on the line; trying only that one
 // keeps the search linear in the line's length, however the line is made.
-Result<std::optional<Hint>> torn_then_appended_hint(const platform::File& file, const Break& brk) {
-  RangeReader reader(file, brk.offset, brk.offset + 1);
+Result<std::optional<Hint>> torn_then_appended_hint(const platform::File& file, const Break& break_found) {
+  RangeReader reader(file, break_found.offset, break_found.offset + 1);
   auto status = reader.next();
   if (!status) return fail(std::move(status).error());
   const std::string_view line = reader.line();
@@ -80,7 +80,7 @@ Result<std::optional<Hint>> torn_then_appended_hint(const platform::File& file, 
       !looks_cut_short(line.substr(0, at))) {
     return std::optional<Hint>();
   }
-  Hint hint = Hint::about(HintKind::kTornThenAppended, brk.line);
+  Hint hint = Hint::about(HintKind::kTornThenAppended, break_found.line);
   hint.column = at + 1;
   return std::optional<Hint>(hint);
 }
@@ -102,30 +102,30 @@ Result<std::uint64_t> count_line_feeds(const platform::File& file, std::uint64_t
 
 // The last line of the file, when it has no line feed and is cut short; the
 // file is taken to end at `end` when that comes first.
-Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Break& brk,
+Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Break& break_found,
                                            std::uint64_t end) {
   auto size = platform::file_size(file);
   if (!size) return fail(std::move(size).error());
   *size = std::min(*size, end);
-  if (*size <= brk.offset) return std::optional<Hint>();
+  if (*size <= break_found.offset) return std::optional<Hint>();
   auto terminated = platform::line_ends_at(file, *size);
   if (!terminated) return fail(std::move(terminated).error());
   if (*terminated) return std::optional<Hint>();
   auto start = platform::line_start_before(file, *size);
   if (!start) return fail(std::move(start).error());
-  if (*start < brk.offset) return std::optional<Hint>();  // the file changed meanwhile
+  if (*start < break_found.offset) return std::optional<Hint>();  // the file changed meanwhile
   RangeReader reader(file, *start, *start + 1);
   auto status = reader.next();
   if (!status) return fail(std::move(status).error());
   if (*status == LineStatus::kEnd || !looks_cut_short(reader.line())) return std::optional<Hint>();
-  auto feeds = count_line_feeds(file, brk.offset, *start);
+  auto feeds = count_line_feeds(file, break_found.offset, *start);
   if (!feeds) return fail(std::move(feeds).error());
-  return std::optional<Hint>(Hint::about(HintKind::kTornTail, brk.line + *feeds));
+  return std::optional<Hint>(Hint::about(HintKind::kTornTail, break_found.line + *feeds));
 }
 
 }  // namespace
 
-Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& brk, const Chain& chain,
+Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& break_found, const Chain& chain,
                                    const LinePosition& search_from, std::uint64_t end) {
   std::vector<Hint> hints;
   const auto add = [&hints](Result<std::optional<Hint>> found) -> Result<void> {
@@ -133,23 +133,23 @@ Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& brk,
     if (*found) hints.push_back(**found);
     return {};
   };
-  if (auto hint = index_hint(brk, chain)) hints.push_back(*hint);
-  if (brk.kind == BreakKind::kLinkBroken) {
-    auto result = add(fork_hint(file, brk, search_from));
+  if (auto hint = index_hint(break_found, chain)) hints.push_back(*hint);
+  if (break_found.kind == BreakKind::kLinkBroken) {
+    auto result = add(fork_hint(file, break_found, search_from));
     if (!result) return fail(std::move(result).error());
   }
-  if (brk.kind == BreakKind::kNotEntry || brk.kind == BreakKind::kInvalidUtf8 ||
-      brk.kind == BreakKind::kTornTail) {
-    auto result = add(torn_then_appended_hint(file, brk));
+  if (break_found.kind == BreakKind::kNotEntry || break_found.kind == BreakKind::kInvalidUtf8 ||
+      break_found.kind == BreakKind::kTornTail) {
+    auto result = add(torn_then_appended_hint(file, break_found));
     if (!result) return fail(std::move(result).error());
   }
-  if (brk.kind == BreakKind::kTornTail) {
+  if (break_found.kind == BreakKind::kTornTail) {
     // The break is the last line itself: the torn-tail hint would only repeat
     // the break; what helps is that a writer may still be at work there.
-    hints.push_back(Hint::about(HintKind::kWriteInProgress, brk.line));
+    hints.push_back(Hint::about(HintKind::kWriteInProgress, break_found.line));
     return hints;
   }
-  auto result = add(torn_tail_hint(file, brk, end));
+  auto result = add(torn_tail_hint(file, break_found, end));
   if (!result) return fail(std::move(result).error());
   return hints;
 }

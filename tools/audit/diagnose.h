@@ -59,11 +59,11 @@ struct LinePosition {
   std::uint64_t line = 1;
 };
 
-// Gathers the hints for `brk`, a break found by walking (any kind but
+// Gathers the hints for `break_found`, a break found by walking (any kind but
 // kTruncated and kRolledBack), with `chain` passed before it. Looks for a fork
 // partner among the lines from `search_from` up to the break, and at the last
 // line of the file, taken to end at `end` when that comes first.
-Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& brk, const Chain& chain,
+Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& break_found, const Chain& chain,
                                    const LinePosition& search_from,
                                    std::uint64_t end = RangeReader::kNoLimit);
 

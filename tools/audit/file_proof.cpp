@@ -33,7 +33,7 @@ Result<FileProof> prove_from_file(const platform::File& file, const ProofRequest
   }
   // A break after the last leaf asked for is not read: the walk stops there.
   if (walked.failure) return fail(std::move(*walked.failure));
-  out.brk = std::move(walked.brk);
+  out.break_found = std::move(walked.break_found);
   out.root = tree.root();
   out.old_root = tree.watched_root();
   if (out.leaves == request.size) out.hashes = proof.roots();

@@ -25,7 +25,7 @@ struct ProofRequest {
 
 struct FileProof {
   std::uint64_t leaves = 0;      // entry lines walked, at most the request's size
-  std::optional<Break> brk;      // the chain broke before the tree was complete
+  std::optional<Break> break_found;      // the chain broke before the tree was complete
   tlog::Hash root{};                   // the tree of the `leaves` lines
   std::optional<tlog::Hash> old_root;  // with old_size, once that many lines were walked
   std::vector<tlog::Hash> hashes;      // the proof, once the tree is complete
@@ -35,7 +35,7 @@ struct FileProof {
 
 // Walks `file` from its start up to its request.size-th entry line (no
 // further) and makes the proof asked for. A read error or an internal fault
-// is the failure; a break is FileProof::brk, with fewer leaves than asked.
+// is the failure; a break is FileProof::break_found, with fewer leaves than asked.
 Result<FileProof> prove_from_file(const platform::File& file, const ProofRequest& request);
 
 }  // namespace ledger::audit

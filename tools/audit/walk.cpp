@@ -45,7 +45,7 @@ struct Segment {
   std::string head_before_last;  // prev_hash of `last`, when its line has no line feed
   std::uint64_t non_canonical = 0;        // entries that passed, not on the writer's line
   std::uint64_t first_non_canonical = 0;  // the line of the first of them
-  std::optional<Break> brk;
+  std::optional<Break> break_found;
   std::optional<Failure> failure;
 };
 
@@ -178,7 +178,7 @@ ChainCheck range_check(const RangePlan& plan) {
 }
 
 void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& options,
-                Segment& seg, WalkControl& control) {
+                Segment& segment, WalkControl& control) {
   ChainCheck chain = range_check(plan);
   std::string written;  // the writer's line for the entry last read, when rewritten
   std::optional<Hasher> hasher;
@@ -187,18 +187,18 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& o
   const std::uint64_t max_lines =
       options.last_line > plan.lines_before ? options.last_line - plan.lines_before : 0;
   for (;;) {
-    if (seg.lines == max_lines) break;
+    if (segment.lines == max_lines) break;
     auto status = reader.next();
     if (!status) {
-      seg.failure = std::move(status).error();
+      segment.failure = std::move(status).error();
       break;
     }
     if (*status == LineStatus::kEnd) break;
-    ++seg.lines;
-    seg.end = reader.position();
-    if (seg.lines % kControlEvery == 0) {
-      control.bytes_done.fetch_add(seg.end - reported, std::memory_order_relaxed);
-      reported = seg.end;
+    ++segment.lines;
+    segment.end = reader.position();
+    if (segment.lines % kControlEvery == 0) {
+      control.bytes_done.fetch_add(segment.end - reported, std::memory_order_relaxed);
+      reported = segment.end;
       // An earlier range has broken: what this one finds will never be reported.
       if (control.first_break.load(std::memory_order_relaxed) < plan.start) break;
     }
@@ -208,107 +208,107 @@ void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& o
     // entry, a writer may not have finished it (or was stopped): a torn tail.
     const bool open_line = !reader.line_terminated();
     if (*status == LineStatus::kInvalidUtf8) {
-      seg.brk = Break::at(open_line ? BreakKind::kTornTail : BreakKind::kInvalidUtf8, seg.lines,
+      segment.break_found = Break::at(open_line ? BreakKind::kTornTail : BreakKind::kInvalidUtf8, segment.lines,
                           offset);
-      seg.brk->column = valid_utf8_prefix(line) + 1;
-      seg.brk->invalid_utf8 = open_line;
-      if (open_line) seg.brk->length = seg.end - offset;
+      segment.break_found->column = valid_utf8_prefix(line) + 1;
+      segment.break_found->invalid_utf8 = open_line;
+      if (open_line) segment.break_found->length = segment.end - offset;
       break;
     }
     auto verdict = chain.check(line);
     if (!verdict) {
-      seg.failure = std::move(verdict).error();
+      segment.failure = std::move(verdict).error();
       break;
     }
     if (*verdict == LineVerdict::kBlank) continue;
     if (*verdict == LineVerdict::kNotEntry) {
-      seg.brk =
-          Break::at(open_line ? BreakKind::kTornTail : BreakKind::kNotEntry, seg.lines, offset);
-      seg.brk->column = chain.parse_failure().offset + 1;
-      seg.brk->parse_error = chain.parse_failure().code;
-      if (open_line) seg.brk->length = seg.end - offset;
+      segment.break_found =
+          Break::at(open_line ? BreakKind::kTornTail : BreakKind::kNotEntry, segment.lines, offset);
+      segment.break_found->column = chain.parse_failure().offset + 1;
+      segment.break_found->parse_error = chain.parse_failure().code;
+      if (open_line) segment.break_found->length = segment.end - offset;
       break;
     }
     const EntryFields& entry = chain.entry();
-    const EntryMark mark{seg.lines, offset, seg.end, entry.index, reader.line_terminated()};
-    if (!seg.first) {
-      seg.first = mark;
-      seg.first_signature = entry.signature;
+    const EntryMark mark{segment.lines, offset, segment.end, entry.index, reader.line_terminated()};
+    if (!segment.first) {
+      segment.first = mark;
+      segment.first_signature = entry.signature;
       // Without a link into the range, it is checked at the seam afterwards.
-      if (plan.link == nullptr) seg.first_prev_hash = entry.prev_hash;
+      if (plan.link == nullptr) segment.first_prev_hash = entry.prev_hash;
     }
     if (*verdict == LineVerdict::kLinkBroken) {
-      seg.brk = parsed_break(BreakKind::kLinkBroken, mark, entry);
-      seg.brk->expected = chain.link();
+      segment.break_found = parsed_break(BreakKind::kLinkBroken, mark, entry);
+      segment.break_found->expected = chain.link();
       break;
     }
     if (*verdict == LineVerdict::kBadTimestamp) {
-      seg.brk = parsed_break(BreakKind::kBadTimestamp, mark, entry);
-      seg.brk->timestamp = entry.timestamp;
+      segment.break_found = parsed_break(BreakKind::kBadTimestamp, mark, entry);
+      segment.break_found->timestamp = entry.timestamp;
       break;
     }
     if (*verdict == LineVerdict::kContentAltered) {
-      seg.brk = parsed_break(BreakKind::kContentAltered, mark, entry);
-      seg.brk->expected = chain.computed();
+      segment.break_found = parsed_break(BreakKind::kContentAltered, mark, entry);
+      segment.break_found->expected = chain.computed();
       break;
     }
     if (const std::size_t column = writer_line_difference(line, entry, written); column != 0) {
       if (options.strict) {
-        seg.brk = parsed_break(BreakKind::kNonCanonical, mark, entry);
-        seg.brk->column = column;
+        segment.break_found = parsed_break(BreakKind::kNonCanonical, mark, entry);
+        segment.break_found->column = column;
         break;
       }
-      if (seg.non_canonical++ == 0) seg.first_non_canonical = seg.lines;
+      if (segment.non_canonical++ == 0) segment.first_non_canonical = segment.lines;
     }
-    ++seg.entries;
-    seg.before_last = seg.last;
-    seg.last = mark;
+    ++segment.entries;
+    segment.before_last = segment.last;
+    segment.last = mark;
     // Only the file's last line can lack its line feed; a checkpoint stops
     // before such an entry, at the head before it.
-    if (!mark.terminated) seg.head_before_last = entry.prev_hash;
+    if (!mark.terminated) segment.head_before_last = entry.prev_hash;
     if (hasher && mark.terminated) {
       const Hash leaf = hasher->leaf(line);
       if (plan.tree != nullptr) plan.tree->add(plan.index, leaf, offset);
       if (options.on_leaf && !options.on_leaf(leaf, line)) break;
     }
-    if (seg.entries == plan.max_entries) break;
-    if (options.on_entry && !options.on_entry(plan.lines_before + seg.lines, entry, line)) break;
+    if (segment.entries == plan.max_entries) break;
+    if (options.on_entry && !options.on_entry(plan.lines_before + segment.lines, entry, line)) break;
   }
   // The check has taken a non-canonical entry as linked: the head stays the one before it.
-  const bool passed_break = seg.brk && seg.brk->kind == BreakKind::kNonCanonical;
-  if (seg.entries > 0) seg.head = passed_break ? seg.brk->prev_hash : chain.link();
-  control.bytes_done.fetch_add(seg.end > reported ? seg.end - reported : 0,
+  const bool passed_break = segment.break_found && segment.break_found->kind == BreakKind::kNonCanonical;
+  if (segment.entries > 0) segment.head = passed_break ? segment.break_found->prev_hash : chain.link();
+  control.bytes_done.fetch_add(segment.end > reported ? segment.end - reported : 0,
                                std::memory_order_relaxed);
-  if (seg.brk) {
+  if (segment.break_found) {
     std::uint64_t seen = control.first_break.load(std::memory_order_relaxed);
-    while (seg.brk->offset < seen &&
-           !control.first_break.compare_exchange_weak(seen, seg.brk->offset)) {
+    while (segment.break_found->offset < seen &&
+           !control.first_break.compare_exchange_weak(seen, segment.break_found->offset)) {
     }
   }
 }
 
 Segment walk_range(const platform::File& file, const RangePlan& plan, const WalkOptions& options,
                    WalkControl& control) {
-  Segment seg;
+  Segment segment;
   try {
     std::uint64_t start = plan.start;
     if (plan.align) {
       auto aligned = platform::line_start_at_or_after(file, start);
       if (!aligned) {
-        seg.failure = std::move(aligned).error();
-        return seg;
+        segment.failure = std::move(aligned).error();
+        return segment;
       }
       start = *aligned;
     }
-    seg.end = start;
+    segment.end = start;
     RangeReader reader(file, start, plan.limit, options.buffer_size, plan.end);
-    walk_lines(reader, plan, options, seg, control);
+    walk_lines(reader, plan, options, segment, control);
   } catch (...) {
     // A range may run on a thread of its own, where an exception could not
     // reach the tool's entry point: it ends the range as an internal fault.
-    seg.failure = current_fault();
+    segment.failure = current_fault();
   }
-  return seg;
+  return segment;
 }
 
 EntryMark rebased(EntryMark mark, std::uint64_t lines_before) {
@@ -323,44 +323,44 @@ enum class Fold : std::uint8_t {
 };
 
 // Appends a walked range to the chain.
-Fold fold(WalkOutcome& out, Segment& seg, bool link_at_seam) {
+Fold fold(WalkOutcome& out, Segment& segment, bool link_at_seam) {
   Chain& chain = out.chain;
   const std::uint64_t base = chain.lines;
-  if (link_at_seam && seg.first && seg.first_prev_hash != chain.head) {
+  if (link_at_seam && segment.first && segment.first_prev_hash != chain.head) {
     // The seam check comes before anything else the range found at its first entry.
-    Break b = Break::at(BreakKind::kLinkBroken, base + seg.first->line, seg.first->offset);
-    b.index = seg.first->index;
-    b.prev_hash = std::move(seg.first_prev_hash);
-    b.signature = std::move(seg.first_signature);
+    Break b = Break::at(BreakKind::kLinkBroken, base + segment.first->line, segment.first->offset);
+    b.index = segment.first->index;
+    b.prev_hash = std::move(segment.first_prev_hash);
+    b.signature = std::move(segment.first_signature);
     b.expected = chain.head;
     chain.lines = b.line - 1;
     chain.end = b.offset;
-    out.brk = std::move(b);
+    out.break_found = std::move(b);
     return Fold::kEndsAtSeam;
   }
-  if (seg.entries > 0) {
-    if (chain.entries == 0) chain.first = std::move(seg.first_signature);
-    chain.before_last = seg.entries > 1 ? rebased(*seg.before_last, base) : chain.last;
-    chain.last = rebased(*seg.last, base);
-    chain.head_before_last = std::move(seg.head_before_last);
-    chain.head = std::move(seg.head);
-    chain.entries += seg.entries;
+  if (segment.entries > 0) {
+    if (chain.entries == 0) chain.first = std::move(segment.first_signature);
+    chain.before_last = segment.entries > 1 ? rebased(*segment.before_last, base) : chain.last;
+    chain.last = rebased(*segment.last, base);
+    chain.head_before_last = std::move(segment.head_before_last);
+    chain.head = std::move(segment.head);
+    chain.entries += segment.entries;
   }
-  if (seg.non_canonical > 0) {
-    if (chain.non_canonical == 0) chain.first_non_canonical = base + seg.first_non_canonical;
-    chain.non_canonical += seg.non_canonical;
+  if (segment.non_canonical > 0) {
+    if (chain.non_canonical == 0) chain.first_non_canonical = base + segment.first_non_canonical;
+    chain.non_canonical += segment.non_canonical;
   }
-  if (seg.brk) {
-    seg.brk->line += base;
-    chain.lines = seg.brk->line - 1;
-    chain.end = seg.brk->offset;
-    out.brk = std::move(seg.brk);
+  if (segment.break_found) {
+    segment.break_found->line += base;
+    chain.lines = segment.break_found->line - 1;
+    chain.end = segment.break_found->offset;
+    out.break_found = std::move(segment.break_found);
     return Fold::kEndsInside;
   }
-  chain.lines += seg.lines;
-  if (seg.lines > 0) chain.end = seg.end;
-  if (seg.failure) {
-    out.failure = std::move(seg.failure);
+  chain.lines += segment.lines;
+  if (segment.lines > 0) chain.end = segment.end;
+  if (segment.failure) {
+    out.failure = std::move(segment.failure);
     return Fold::kEndsInside;
   }
   return Fold::kGoesOn;
@@ -446,7 +446,7 @@ WalkOutcome RangedWalk::finish() {
   }
   if (s.tree && s.tree->failed()) {
     // Without its tree the walk proves nothing more than what it broke at.
-    if (!s.out.brk && !s.out.failure) s.out.failure = Failure::out_of_memory();
+    if (!s.out.break_found && !s.out.failure) s.out.failure = Failure::out_of_memory();
   } else if (s.tree) {
     // The tree up to where the walk ended.
     TreeFeed::State& tree = s.tree->before(ended == Fold::kEndsInside ? folded + 1 : folded);
@@ -478,8 +478,8 @@ WalkOutcome walk_first_entry(const platform::File& file, std::uint64_t end) {
                        .end = end,
                        .max_entries = 1};
   const WalkOptions options;
-  Segment seg = walk_range(file, plan, options, control);
-  static_cast<void>(fold(out, seg, false));
+  Segment segment = walk_range(file, plan, options, control);
+  static_cast<void>(fold(out, segment, false));
   return out;
 }
 

@@ -127,7 +127,7 @@ struct Chain {
 
 struct WalkOutcome {
   Chain chain;                     // what passed before the walk ended
-  std::optional<Break> brk;        // the first failing line, if any
+  std::optional<Break> break_found;        // the first failing line, if any
   std::optional<Failure> failure;  // a read error or an internal fault: nothing proven past `chain`
   // With WalkOptions::tree: the Merkle tree (tlog/merkle.h) of the entry lines that
   // passed and end with a line feed.

@@ -90,8 +90,8 @@ int run_prove(const CommandLine& line, const Io& io) {
       *file, ProofRequest{note.size, index, old ? std::optional(old->size) : std::nullopt});
   if (!made) return print.error(display(path) + ": cannot read: " + made.error().message());
   // The chain of the lines the proof is about does not hold: no proof of them.
-  if (made->brk) {
-    print.err(break_summary(path, *made->brk) + ": no proof");
+  if (made->break_found) {
+    print.err(break_summary(path, *made->break_found) + ": no proof");
     return kExitBroken;
   }
   if (made->leaves < note.size || made->root != note.root) {

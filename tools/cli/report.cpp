@@ -302,28 +302,28 @@ bool signature_not_checked(const SinceCheckpoint& since) {
   return note && !note->signatures.empty() && !since.signature_checked;
 }
 
-void add_checkpoint_json(JsonWriter& w, std::string_view name, const Checkpoint& cp,
+void add_checkpoint_json(JsonWriter& w, std::string_view name, const Checkpoint& checkpoint,
                          bool signature_unchecked = false) {
-  if (cp.note) {
+  if (checkpoint.note) {
     w.begin_object(name)
-        .field("origin", cp.note->origin)
-        .field("size", cp.note->size)
-        .field("root", base64_encode(cp.note->root));
-    if (const auto head = cp.note->chain_head()) w.field("head", *head);
+        .field("origin", checkpoint.note->origin)
+        .field("size", checkpoint.note->size)
+        .field("root", base64_encode(checkpoint.note->root));
+    if (const auto head = checkpoint.note->chain_head()) w.field("head", *head);
     if (signature_unchecked) w.field("signature", "not-checked");
     w.end_object();
     return;
   }
   w.begin_object(name)
-      .field("lines", cp.lines)
-      .field("bytes", cp.bytes)
-      .field("index", cp.index)
-      .field("head", cp.head)
-      .field("entries", cp.entries);
-  if (cp.first.empty()) {
+      .field("lines", checkpoint.lines)
+      .field("bytes", checkpoint.bytes)
+      .field("index", checkpoint.index)
+      .field("head", checkpoint.head)
+      .field("entries", checkpoint.entries);
+  if (checkpoint.first.empty()) {
     w.null_field("first");
   } else {
-    w.field("first", cp.first);
+    w.field("first", checkpoint.first);
   }
   if (name == "since") w.field("notice", kLineFormNotice);
   w.end_object();
@@ -350,8 +350,8 @@ std::string head_error_message(ErrorKind kind, const Failure& failure) {
 
 }  // namespace
 
-std::string break_summary(std::string_view file, const Break& brk) {
-  std::string text = break_text(file, brk);
+std::string break_summary(std::string_view file, const Break& break_found) {
+  std::string text = break_text(file, break_found);
   return text.substr(0, text.find('\n'));
 }
 
@@ -383,7 +383,7 @@ std::string audit_text(std::string_view file, const Audit& audit,
     out += non_canonical_text(chain);
     return out;
   }
-  const Break& b = *audit.brk;
+  const Break& b = *audit.break_found;
   std::string out = break_text(file, b);
   if (walk_break(b)) {
     out += "  verified before it: " + plural(chain.entries, "entry", "entries") + ", head " +
@@ -544,8 +544,8 @@ std::string audit_json(std::string_view command, std::string_view file, const Au
       break;
     case Outcome::kBroken:
       w.field("status", "broken");
-      add_break_json(w, *audit.brk);
-      if (walk_break(*audit.brk)) {
+      add_break_json(w, *audit.break_found);
+      if (walk_break(*audit.break_found)) {
         w.begin_object("verified")
             .field("entries", chain.entries)
             .field("head", chain.head)

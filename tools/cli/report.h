@@ -34,7 +34,7 @@ std::string_view error_name(audit::ErrorKind kind);
 
 // The first line of a break's report, "FILE: broken at line N (...): title",
 // without its line feed.
-std::string break_summary(std::string_view file, const audit::Break& brk);
+std::string break_summary(std::string_view file, const audit::Break& break_found);
 
 // The --since checkpoint of an audit as the reports show it. A signed note
 // whose signature was not checked (no --pub) is said to be so.

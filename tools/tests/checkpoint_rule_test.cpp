@@ -88,14 +88,14 @@ TEST_F(CheckpointRuleTest, ACheckpointNeverVouchesForLinesTheChainRefuses) {
                            std::to_string(join(lines).size()) + " index=1 head=" +
                            signature_of(entries_[1]) + " entries=2 first=" +
                            signature_of(entries_[0]) + "\n");
-  for (const std::string& cp : {note, line_form}) {
+  for (const std::string& checkpoint : {note, line_form}) {
     for (const char* jobs : {"1", "2"}) {
-      SCOPED_TRACE(cp + ", jobs " + jobs);
-      Ran ran = run_cli({"verify", "--jobs", jobs, "--since", cp, file});
+      SCOPED_TRACE(checkpoint + ", jobs " + jobs);
+      Ran ran = run_cli({"verify", "--jobs", jobs, "--since", checkpoint, file});
       EXPECT_EQ(ran.status, kExitBroken);
       EXPECT_EQ(first_line(ran.out), at_line_2);
-      if (cp != note) continue;
-      ran = run_cli({"checkpoint", "--jobs", jobs, "--since", cp, file});
+      if (checkpoint != note) continue;
+      ran = run_cli({"checkpoint", "--jobs", jobs, "--since", checkpoint, file});
       EXPECT_EQ(ran.status, kExitBroken);
       EXPECT_EQ(ran.out, "");
       EXPECT_EQ(first_line(ran.err), "quorvel-ledger: " + at_line_2);

@@ -38,14 +38,14 @@ const std::string kHead(64, 'a');
 const std::string kFirst(64, 'b');
 
 Checkpoint sample() {
-  Checkpoint cp;
-  cp.lines = 4;
-  cp.bytes = 900;
-  cp.index = 2;
-  cp.head = kHead;
-  cp.entries = 3;
-  cp.first = kFirst;
-  return cp;
+  Checkpoint checkpoint;
+  checkpoint.lines = 4;
+  checkpoint.bytes = 900;
+  checkpoint.index = 2;
+  checkpoint.head = kHead;
+  checkpoint.entries = 3;
+  checkpoint.first = kFirst;
+  return checkpoint;
 }
 
 TEST(CheckpointTextTest, WrittenAndReadBack) {
@@ -118,16 +118,16 @@ class SinceTest : public testing::ScratchTest {
     return checkpoint_of(audit.chain);
   }
 
-  // Audits `contents` from `cp` with one job and with three, which must agree.
-  Audit since(const std::string& contents, const Checkpoint& cp) {
+  // Audits `contents` from `checkpoint` with one job and with three, which must agree.
+  Audit since(const std::string& contents, const Checkpoint& checkpoint) {
     const std::string file = write("ledger.jsonl", contents);
     AuditOptions options;
-    options.since = cp;
+    options.since = checkpoint;
     const Audit one = audit_ledger(file, options);
     options.walk = WalkOptions{3, 16, 1};
     const Audit three = audit_ledger(file, options);
     EXPECT_EQ(three.outcome, one.outcome);
-    EXPECT_EQ(three.brk, one.brk);
+    EXPECT_EQ(three.break_found, one.break_found);
     EXPECT_EQ(three.hints, one.hints);
     EXPECT_EQ(three.chain, one.chain);
     return one;
@@ -198,8 +198,8 @@ TEST_F(SinceTest, BreaksAfterTheCheckpointAreNamedWithFileLines) {
     SCOPED_TRACE(c.name);
     const Audit audit = since(c.contents, cp_);
     ASSERT_EQ(audit.outcome, Outcome::kBroken);
-    EXPECT_EQ(audit.brk->kind, c.kind);
-    EXPECT_EQ(audit.brk->line, c.line);
+    EXPECT_EQ(audit.break_found->kind, c.kind);
+    EXPECT_EQ(audit.break_found->line, c.line);
     EXPECT_EQ(audit.hints, c.hints);
   }
 }
@@ -215,9 +215,9 @@ TEST_F(SinceTest, AFileThatNoLongerHoldsTheCheckpoint) {
 
   Audit audit = since(prefix, cp_);
   ASSERT_EQ(audit.outcome, Outcome::kBroken);
-  EXPECT_EQ(audit.brk->kind, BreakKind::kTruncated);
-  EXPECT_EQ(audit.brk->offset, prefix.size());
-  EXPECT_EQ(audit.brk->covered, cp_.bytes);
+  EXPECT_EQ(audit.break_found->kind, BreakKind::kTruncated);
+  EXPECT_EQ(audit.break_found->offset, prefix.size());
+  EXPECT_EQ(audit.break_found->covered, cp_.bytes);
 
   const struct {
     const char* name;
@@ -235,21 +235,21 @@ TEST_F(SinceTest, AFileThatNoLongerHoldsTheCheckpoint) {
     SCOPED_TRACE(c.name);
     audit = since(c.contents, cp_);
     ASSERT_EQ(audit.outcome, Outcome::kBroken);
-    EXPECT_EQ(audit.brk->kind, BreakKind::kRolledBack);
-    EXPECT_EQ(audit.brk->rollback, c.reason);
-    EXPECT_EQ(audit.brk->line, 3u);
-    EXPECT_EQ(audit.brk->covered, cp_.bytes);
-    EXPECT_EQ(audit.brk->expected, cp_.head);
+    EXPECT_EQ(audit.break_found->kind, BreakKind::kRolledBack);
+    EXPECT_EQ(audit.break_found->rollback, c.reason);
+    EXPECT_EQ(audit.break_found->line, 3u);
+    EXPECT_EQ(audit.break_found->covered, cp_.bytes);
+    EXPECT_EQ(audit.break_found->expected, cp_.head);
   }
-  EXPECT_EQ(audit.brk->signature, signature_of(other_entry));
-  EXPECT_EQ(audit.brk->index, 2u);
+  EXPECT_EQ(audit.break_found->signature, signature_of(other_entry));
+  EXPECT_EQ(audit.break_found->index, 2u);
 
   // The checkpoint's entry edited in place, its signature kept.
   audit = since(prefix + altered + "\n" + base_[3], cp_);
   ASSERT_EQ(audit.outcome, Outcome::kBroken);
-  EXPECT_EQ(audit.brk->kind, BreakKind::kContentAltered);
-  EXPECT_EQ(audit.brk->line, 3u);
-  EXPECT_EQ(audit.brk->offset, prefix.size());
+  EXPECT_EQ(audit.break_found->kind, BreakKind::kContentAltered);
+  EXPECT_EQ(audit.break_found->line, 3u);
+  EXPECT_EQ(audit.break_found->offset, prefix.size());
 }
 
 TEST_F(SinceTest, TheFirstEntryIdentifiesTheLedger) {
@@ -265,8 +265,8 @@ TEST_F(SinceTest, TheFirstEntryIdentifiesTheLedger) {
   edited.replace(edited.find("payment"), 7, "pAyment");
   audit = since(join({edited, base_[1], base_[2], base_[3]}), cp_);
   ASSERT_EQ(audit.outcome, Outcome::kBroken);
-  EXPECT_EQ(audit.brk->kind, BreakKind::kContentAltered);
-  EXPECT_EQ(audit.brk->line, 1u);
+  EXPECT_EQ(audit.break_found->kind, BreakKind::kContentAltered);
+  EXPECT_EQ(audit.break_found->line, 1u);
 }
 
 }  // namespace

@@ -90,9 +90,9 @@ class CommandTest : public testing::ScratchTest {
     const std::size_t second = text.find('\n', text.find('\n') + 1) + 1;
     return text.substr(second, text.find('\n', second) - second);
   }
-  // What verify --since says of such a checkpoint at `cp`.
-  static std::string notice(const std::string& cp) {
-    return "quorvel-ledger: note: " + cp +
+  // What verify --since says of such a checkpoint at `checkpoint`.
+  static std::string notice(const std::string& checkpoint) {
+    return "quorvel-ledger: note: " + checkpoint +
            ": a checkpoint line of the earlier form binds only its last entry, not the bytes of "
            "the entries below it; make a new checkpoint\n";
   }
@@ -370,17 +370,17 @@ TEST_F(CommandTest, CheckpointAndVerifySince) {
   const std::string note = "quorvel-ledger/" + sig_[0] + "\n2\n" + root + "\nchain-head " + sig_[1] + "\n";
   EXPECT_EQ(made.out, note);
   EXPECT_EQ(made.err, "");
-  const std::string cp = write("ledger.cp", made.out);
+  const std::string checkpoint = write("ledger.cp", made.out);
 
   write("ledger.jsonl", join(base_));
-  Ran ran = run_cli({"verify", "--since", cp, file});
+  Ran ran = run_cli({"verify", "--since", checkpoint, file});
   EXPECT_EQ(ran.status, kExitIntact);
   EXPECT_EQ(ran.out, file + ": intact: 3 entries, last line 3, head " + sig_[2] +
                          "\n  checkpoint: its 2 entry lines give its root hash " + root + "\n");
   EXPECT_EQ(ran.err, "");
   // The origin stays as the ledger grows; --since on checkpoint checks the old one first.
   for (const char* jobs : {"1", "2"}) {
-    EXPECT_EQ(run_cli({"checkpoint", "--jobs", jobs, "--since=" + cp, file}).out,
+    EXPECT_EQ(run_cli({"checkpoint", "--jobs", jobs, "--since=" + checkpoint, file}).out,
               run_cli({"checkpoint", file}).out);
   }
   EXPECT_EQ(run_cli({"checkpoint", "--origin", "example.com/books", file}).out.substr(0, 20),
@@ -433,7 +433,7 @@ TEST_F(CommandTest, ABreakBelowACheckpointNote) {
   const std::string original = entry_line(1, sig_[0], "ops-treasury", 100.0, "refund to customer");
   const Lines ledger = {base_[0], original};
   const std::string file = write("ledger.jsonl", join(ledger));
-  const std::string cp = write("ledger.cp", run_cli({"checkpoint", file}).out);
+  const std::string checkpoint = write("ledger.cp", run_cli({"checkpoint", file}).out);
   // 100.0 is 40 59 00 00 00 00 00 00: "@Y" moves to the actor, "re" from the payload.
   const LogEntry entry = *parse_log_entry(original);
   std::string seam;
@@ -469,15 +469,15 @@ TEST_F(CommandTest, ABreakBelowACheckpointNote) {
     SCOPED_TRACE(c.name);
     write("ledger.jsonl", c.contents);
     for (const char* jobs : {"1", "2"}) {
-      const Ran ran = run_cli({"verify", "--jobs", jobs, "--since", cp, file});
+      const Ran ran = run_cli({"verify", "--jobs", jobs, "--since", checkpoint, file});
       EXPECT_EQ(ran.status, c.status);
       EXPECT_EQ(ran.out.substr(0, ran.out.find('\n')), c.out.empty() ? "" : file + ": " + c.out);
     }
   }
   write("ledger.jsonl", join({base_[0], seam}));
-  const Ran json = run_cli({"verify", "--json", "--since", cp, file});
+  const Ran json = run_cli({"verify", "--json", "--since", checkpoint, file});
   EXPECT_NE(json.out.find("\"break\":{\"class\":\"rewritten\",\"checkpoint_size\":2,"
-                          "\"checkpoint_root\":\"" + note_root(cp) + "\",\"found_root\":\""),
+                          "\"checkpoint_root\":\"" + note_root(checkpoint) + "\",\"found_root\":\""),
             std::string::npos)
       << json.out;
 }
@@ -525,11 +525,11 @@ TEST_F(CommandTest, SignedCheckpoints) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string cp = write("ledger.cp", c.note);
-    ran = run_cli({"verify", "--since", cp, "--pub", c.pub, clean_});
+    const std::string checkpoint = write("ledger.cp", c.note);
+    ran = run_cli({"verify", "--since", checkpoint, "--pub", c.pub, clean_});
     EXPECT_EQ(ran.status, c.status);
     if (c.status == kExitBroken) {
-      EXPECT_TRUE(ran.out.starts_with(cp + ": checkpoint not proven: " + c.out)) << ran.out;
+      EXPECT_TRUE(ran.out.starts_with(checkpoint + ": checkpoint not proven: " + c.out)) << ran.out;
     }
   }
   write("ledger.cp", unsigned_note);
@@ -568,10 +568,10 @@ TEST_F(CommandTest, ProofsFromTheLedger) {
   const Lines lines = chain_lines(5);
   const std::string file = write("ledger.jsonl", join(lines));
   const std::string old_file = write("old.jsonl", join({lines[0], lines[1], lines[2]}));
-  const std::string cp = write("ledger.cp", run_cli({"checkpoint", file}).out);
+  const std::string checkpoint = write("ledger.cp", run_cli({"checkpoint", file}).out);
   const std::string old_cp = write("old.cp", run_cli({"checkpoint", old_file}).out);
 
-  Ran ran = run_cli({"prove", "--entry", "3", "--checkpoint", cp, file});
+  Ran ran = run_cli({"prove", "--entry", "3", "--checkpoint", checkpoint, file});
   ASSERT_EQ(ran.status, kExitIntact);
   std::vector<Hash> leaves;
   for (const auto& line : lines) leaves.push_back(leaf_hash(line));
@@ -581,12 +581,12 @@ TEST_F(CommandTest, ProofsFromTheLedger) {
                          base64_encode(leaves[3]) + "\",\"hashes\":[" + hashes + "],\"line\":" +
                          json_quote(lines[3]) + "}\n");
   const std::string proof = write("entry.proof", ran.out);
-  ran = run_cli({"check-proof", proof, "--checkpoint", cp});
+  ran = run_cli({"check-proof", proof, "--checkpoint", checkpoint});
   EXPECT_EQ(ran.status, kExitIntact);
   EXPECT_EQ(ran.out, "proven: entry 3 (the proof's line) is in the tree of size 5 of quorvel-ledger/" +
                          signature_of(lines[0]) + "\n");
-  const std::string consistency = write("grow.proof", run_cli({"prove", "--from", old_cp, "--checkpoint", cp, file}).out);
-  EXPECT_EQ(run_cli({"check-proof", consistency, "--checkpoint", cp, "--from", old_cp}).status, kExitIntact);
+  const std::string consistency = write("grow.proof", run_cli({"prove", "--from", old_cp, "--checkpoint", checkpoint, file}).out);
+  EXPECT_EQ(run_cli({"check-proof", consistency, "--checkpoint", checkpoint, "--from", old_cp}).status, kExitIntact);
 
   // Proofs that do not hold.
   const std::string some_hash = base64_encode(leaves[0]);
@@ -596,16 +596,16 @@ TEST_F(CommandTest, ProofsFromTheLedger) {
     std::vector<std::string> against;
     std::string out;
   } wrong[] = {
-      {"another line", replace_first(testing::read_file(proof), "\"line\":\"{", "\"line\":\" {"), {"--checkpoint", cp},
+      {"another line", replace_first(testing::read_file(proof), "\"line\":\"{", "\"line\":\" {"), {"--checkpoint", checkpoint},
        "not proven: the proof's line does not hash to its leaf_hash"},
-      {"another index", replace_first(testing::read_file(proof), "\"index\":3", "\"index\":2"), {"--checkpoint", cp},
+      {"another index", replace_first(testing::read_file(proof), "\"index\":3", "\"index\":2"), {"--checkpoint", checkpoint},
        "not proven: the hashes do not lead from entry 2 to the checkpoint's root hash"},
       {"another tree", testing::read_file(proof), {"--checkpoint", old_cp},
        "not proven: the proof is for a tree of size 5, the checkpoint's has size 3"},
       {"a hash replaced", replace_first(testing::read_file(consistency), "[\"", "[\"" + some_hash + "\",\""),
-       {"--checkpoint", cp, "--from", old_cp},
+       {"--checkpoint", checkpoint, "--from", old_cp},
        "not proven: the hashes do not lead from the older root hash to the newer one"},
-      {"checkpoints swapped", testing::read_file(consistency), {"--checkpoint", old_cp, "--from", cp},
+      {"checkpoints swapped", testing::read_file(consistency), {"--checkpoint", old_cp, "--from", checkpoint},
        "not proven: the proof is from size 3 to 5, the checkpoints have sizes 5 and 3"},
   };
   for (const auto& c : wrong) {
@@ -621,13 +621,13 @@ TEST_F(CommandTest, ProofsFromTheLedger) {
   // chain was recomputed, and one whose chain breaks below the checkpoint.
   const std::string recomputed = chain_lines(1, signature_of(lines[3]), 4, "mallory")[0];
   write("ledger.jsonl", join({lines[0], lines[1], lines[2], lines[3], recomputed}));
-  ran = run_cli({"prove", "--entry", "0", "--checkpoint", cp, file});
+  ran = run_cli({"prove", "--entry", "0", "--checkpoint", checkpoint, file});
   EXPECT_EQ(ran.status, kExitBroken);
   EXPECT_EQ(ran.out, "");
   EXPECT_EQ(ran.err, "quorvel-ledger: " + file +
                          ": its first 5 entry lines no longer give the checkpoint's root hash: no proof\n");
   write("ledger.jsonl", join({lines[0], lines[1], lines[2], lines[3]}) + replace_first(lines[4], "payment", "pAyment") + "\n");
-  ran = run_cli({"prove", "--entry", "0", "--checkpoint", cp, file});
+  ran = run_cli({"prove", "--entry", "0", "--checkpoint", checkpoint, file});
   EXPECT_EQ(ran.status, kExitBroken);
   EXPECT_EQ(ran.out, "");
   EXPECT_EQ(ran.err, "quorvel-ledger: " + file + ": broken at line 5 (byte " +
@@ -640,17 +640,17 @@ TEST_F(CommandTest, ProofsFromTheLedger) {
     std::vector<std::string> args;
     std::string err;
   } bad[] = {
-      {"an entry past the tree", {"prove", "--entry", "5", "--checkpoint", cp, file},
+      {"an entry past the tree", {"prove", "--entry", "5", "--checkpoint", checkpoint, file},
        "entry 5 is not in the checkpoint's tree of size 5"},
-      {"an older checkpoint given as newer", {"prove", "--from", cp, "--checkpoint", old_cp, file},
+      {"an older checkpoint given as newer", {"prove", "--from", checkpoint, "--checkpoint", old_cp, file},
        "the --from checkpoint (size 5) is not older than the --checkpoint one (size 3)"},
       {"a checkpoint line of the earlier form", {"prove", "--entry", "0", "--checkpoint", write("line.cp", line_checkpoint(old_file)), file},
        path("line.cp") + ": a checkpoint line of the earlier form has no tree; make a new checkpoint"},
-      {"a consistency proof without --from", {"check-proof", consistency, "--checkpoint", cp},
+      {"a consistency proof without --from", {"check-proof", consistency, "--checkpoint", checkpoint},
        "a consistency proof needs the older checkpoint: --from OLD"},
-      {"an inclusion proof with --from", {"check-proof", proof, "--checkpoint", cp, "--from", old_cp},
+      {"an inclusion proof with --from", {"check-proof", proof, "--checkpoint", checkpoint, "--from", old_cp},
        "--from applies to a consistency proof; this is an inclusion proof"},
-      {"a missing proof", {"check-proof", path("none"), "--checkpoint", cp},
+      {"a missing proof", {"check-proof", path("none"), "--checkpoint", checkpoint},
        path("none") + ": cannot read the proof: No such file or directory (os error 2)"},
   };
   for (const auto& c : bad) {
@@ -782,8 +782,8 @@ TEST_F(CommandTest, LiveReadsNothingAppendedAfterTheSizeIsTaken) {
         EXPECT_EQ(audit.unfinished, (Unfinished{3, line3, 50}));
       } else {
         ASSERT_EQ(audit.outcome, Outcome::kBroken);
-        EXPECT_EQ(audit.brk->kind, BreakKind::kNotEntry);
-        EXPECT_EQ(audit.brk->line, 4u);
+        EXPECT_EQ(audit.break_found->kind, BreakKind::kNotEntry);
+        EXPECT_EQ(audit.break_found->line, 4u);
         EXPECT_EQ(audit.chain.entries, 3u);
       }
     }
@@ -792,7 +792,7 @@ TEST_F(CommandTest, LiveReadsNothingAppendedAfterTheSizeIsTaken) {
 
 TEST_F(CommandTest, FilesThatNoLongerHoldTheCheckpointLine) {
   const std::string file = write("ledger.jsonl", join(base_));
-  const std::string cp = write("ledger.cp", line_checkpoint(file));
+  const std::string checkpoint = write("ledger.cp", line_checkpoint(file));
   const std::size_t covered = join(base_).size();
   const std::string other_entry = entry_line(2, sig_[1], "alicf", 0.75, "payment \"2\"\t\xC3\xA9");
   const Lines other = chain_lines(3, GENESIS_BLOCK_HASH, 0, "bob");
@@ -822,16 +822,16 @@ TEST_F(CommandTest, FilesThatNoLongerHoldTheCheckpointLine) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     write("ledger.jsonl", c.contents);
-    const Ran ran = run_cli({"verify", "--since", cp, file});
+    const Ran ran = run_cli({"verify", "--since", checkpoint, file});
     EXPECT_EQ(ran.status, c.status);
     EXPECT_EQ(ran.out, c.out);
-    EXPECT_EQ(ran.err, notice(cp) + c.err);
+    EXPECT_EQ(ran.err, notice(checkpoint) + c.err);
   }
 }
 
 TEST_F(CommandTest, RollbackReasonsInJson) {
   const std::string file = write("ledger.jsonl", join(base_));
-  const std::string cp = write("ledger.cp", line_checkpoint(file));
+  const std::string checkpoint = write("ledger.cp", line_checkpoint(file));
   const std::string other_entry = entry_line(2, sig_[1], "alicf", 0.75, "payment \"2\"\t\xC3\xA9");
   const struct {
     std::string contents;
@@ -843,7 +843,7 @@ TEST_F(CommandTest, RollbackReasonsInJson) {
   };
   for (const auto& c : cases) {
     write("ledger.jsonl", c.contents);
-    const Ran ran = run_cli({"verify", "--json", "--since", cp, file});
+    const Ran ran = run_cli({"verify", "--json", "--since", checkpoint, file});
     EXPECT_EQ(ran.status, kExitBroken) << c.reason;
     EXPECT_NE(ran.out.find("\"break\":{\"class\":\"rolled-back\",\"line\":3,"), std::string::npos)
         << ran.out;
@@ -884,11 +884,11 @@ TEST_F(CommandTest, CheckpointsThatCannotBeUsed) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string cp = write("bad.cp", c.contents);
-    const Ran ran = run_cli({"verify", "--since", cp, clean_});
+    const std::string checkpoint = write("bad.cp", c.contents);
+    const Ran ran = run_cli({"verify", "--since", checkpoint, clean_});
     EXPECT_EQ(ran.status, kExitError);
     EXPECT_EQ(ran.out, "");
-    EXPECT_EQ(ran.err, "quorvel-ledger: " + cp + ": " + c.message + "\n");
+    EXPECT_EQ(ran.err, "quorvel-ledger: " + checkpoint + ": " + c.message + "\n");
   }
   const std::string missing = path("missing.cp");
   Ran ran = run_cli({"verify", "--since", missing, clean_});
@@ -912,7 +912,7 @@ TEST(CommandLineTest, UsageErrors) {
       {{"verify"}, "expected at least one FILE, found 0"},
       {{"checkpoint", "a", "b"}, "expected one FILE, found 2"},
       {{"export", "a", "b"}, "expected one FILE, found 2"},
-      {{"verify", "--since", "cp", "a", "b"}, "--since takes one FILE, found 2"},
+      {{"verify", "--since", "checkpoint", "a", "b"}, "--since takes one FILE, found 2"},
       {{"export", "--json", "f"}, "option '--json' does not apply to 'export'"},
       {{"export", "--jobs", "2", "f"}, "option '--jobs' does not apply to 'export'"},
       {{"verify", "--format", "csv", "f"}, "option '--format' does not apply to 'verify'"},
@@ -927,7 +927,7 @@ TEST(CommandLineTest, UsageErrors) {
       {{"verify", "--json=yes", "f"}, "option '--json' takes no value"},
       {{"verify", "--json", "--quiet", "f"}, "--json and --quiet exclude each other"},
       {{"verify", "--verbose", "f"}, "unknown option '--verbose'"},
-      {{"head", "--since", "cp", "f"}, "option '--since' does not apply to 'head'"},
+      {{"head", "--since", "checkpoint", "f"}, "option '--since' does not apply to 'head'"},
       {{"head", "-j", "2", "f"}, "option '-j' does not apply to 'head'"},
       {{"head", "--live", "f"}, "option '--live' does not apply to 'head'"},
       {{"verify", "--live=yes", "f"}, "option '--live' takes no value"},
@@ -1171,8 +1171,8 @@ TEST_F(CommandTest, LinesNoWriterWritesAcrossRanges) {
       const Audit audit = audit_ledger(file, options);
       if (strict) {
         ASSERT_EQ(audit.outcome, Outcome::kBroken);
-        EXPECT_EQ(audit.brk->kind, BreakKind::kNonCanonical);
-        EXPECT_EQ(audit.brk->line, 3u);
+        EXPECT_EQ(audit.break_found->kind, BreakKind::kNonCanonical);
+        EXPECT_EQ(audit.break_found->line, 3u);
         EXPECT_EQ(audit.chain.entries, 2u);
         EXPECT_EQ(audit.chain.head, signature_of(lines[1]));
       } else {
@@ -1242,7 +1242,7 @@ TEST_F(CommandTest, SeveralLedgersShareTheWorkers) {
     SCOPED_TRACE(files[k]);
     EXPECT_EQ(audit.outcome, alone.outcome);
     EXPECT_EQ(audit.chain, alone.chain);
-    EXPECT_EQ(audit.brk, alone.brk);
+    EXPECT_EQ(audit.break_found, alone.break_found);
     EXPECT_EQ(audit.hints, alone.hints);
     EXPECT_EQ(audit.error_kind, alone.error_kind);
   });
@@ -1364,11 +1364,11 @@ TEST_F(CommandTest, TheProgram) {
   const std::string err = path("err.txt");
   const std::string in = path("in.txt");
   // A checkpoint read from standard input.
-  const std::string cp = run_cli({"checkpoint", clean_}).out;
-  auto [status, errors] = run_binary({"verify", "--since", "-", clean_}, cp, out, err, in);
+  const std::string checkpoint = run_cli({"checkpoint", clean_}).out;
+  auto [status, errors] = run_binary({"verify", "--since", "-", clean_}, checkpoint, out, err, in);
   EXPECT_EQ(status, kExitIntact);
   EXPECT_EQ(errors, "");
-  EXPECT_EQ(testing::read_file(out), run_cli({"verify", "--since", write("cp", cp), clean_}).out);
+  EXPECT_EQ(testing::read_file(out), run_cli({"verify", "--since", write("checkpoint", checkpoint), clean_}).out);
   // A report that cannot be written is not a success.
   for (const char* command : {"verify", "export"}) {
     std::tie(status, errors) = run_binary({command, clean_}, "", "/dev/full", err, in);

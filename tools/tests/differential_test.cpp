@@ -123,7 +123,7 @@ Audit audit_all_ways(const std::string& path, std::size_t size) {
     const std::string how =
         "jobs " + std::to_string(walk.jobs) + ", buffer " + std::to_string(walk.buffer_size);
     EXPECT_EQ(many.outcome, one.outcome) << how;
-    EXPECT_EQ(many.brk, one.brk) << how;
+    EXPECT_EQ(many.break_found, one.break_found) << how;
     EXPECT_EQ(many.hints, one.hints) << how;
     EXPECT_EQ(many.chain, one.chain) << how;
   }
@@ -154,9 +154,9 @@ void expect_agrees_with_core(const std::string& path, std::string_view contents,
   const bool open_last_line = contents.find('\n', stop.offset) == std::string_view::npos;
   const bool torn = open_last_line && (stop.kind == BreakKind::kNotEntry ||
                                        stop.kind == BreakKind::kInvalidUtf8);
-  EXPECT_EQ(audit.brk->kind, torn ? BreakKind::kTornTail : stop.kind);
-  EXPECT_EQ(audit.brk->line, stop.line);
-  EXPECT_EQ(audit.brk->offset, stop.offset);
+  EXPECT_EQ(audit.break_found->kind, torn ? BreakKind::kTornTail : stop.kind);
+  EXPECT_EQ(audit.break_found->line, stop.line);
+  EXPECT_EQ(audit.break_found->offset, stop.offset);
 }
 
 class DifferentialTest : public testing::ScratchTest {
@@ -284,9 +284,9 @@ TEST_F(DifferentialTest, CraftedLedgers) {
     const Audit audit = check(c.contents);
     ASSERT_EQ(audit.outcome, c.outcome);
     if (c.outcome == Outcome::kIntact) continue;
-    EXPECT_EQ(audit.brk->kind, c.kind);
-    EXPECT_EQ(audit.brk->line, c.line);
-    EXPECT_EQ(audit.brk->index, c.index);
+    EXPECT_EQ(audit.break_found->kind, c.kind);
+    EXPECT_EQ(audit.break_found->line, c.line);
+    EXPECT_EQ(audit.break_found->index, c.index);
     EXPECT_EQ(audit.hints, c.hints);
   }
 }
@@ -303,42 +303,42 @@ TEST_F(DifferentialTest, DetailsOfEachBreak) {
   // A link break names the link due and the one found; an altered entry the
   // digest recomputed; a line that is not an entry the parser's reason and column.
   Audit audit = check(join({base[0], base[2]}));
-  EXPECT_EQ(audit.brk->expected, signature_of(base[0]));
-  EXPECT_EQ(audit.brk->prev_hash, signature_of(base[1]));
+  EXPECT_EQ(audit.break_found->expected, signature_of(base[0]));
+  EXPECT_EQ(audit.break_found->prev_hash, signature_of(base[1]));
   EXPECT_EQ(audit.chain.entries, 1u);
   EXPECT_EQ(audit.chain.head, signature_of(base[0]));
 
   std::string altered = base[1];
   altered.replace(altered.find("alice"), 5, "alicf");
   audit = check(join({base[0], altered}));
-  EXPECT_EQ(audit.brk->signature, signature_of(base[1]));
+  EXPECT_EQ(audit.break_found->signature, signature_of(base[1]));
   EXPECT_EQ(
-      audit.brk->expected,
+      audit.break_found->expected,
       *compute_entry_digest(signature_of(base[0]), parse_log_entry(altered)->timestamp, "alicf",
                             parse_log_entry(altered)->delta_i, parse_log_entry(altered)->payload));
 
   audit = check(base[0] + "\n{\"index\":1,}\n");
-  EXPECT_EQ(audit.brk->parse_error, ParseError::kTrailingComma);
-  EXPECT_EQ(audit.brk->column, 12u);
+  EXPECT_EQ(audit.break_found->parse_error, ParseError::kTrailingComma);
+  EXPECT_EQ(audit.break_found->column, 12u);
 
   audit = check(base[0] +
                 "\nab\xE2\x82"
                 "cd\n");
-  EXPECT_EQ(audit.brk->column, 3u);
+  EXPECT_EQ(audit.break_found->column, 3u);
 
   // A torn tail keeps the parser's reason and column, or where UTF-8 stops,
   // and the bytes of the line read.
   audit = check(base[0] + "\n{\"index\":1,}");
-  EXPECT_EQ(audit.brk->kind, BreakKind::kTornTail);
-  EXPECT_EQ(audit.brk->parse_error, ParseError::kTrailingComma);
-  EXPECT_EQ(audit.brk->column, 12u);
-  EXPECT_FALSE(audit.brk->invalid_utf8);
-  EXPECT_EQ(audit.brk->length, 12u);
+  EXPECT_EQ(audit.break_found->kind, BreakKind::kTornTail);
+  EXPECT_EQ(audit.break_found->parse_error, ParseError::kTrailingComma);
+  EXPECT_EQ(audit.break_found->column, 12u);
+  EXPECT_FALSE(audit.break_found->invalid_utf8);
+  EXPECT_EQ(audit.break_found->length, 12u);
   audit = check(base[0] + "\n" + base[1].substr(0, base[1].find("\xC3\xA9") + 1));
-  EXPECT_EQ(audit.brk->kind, BreakKind::kTornTail);
-  EXPECT_TRUE(audit.brk->invalid_utf8);
-  EXPECT_EQ(audit.brk->column, base[1].find("\xC3\xA9") + 1);
-  EXPECT_EQ(audit.brk->length, base[1].find("\xC3\xA9") + 1);
+  EXPECT_EQ(audit.break_found->kind, BreakKind::kTornTail);
+  EXPECT_TRUE(audit.break_found->invalid_utf8);
+  EXPECT_EQ(audit.break_found->column, base[1].find("\xC3\xA9") + 1);
+  EXPECT_EQ(audit.break_found->length, base[1].find("\xC3\xA9") + 1);
 }
 
 TEST_F(DifferentialTest, EarlyBreakInALongFile) {
@@ -346,8 +346,8 @@ TEST_F(DifferentialTest, EarlyBreakInALongFile) {
   Lines lines = chain_lines(3000);
   lines[1].replace(lines[1].find("alice"), 5, "alicf");
   const Audit audit = check(join(lines));
-  EXPECT_EQ(audit.brk->kind, BreakKind::kContentAltered);
-  EXPECT_EQ(audit.brk->line, 2u);
+  EXPECT_EQ(audit.break_found->kind, BreakKind::kContentAltered);
+  EXPECT_EQ(audit.break_found->line, 2u);
 }
 
 // One random change to a ledger's bytes.
@@ -453,7 +453,7 @@ TEST_F(DifferentialTest, AReadErrorEndsTheWalkWithTheSystemsText) {
     const WalkOutcome out = walk_file(directory, Chain{}, WalkOptions{jobs, 64, 1}, control);
     ASSERT_TRUE(out.failure.has_value()) << jobs;
     EXPECT_EQ(out.failure->message(), "Is a directory (os error 21)");
-    EXPECT_FALSE(out.brk.has_value());
+    EXPECT_FALSE(out.break_found.has_value());
     EXPECT_EQ(out.chain, Chain{});
   }
 }

@@ -110,10 +110,10 @@ void PrintTo(const Hint& hint, std::ostream* out) {
        << ", column " << hint.column << "}";
 }
 
-void PrintTo(const Break& brk, std::ostream* out) {
-  *out << "{kind " << static_cast<int>(brk.kind) << ", line " << brk.line << ", offset "
-       << brk.offset << ", index " << (brk.index ? std::to_string(*brk.index) : "none")
-       << ", column " << brk.column << ", expected " << brk.expected << "}";
+void PrintTo(const Break& break_found, std::ostream* out) {
+  *out << "{kind " << static_cast<int>(break_found.kind) << ", line " << break_found.line << ", offset "
+       << break_found.offset << ", index " << (break_found.index ? std::to_string(*break_found.index) : "none")
+       << ", column " << break_found.column << ", expected " << break_found.expected << "}";
 }
 
 void PrintTo(const Checkpoint& checkpoint, std::ostream* out) {

@@ -93,7 +93,7 @@ audit::Hint hint(audit::HintKind kind, std::uint64_t line, std::uint64_t other_l
 namespace ledger::audit {
 
 void PrintTo(const Hint& hint, std::ostream* out);
-void PrintTo(const Break& brk, std::ostream* out);
+void PrintTo(const Break& break_found, std::ostream* out);
 void PrintTo(const Checkpoint& checkpoint, std::ostream* out);
 
 }  // namespace ledger::audit
