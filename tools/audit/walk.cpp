@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <exception>
-#include <mutex>
 #include <new>
 #include <utility>
 #include <vector>
 
 #include "audit/parallel.h"
+#include "audit/tree_feed.h"
 #include "audit/writer_line.h"
 #include "ledger/chain.h"
 #include "ledger/entry.h"
@@ -49,107 +48,6 @@ struct Segment {
   std::optional<Failure> failure;
 };
 
-// The tree of a walk in ranges. Leaves join it in file order: the range whose
-// turn it is (every range before it is done) adds its leaves as it walks; a
-// later range keeps its leaves, within a budget shared by all ranges, and
-// waits for its turn once the budget is spent. Ranges begin in order, so the
-// range whose turn it is always runs and never waits: nothing deadlocks.
-// The tree as each range's turn came is kept (a few hundred bytes each), so
-// that a walk that ends in a range keeps only the leaves before its end.
-class TreeFeed {
- public:
-  struct State {
-    TreeBuilder tree;
-    std::optional<std::uint64_t> watched_offset;  // see WalkOutcome
-  };
-
-  TreeFeed(const TreeBuilder& tree, std::size_t ranges, std::size_t budget)
-      : pending_(ranges), done_(ranges), at_turn_(ranges), budget_(budget) {
-    now_.tree = tree;
-    if (now_.tree.watched_root()) now_.watched_offset = 0;
-    at_turn_[0] = now_;
-  }
-
-  // Range k's next leaf, of the line at `offset`.
-  void add(std::size_t k, const Hash& leaf, std::uint64_t offset) {
-    if (turn_.load(std::memory_order_acquire) != k) {
-      std::unique_lock lock(mutex_);
-      if (turn_.load(std::memory_order_relaxed) != k) {
-        if (held_ < budget_) {
-          pending_[k].push_back({leaf, offset});
-          ++held_;
-          return;
-        }
-        turned_.wait(lock, [&] { return turn_.load(std::memory_order_relaxed) == k; });
-      }
-    }
-    if (failed_) return;
-    if (!pending_[k].empty()) {
-      const std::lock_guard lock(mutex_);
-      join_pending(k);
-    }
-    join(leaf, offset);
-  }
-
-  // Range k is done, walked or skipped: the leaves it keeps join in their
-  // turn. The turn moves on whatever happens, so that no range waits forever:
-  // a tree that could not take the leaves (out of memory) is failed().
-  void done(std::size_t k) noexcept {
-    {
-      const std::lock_guard lock(mutex_);
-      done_[k] = true;
-      std::size_t turn = turn_.load(std::memory_order_relaxed);
-      while (turn < done_.size() && done_[turn]) {
-        try {
-          if (!failed_) join_pending(turn);
-          if (!failed_ && turn + 1 < done_.size()) at_turn_[turn + 1] = now_;
-        } catch (...) {
-          failed_ = true;
-        }
-        drop_pending(turn++);
-      }
-      turn_.store(turn, std::memory_order_release);
-    }
-    turned_.notify_all();
-  }
-
-  // Once every range is done: whether the tree could not take every leaf,
-  // and else the tree of the leaves before range k, or of all.
-  bool failed() const { return failed_; }
-  State& before(std::size_t k) { return k < at_turn_.size() ? at_turn_[k] : now_; }
-
- private:
-  struct Pending {
-    Hash leaf;
-    std::uint64_t offset;
-  };
-
-  void join(const Hash& leaf, std::uint64_t offset) {
-    now_.tree.add_leaf(leaf);
-    if (!now_.watched_offset && now_.tree.watched_root()) now_.watched_offset = offset;
-  }
-  // Under the lock, or by the range whose turn it is.
-  void join_pending(std::size_t k) {
-    for (const Pending& p : pending_[k]) join(p.leaf, p.offset);
-    drop_pending(k);
-  }
-  void drop_pending(std::size_t k) noexcept {
-    held_ -= pending_[k].size();
-    std::vector<Pending>().swap(pending_[k]);
-  }
-
-  State now_;  // written by the range whose turn it is, or under the lock
-  std::mutex mutex_;
-  std::condition_variable turned_;
-  std::atomic<std::size_t> turn_{0};          // the first range not yet done
-  std::vector<std::vector<Pending>> pending_;  // leaves kept by ranges before their turn
-  std::vector<bool> done_;
-  std::vector<State> at_turn_;  // the tree as range k's turn came
-  std::size_t held_ = 0;        // leaves kept, all ranges together
-  bool failed_ = false;         // under the lock, or read once every range is done
-  const std::size_t budget_;
-};
-
 struct RangePlan {
   std::uint64_t start;      // a line start, or a raw offset when `align`
   std::uint64_t limit;      // lines starting here or later belong to the next range
@@ -177,115 +75,172 @@ ChainCheck range_check(const RangePlan& plan) {
   return ChainCheck(ChainCheck::UnknownLink{});
 }
 
-void walk_lines(RangeReader& reader, const RangePlan& plan, const WalkOptions& options,
-                Segment& segment, WalkControl& control) {
-  ChainCheck chain = range_check(plan);
-  std::string written;  // the writer's line for the entry last read, when rewritten
-  std::optional<Hasher> hasher;
-  if (plan.tree != nullptr || options.on_leaf) hasher.emplace();
-  std::uint64_t reported = reader.position();
-  const std::uint64_t max_lines =
-      options.last_line > plan.lines_before ? options.last_line - plan.lines_before : 0;
-  for (;;) {
-    if (segment.lines == max_lines) break;
-    auto status = reader.next();
+// Walks the lines of one range into its segment, up to its end or its first
+// break: the steps of one line are methods, the loop is run().
+class RangeWalker {
+ public:
+  RangeWalker(RangeReader& reader, const RangePlan& plan, const WalkOptions& options,
+              Segment& segment, WalkControl& control)
+      : reader_(reader),
+        plan_(plan),
+        options_(options),
+        segment_(segment),
+        control_(control),
+        chain_(range_check(plan)),
+        reported_(reader.position()),
+        max_lines_(options.last_line > plan.lines_before ? options.last_line - plan.lines_before : 0) {
+    if (plan.tree != nullptr || options.on_leaf) hasher_.emplace();
+  }
+
+  void run() {
+    while (segment_.lines != max_lines_ && next_line()) {
+    }
+    finish();
+  }
+
+ private:
+  // Reads and judges the next line; false when the walk ends.
+  bool next_line() {
+    auto status = reader_.next();
     if (!status) {
-      segment.failure = std::move(status).error();
-      break;
+      segment_.failure = std::move(status).error();
+      return false;
     }
-    if (*status == LineStatus::kEnd) break;
-    ++segment.lines;
-    segment.end = reader.position();
-    if (segment.lines % kControlEvery == 0) {
-      control.bytes_done.fetch_add(segment.end - reported, std::memory_order_relaxed);
-      reported = segment.end;
-      // An earlier range has broken: what this one finds will never be reported.
-      if (control.first_break.load(std::memory_order_relaxed) < plan.start) break;
-    }
-    const std::string_view line = reader.line();
-    const std::uint64_t offset = reader.line_offset();
-    // A line without a line feed is the last one read; when it is not a whole
-    // entry, a writer may not have finished it (or was stopped): a torn tail.
-    const bool open_line = !reader.line_terminated();
+    if (*status == LineStatus::kEnd) return false;
+    ++segment_.lines;
+    segment_.end = reader_.position();
+    if (segment_.lines % kControlEvery == 0 && !report_progress()) return false;
+    const std::string_view line = reader_.line();
     if (*status == LineStatus::kInvalidUtf8) {
-      segment.break_found = Break::at(open_line ? BreakKind::kTornTail : BreakKind::kInvalidUtf8, segment.lines,
-                          offset);
-      segment.break_found->column = valid_utf8_prefix(line) + 1;
-      segment.break_found->invalid_utf8 = open_line;
-      if (open_line) segment.break_found->length = segment.end - offset;
-      break;
+      set_unparsed_break(BreakKind::kInvalidUtf8, valid_utf8_prefix(line) + 1);
+      return false;
     }
-    auto verdict = chain.check(line);
+    auto verdict = chain_.check(line);
     if (!verdict) {
-      segment.failure = std::move(verdict).error();
-      break;
+      segment_.failure = std::move(verdict).error();
+      return false;
     }
-    if (*verdict == LineVerdict::kBlank) continue;
+    if (*verdict == LineVerdict::kBlank) return true;
     if (*verdict == LineVerdict::kNotEntry) {
-      segment.break_found =
-          Break::at(open_line ? BreakKind::kTornTail : BreakKind::kNotEntry, segment.lines, offset);
-      segment.break_found->column = chain.parse_failure().offset + 1;
-      segment.break_found->parse_error = chain.parse_failure().code;
-      if (open_line) segment.break_found->length = segment.end - offset;
-      break;
+      set_unparsed_break(BreakKind::kNotEntry, chain_.parse_failure().offset + 1);
+      segment_.break_found->parse_error = chain_.parse_failure().code;
+      return false;
     }
-    const EntryFields& entry = chain.entry();
-    const EntryMark mark{segment.lines, offset, segment.end, entry.index, reader.line_terminated()};
-    if (!segment.first) {
-      segment.first = mark;
-      segment.first_signature = entry.signature;
+    return judge_entry(*verdict, line);
+  }
+
+  // Adds the bytes walked to the progress; false when an earlier range has
+  // broken, so that what this one finds would never be reported.
+  bool report_progress() {
+    control_.bytes_done.fetch_add(segment_.end - reported_, std::memory_order_relaxed);
+    reported_ = segment_.end;
+    return control_.first_break.load(std::memory_order_relaxed) >= plan_.start;
+  }
+
+  // A line that is not an entry, of `kind`, failing at byte `column` (1-based).
+  // A line without a line feed is the last one read; when it is not a whole
+  // entry, a writer may not have finished it (or was stopped): a torn tail.
+  void set_unparsed_break(BreakKind kind, std::size_t column) {
+    const bool open_line = !reader_.line_terminated();
+    const std::uint64_t offset = reader_.line_offset();
+    Break& found = segment_.break_found.emplace(
+        Break::at(open_line ? BreakKind::kTornTail : kind, segment_.lines, offset));
+    found.column = column;
+    found.invalid_utf8 = open_line && kind == BreakKind::kInvalidUtf8;
+    if (open_line) found.length = segment_.end - offset;
+  }
+
+  // An entry that parsed: its link, timestamp, digest and the writer's line;
+  // then it joins the segment. False when the walk ends at it.
+  bool judge_entry(LineVerdict verdict, std::string_view line) {
+    const EntryFields& entry = chain_.entry();
+    const EntryMark mark{segment_.lines, reader_.line_offset(), segment_.end, entry.index,
+                         reader_.line_terminated()};
+    if (!segment_.first) {
+      segment_.first = mark;
+      segment_.first_signature = entry.signature;
       // Without a link into the range, it is checked at the seam afterwards.
-      if (plan.link == nullptr) segment.first_prev_hash = entry.prev_hash;
+      if (plan_.link == nullptr) segment_.first_prev_hash = entry.prev_hash;
     }
-    if (*verdict == LineVerdict::kLinkBroken) {
-      segment.break_found = parsed_break(BreakKind::kLinkBroken, mark, entry);
-      segment.break_found->expected = chain.link();
-      break;
+    if (verdict != LineVerdict::kLinked) {
+      set_entry_break(verdict, mark, entry);
+      return false;
     }
-    if (*verdict == LineVerdict::kBadTimestamp) {
-      segment.break_found = parsed_break(BreakKind::kBadTimestamp, mark, entry);
-      segment.break_found->timestamp = entry.timestamp;
-      break;
-    }
-    if (*verdict == LineVerdict::kContentAltered) {
-      segment.break_found = parsed_break(BreakKind::kContentAltered, mark, entry);
-      segment.break_found->expected = chain.computed();
-      break;
-    }
-    if (const std::size_t column = writer_line_difference(line, entry, written); column != 0) {
-      if (options.strict) {
-        segment.break_found = parsed_break(BreakKind::kNonCanonical, mark, entry);
-        segment.break_found->column = column;
-        break;
+    if (const std::size_t column = writer_line_difference(line, entry, written_); column != 0) {
+      if (options_.strict) {
+        segment_.break_found = parsed_break(BreakKind::kNonCanonical, mark, entry);
+        segment_.break_found->column = column;
+        return false;
       }
-      if (segment.non_canonical++ == 0) segment.first_non_canonical = segment.lines;
+      if (segment_.non_canonical++ == 0) segment_.first_non_canonical = segment_.lines;
     }
-    ++segment.entries;
-    segment.before_last = segment.last;
-    segment.last = mark;
+    return accept(mark, entry, line);
+  }
+
+  void set_entry_break(LineVerdict verdict, const EntryMark& mark, const EntryFields& entry) {
+    switch (verdict) {
+      case LineVerdict::kLinkBroken:
+        segment_.break_found = parsed_break(BreakKind::kLinkBroken, mark, entry);
+        segment_.break_found->expected = chain_.link();
+        return;
+      case LineVerdict::kBadTimestamp:
+        segment_.break_found = parsed_break(BreakKind::kBadTimestamp, mark, entry);
+        segment_.break_found->timestamp = entry.timestamp;
+        return;
+      case LineVerdict::kContentAltered:
+        segment_.break_found = parsed_break(BreakKind::kContentAltered, mark, entry);
+        segment_.break_found->expected = chain_.computed();
+        return;
+      case LineVerdict::kBlank:
+      case LineVerdict::kLinked:
+      case LineVerdict::kNotEntry:
+        return;  // not a break of a parsed entry
+    }
+  }
+
+  // An entry that passed joins the segment (and the tree). False when the
+  // walk ends after it.
+  bool accept(const EntryMark& mark, const EntryFields& entry, std::string_view line) {
+    ++segment_.entries;
+    segment_.before_last = segment_.last;
+    segment_.last = mark;
     // Only the file's last line can lack its line feed; a checkpoint stops
     // before such an entry, at the head before it.
-    if (!mark.terminated) segment.head_before_last = entry.prev_hash;
-    if (hasher && mark.terminated) {
-      const Hash leaf = hasher->leaf(line);
-      if (plan.tree != nullptr) plan.tree->add(plan.index, leaf, offset);
-      if (options.on_leaf && !options.on_leaf(leaf, line)) break;
+    if (!mark.terminated) segment_.head_before_last = entry.prev_hash;
+    if (hasher_ && mark.terminated) {
+      const Hash leaf = hasher_->leaf(line);
+      if (plan_.tree != nullptr) plan_.tree->add(plan_.index, leaf, mark.offset);
+      if (options_.on_leaf && !options_.on_leaf(leaf, line)) return false;
     }
-    if (segment.entries == plan.max_entries) break;
-    if (options.on_entry && !options.on_entry(plan.lines_before + segment.lines, entry, line)) break;
+    if (segment_.entries == plan_.max_entries) return false;
+    return !options_.on_entry || options_.on_entry(plan_.lines_before + segment_.lines, entry, line);
   }
-  // The check has taken a non-canonical entry as linked: the head stays the one before it.
-  const bool passed_break = segment.break_found && segment.break_found->kind == BreakKind::kNonCanonical;
-  if (segment.entries > 0) segment.head = passed_break ? segment.break_found->prev_hash : chain.link();
-  control.bytes_done.fetch_add(segment.end > reported ? segment.end - reported : 0,
-                               std::memory_order_relaxed);
-  if (segment.break_found) {
-    std::uint64_t seen = control.first_break.load(std::memory_order_relaxed);
-    while (segment.break_found->offset < seen &&
-           !control.first_break.compare_exchange_weak(seen, segment.break_found->offset)) {
+
+  void finish() {
+    // The check has taken a non-canonical entry as linked: the head stays the one before it.
+    const std::optional<Break>& found = segment_.break_found;
+    const bool passed_break = found && found->kind == BreakKind::kNonCanonical;
+    if (segment_.entries > 0) segment_.head = passed_break ? found->prev_hash : chain_.link();
+    control_.bytes_done.fetch_add(segment_.end > reported_ ? segment_.end - reported_ : 0,
+                                  std::memory_order_relaxed);
+    if (found) {
+      std::uint64_t seen = control_.first_break.load(std::memory_order_relaxed);
+      while (found->offset < seen && !control_.first_break.compare_exchange_weak(seen, found->offset)) {
+      }
     }
   }
-}
+
+  RangeReader& reader_;
+  const RangePlan& plan_;
+  const WalkOptions& options_;
+  Segment& segment_;
+  WalkControl& control_;
+  ChainCheck chain_;
+  std::string written_;  // the writer's line for the entry last read, when rewritten
+  std::optional<Hasher> hasher_;
+  std::uint64_t reported_;  // bytes of the range added to the progress so far
+  const std::uint64_t max_lines_;
+};
 
 Segment walk_range(const platform::File& file, const RangePlan& plan, const WalkOptions& options,
                    WalkControl& control) {
@@ -302,7 +257,7 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, const Walk
     }
     segment.end = start;
     RangeReader reader(file, start, plan.limit, options.buffer_size, plan.end);
-    walk_lines(reader, plan, options, segment, control);
+    RangeWalker(reader, plan, options, segment, control).run();
   } catch (...) {
     // A range may run on a thread of its own, where an exception could not
     // reach the tool's entry point: it ends the range as an internal fault.

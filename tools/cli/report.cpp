@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 
+#include "cli/report_parts.h"
 #include "ledger/parser.h"
 #include "tlog/encoding.h"
 #include "tlog/enum_table.h"
@@ -50,14 +51,6 @@ constexpr EnumTable<ErrorKind> kErrorNames = {"cannot-open", "cannot-read", "oth
 constexpr EnumTable<RollbackReason> kRollbackNames = {"no-line-end", "not-an-entry", "other-entry"};
 static_assert(all_filled(kBreakNames) && all_filled(kBreakTitles) && all_filled(kHintNames) &&
               all_filled(kErrorNames) && all_filled(kRollbackNames));
-
-std::string_view rollback_name(RollbackReason reason) { return text_of(kRollbackNames, reason); }
-
-constexpr std::string_view kLineFormNotice =
-    "a checkpoint line of the earlier form binds only its last entry, not the bytes of the "
-    "entries below it; make a new checkpoint";
-
-constexpr std::string_view kOtherLedgerText = "the checkpoint is of another ledger";
 
 std::string number(std::uint64_t n) { return std::to_string(n); }
 
@@ -112,46 +105,41 @@ std::string rollback_text(const Break& b) {
   return {};
 }
 
-// Why a torn tail is not an entry: the parser's reason, or bytes that are not UTF-8.
-std::string_view torn_reason(const Break& b) {
-  return b.invalid_utf8 ? break_title(BreakKind::kInvalidUtf8) : describe(b.parse_error);
-}
-
-bool walk_break(const Break& b) {
-  return b.kind != BreakKind::kTruncated && b.kind != BreakKind::kRolledBack &&
-         b.kind != BreakKind::kRewritten && b.kind != BreakKind::kWrongHead;
+// What follows "FILE: broken below the checkpoint: title: " for a break a
+// checkpoint's own checks found, and its detail lines.
+std::string checkpoint_break_text(const Break& b) {
+  const std::string lines = plural(b.covered, "entry line", "entry lines");
+  switch (b.kind) {
+    case BreakKind::kRewritten:
+      return "its first " + lines +
+             " no longer give its root hash: an entry below it was changed, removed or inserted\n" +
+             "  checkpoint root: " + display(b.expected) + "\n  file root:       " +
+             display(b.signature) + "\n";
+    case BreakKind::kWrongHead:
+      return "its chain-head line is not the chain head after its " + lines +
+             "\n  checkpoint head: " + display(b.expected) + "\n  file head:       " +
+             display(b.signature) + "\n";
+    case BreakKind::kTruncated:
+      return "the file holds " +
+             (b.tree ? plural(b.offset, "entry line", "entry lines") : plural(b.offset, "byte", "bytes")) +
+             ", the checkpoint covers " + number(b.covered) + "\n";
+    default:
+      break;
+  }
+  std::string out = rollback_text(b) + "\n";
+  if (b.rollback == RollbackReason::kOtherEntry) {
+    out += "  checkpoint head:  " + display(b.expected) + "\n";
+    out += "  found signature:  " + display(b.signature) + " (index " + number(*b.index) + ")\n";
+  }
+  return out;
 }
 
 // "FILE: broken at line N (byte B, index I): title" and the detail lines.
 std::string break_text(std::string_view file, const Break& b) {
   std::string out = display(file) + ": broken ";
   if (!walk_break(b)) {
-    out += "below the checkpoint: " + std::string(break_title(b.kind)) + ": ";
-    if (b.kind == BreakKind::kRewritten) {
-      return out + "its first " + plural(b.covered, "entry line", "entry lines") +
-             " no longer give its root hash: an entry below it was changed, removed or inserted\n" +
-             "  checkpoint root: " + display(b.expected) + "\n  file root:       " +
-             display(b.signature) + "\n";
-    }
-    if (b.kind == BreakKind::kWrongHead) {
-      return out + "its chain-head line is not the chain head after its " +
-             plural(b.covered, "entry line", "entry lines") + "\n  checkpoint head: " +
-             display(b.expected) + "\n  file head:       " + display(b.signature) + "\n";
-    }
-    if (b.kind == BreakKind::kTruncated && b.tree) {
-      return out + "the file holds " + plural(b.offset, "entry line", "entry lines") +
-             ", the checkpoint covers " + number(b.covered) + "\n";
-    }
-    if (b.kind == BreakKind::kTruncated) {
-      return out + "the file holds " + plural(b.offset, "byte", "bytes") +
-             ", the checkpoint covers " + number(b.covered) + "\n";
-    }
-    out += rollback_text(b) + "\n";
-    if (b.rollback == RollbackReason::kOtherEntry) {
-      out += "  checkpoint head:  " + display(b.expected) + "\n";
-      out += "  found signature:  " + display(b.signature) + " (index " + number(*b.index) + ")\n";
-    }
-    return out;
+    return out + "below the checkpoint: " + std::string(break_title(b.kind)) + ": " +
+           checkpoint_break_text(b);
   }
   out += "at line " + number(b.line) + " (byte " + number(b.offset);
   if (b.index) out += ", index " + number(*b.index);
@@ -189,71 +177,6 @@ std::string break_text(std::string_view file, const Break& b) {
   return out;
 }
 
-void add_break_json(JsonWriter& w, const Break& b) {
-  w.begin_object("break").field("class", break_name(b.kind));
-  if (b.kind == BreakKind::kRewritten) {
-    w.field("checkpoint_size", b.covered)
-        .field("checkpoint_root", b.expected)
-        .field("found_root", b.signature)
-        .end_object();
-    return;
-  }
-  if (b.kind == BreakKind::kWrongHead) {
-    w.field("checkpoint_size", b.covered)
-        .field("checkpoint_head", b.expected)
-        .field("found_head", b.signature)
-        .end_object();
-    return;
-  }
-  if (b.kind == BreakKind::kTruncated && b.tree) {
-    w.field("entries", b.offset).field("checkpoint_size", b.covered).end_object();
-    return;
-  }
-  if (b.kind == BreakKind::kTruncated) {
-    w.field("size", b.offset).field("checkpoint_bytes", b.covered);
-    w.end_object();
-    return;
-  }
-  w.field("line", b.line).field("offset", b.offset);
-  if (b.kind == BreakKind::kRolledBack) {
-    w.field("checkpoint_bytes", b.covered)
-        .field("reason", rollback_name(b.rollback))
-        .field("checkpoint_head", b.expected);
-    if (b.rollback == RollbackReason::kOtherEntry) {
-      w.field("found_index", b.index).field("found_signature", b.signature);
-    }
-    w.end_object();
-    return;
-  }
-  w.field("index", b.index);
-  switch (b.kind) {
-    case BreakKind::kInvalidUtf8:
-      w.field("column", b.column);
-      break;
-    case BreakKind::kNotEntry:
-      w.field("column", b.column).field("reason", describe(b.parse_error));
-      break;
-    case BreakKind::kLinkBroken:
-      w.field("expected_prev_hash", b.expected).field("found_prev_hash", b.prev_hash);
-      break;
-    case BreakKind::kContentAltered:
-      w.field("stored_signature", b.signature).field("recomputed_signature", b.expected);
-      break;
-    case BreakKind::kBadTimestamp:
-      w.field("timestamp", b.timestamp);
-      break;
-    case BreakKind::kNonCanonical:
-      w.field("column", b.column);
-      break;
-    case BreakKind::kTornTail:
-      w.field("bytes", b.length).field("column", b.column).field("reason", torn_reason(b));
-      break;
-    default:
-      break;
-  }
-  w.end_object();
-}
-
 // The line a live audit left unread.
 std::string unfinished_text(const Unfinished& u) {
   return "line " + number(u.line) + " (" + plural(u.bytes, "byte", "bytes") + " from byte " +
@@ -268,32 +191,18 @@ std::string non_canonical_text(const Chain& chain) {
          " (made or edited by hand; --strict makes it a break)\n";
 }
 
-void add_non_canonical_json(JsonWriter& w, const Chain& chain) {
-  if (chain.non_canonical == 0) return;
-  w.begin_object("non_canonical")
-      .field("entries", chain.non_canonical)
-      .field("first_line", chain.first_non_canonical)
-      .end_object();
+}  // namespace
+
+std::string_view rollback_name(RollbackReason reason) { return text_of(kRollbackNames, reason); }
+
+// Why a torn tail is not an entry: the parser's reason, or bytes that are not UTF-8.
+std::string_view torn_reason(const Break& b) {
+  return b.invalid_utf8 ? break_title(BreakKind::kInvalidUtf8) : describe(b.parse_error);
 }
 
-void add_hint_json(JsonWriter& w, const Hint& h) {
-  w.begin_object().field("kind", hint_name(h.kind)).field("line", h.line);
-  switch (h.kind) {
-    case HintKind::kTornThenAppended:
-      w.field("column", h.column);
-      break;
-    case HintKind::kFork:
-    case HintKind::kDuplicate:
-      w.field("other_line", h.other_line);
-      break;
-    case HintKind::kIndexGap:
-    case HintKind::kIndexRepeat:
-      w.field("expected", h.expected).field("found", h.found);
-      break;
-    default:
-      break;
-  }
-  w.end_object();
+bool walk_break(const Break& b) {
+  return b.kind != BreakKind::kTruncated && b.kind != BreakKind::kRolledBack &&
+         b.kind != BreakKind::kRewritten && b.kind != BreakKind::kWrongHead;
 }
 
 // Whether the --since note carries signatures that no --pub key checked.
@@ -302,53 +211,12 @@ bool signature_not_checked(const SinceCheckpoint& since) {
   return note && !note->signatures.empty() && !since.signature_checked;
 }
 
-void add_checkpoint_json(JsonWriter& w, std::string_view name, const Checkpoint& checkpoint,
-                         bool signature_unchecked = false) {
-  if (checkpoint.note) {
-    w.begin_object(name)
-        .field("origin", checkpoint.note->origin)
-        .field("size", checkpoint.note->size)
-        .field("root", base64_encode(checkpoint.note->root));
-    if (const auto head = checkpoint.note->chain_head()) w.field("head", *head);
-    if (signature_unchecked) w.field("signature", "not-checked");
-    w.end_object();
-    return;
-  }
-  w.begin_object(name)
-      .field("lines", checkpoint.lines)
-      .field("bytes", checkpoint.bytes)
-      .field("index", checkpoint.index)
-      .field("head", checkpoint.head)
-      .field("entries", checkpoint.entries);
-  if (checkpoint.first.empty()) {
-    w.null_field("first");
-  } else {
-    w.field("first", checkpoint.first);
-  }
-  if (name == "since") w.field("notice", kLineFormNotice);
-  w.end_object();
-}
-
-// An error reported instead of a result: its class by name, and what is wrong.
-std::string error_json(std::string_view command, std::string_view file, ErrorKind kind,
-                       std::string_view message) {
-  JsonWriter w;
-  w.field("command", command)
-      .field("file", file)
-      .field("status", "error")
-      .field("error", error_name(kind))
-      .field("message", message);
-  return w.finish() + "\n";
-}
-
 // Unlike an audit's, the message of head's error says what could not be done:
 // a recorder would open such a file as a new chain.
 std::string head_error_message(ErrorKind kind, const Failure& failure) {
   if (kind == ErrorKind::kCannotOpen) return "cannot open: " + failure.message();
   return "cannot read: " + failure.message() + "; a recorder opened on it would start a new chain";
 }
-
-}  // namespace
 
 std::string break_summary(std::string_view file, const Break& break_found) {
   std::string text = break_text(file, break_found);
@@ -454,19 +322,6 @@ std::string signature_text(std::string_view path, std::string_view key, bool mis
          (missing ? "\n" : " does not verify\n");
 }
 
-std::string signature_json(std::string_view command, std::string_view file, std::string_view path,
-                           std::string_view key, bool missing) {
-  JsonWriter w;
-  w.field("command", command).field("file", file).field("status", "broken");
-  w.begin_object("break")
-      .field("class", "checkpoint-signature")
-      .field("checkpoint", path)
-      .field("key", key)
-      .field("reason", missing ? "missing" : "invalid")
-      .end_object();
-  return w.finish() + "\n";
-}
-
 std::string bad_checkpoint_text(std::string_view path, const Failure& failure) {
   return display(path) +
          (failure.kind() == FailureKind::kIo ? ": cannot read the checkpoint: "
@@ -474,33 +329,13 @@ std::string bad_checkpoint_text(std::string_view path, const Failure& failure) {
          failure.message();
 }
 
-std::string bad_checkpoint_json(std::string_view command, std::string_view file,
-                                std::string_view path, const Failure& failure) {
-  return error_json(command, file, ErrorKind::kBadCheckpoint, bad_checkpoint_text(path, failure));
-}
-
 std::string head_text(std::string_view file, const ChainHead& head) {
   return display(file) + ": head " + display(head.head) + ", next index " + number(head.count) +
          "\n";
 }
 
-std::string head_json(std::string_view command, std::string_view file, const ChainHead& head) {
-  JsonWriter w;
-  w.field("command", command)
-      .field("file", file)
-      .field("status", "ok")
-      .field("head", head.head)
-      .field("next_index", head.count);
-  return w.finish() + "\n";
-}
-
 std::string head_error_text(std::string_view file, ErrorKind kind, const Failure& failure) {
   return display(file) + ": " + head_error_message(kind, failure);
-}
-
-std::string head_error_json(std::string_view command, std::string_view file, ErrorKind kind,
-                            const Failure& failure) {
-  return error_json(command, file, kind, head_error_message(kind, failure));
 }
 
 std::string usage_error_text(const Failure& failure) {
@@ -513,60 +348,6 @@ std::string progress_label(std::string_view file) {
 
 std::string output_error_text(std::string_view reason) {
   return "cannot write the output: " + std::string(reason);
-}
-
-std::string audit_json(std::string_view command, std::string_view file, const Audit& audit,
-                       const std::optional<SinceCheckpoint>& since,
-                       const std::optional<Checkpoint>& made) {
-  JsonWriter w;
-  w.field("command", command).field("file", file);
-  if (since) add_checkpoint_json(w, "since", since->checkpoint, signature_not_checked(*since));
-  const Chain& chain = audit.chain;
-  switch (audit.outcome) {
-    case Outcome::kIntact:
-      w.field("status", "intact")
-          .field("entries", chain.entries)
-          .field("last_line", chain.lines)
-          .field("bytes", chain.end)
-          .field("head", chain.head);
-      if (audit.unfinished) {
-        w.begin_object("unfinished")
-            .field("line", audit.unfinished->line)
-            .field("offset", audit.unfinished->offset)
-            .field("bytes", audit.unfinished->bytes)
-            .end_object();
-      }
-      add_non_canonical_json(w, chain);
-      if (made) {
-        w.field("checkpoint", made->note ? made->note->text : format_checkpoint(*made));
-        add_checkpoint_json(w, "checkpoint_fields", *made);
-      }
-      break;
-    case Outcome::kBroken:
-      w.field("status", "broken");
-      add_break_json(w, *audit.break_found);
-      if (walk_break(*audit.break_found)) {
-        w.begin_object("verified")
-            .field("entries", chain.entries)
-            .field("head", chain.head)
-            .end_object();
-        add_non_canonical_json(w, chain);
-      }
-      w.begin_array("hints");
-      for (const Hint& h : audit.hints) add_hint_json(w, h);
-      w.end_array();
-      if (!audit.diagnosis_error.empty()) w.field("hints_error", audit.diagnosis_error);
-      break;
-    case Outcome::kError:
-      w.field("status", "error").field("error", error_name(audit.error_kind));
-      if (audit.error_kind == ErrorKind::kOtherLedger) {
-        w.field("message", kOtherLedgerText).field("file_first", audit.error->message());
-      } else {
-        w.field("message", audit.error->message());
-      }
-      break;
-  }
-  return w.finish() + "\n";
 }
 
 }  // namespace ledger::cli

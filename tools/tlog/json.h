@@ -22,7 +22,7 @@ std::string display(std::string_view text);
 // Builds one JSON object; members are written in the order they are added.
 class JsonWriter {
  public:
-  JsonWriter() { out_ = "{"; }
+  JsonWriter() : out_(1, '{') {}
 
   JsonWriter& field(std::string_view name, std::string_view value);
   JsonWriter& field(std::string_view name, const char* value) {
