@@ -1,6 +1,7 @@
 """Compares two builds of the project side by side, alternating them in one run:
 the core's verify and reopen on a 1M-entry ledger, commits through the Python
-module and through the core, and the tool's verify with 1 and 2 jobs. Prints,
+module and through the core, and the tool's verify with 1 and 2 jobs, its
+checkpoint with 1 and 2, verify --since a note and an inclusion proof. Prints,
 per row, the median of the per-pair time ratios (new / old): drifts in the
 machine's speed reach both builds of a pair alike and cancel out.
 
@@ -55,11 +56,15 @@ def python_commit(build, work):
     return in_fresh_file(work, run)
 
 
-def tool_verify(build, ledger, jobs):
+def tool(build, *args):
     start = time.perf_counter()
-    subprocess.run([os.path.join(build, "tools", "quorvel-ledger"), "verify", "--quiet", "--jobs",
-                    str(jobs), ledger], check=True)
+    subprocess.run([os.path.join(build, "tools", "quorvel-ledger"), *args], check=True,
+                   stdout=subprocess.DEVNULL)
     return time.perf_counter() - start
+
+
+def tool_verify(build, ledger, jobs):
+    return tool(build, "verify", "--quiet", "--jobs", str(jobs), ledger)
 
 
 def main():
@@ -73,6 +78,10 @@ def main():
         ledger = os.path.join(work, "ledger.jsonl")
         subprocess.run([os.path.join(args.new, "bench", "bench_gen_ledger"), ledger,
                         str(args.entries), "42"], check=True, capture_output=True)
+        note = os.path.join(work, "ledger.cp")
+        with open(note, "w") as out:
+            subprocess.run([os.path.join(args.new, "tools", "quorvel-ledger"), "checkpoint", ledger],
+                           check=True, stdout=out)
         rows = {
             "verify (core)": lambda b: core_ops(b, "verify", ledger),
             "reopen (core)": lambda b: core_ops(b, "reopen", ledger),
@@ -81,6 +90,12 @@ def main():
                 work, lambda path: core_ops(b, "commit", path, str(COMMITS))),
             "quorvel-ledger verify --jobs 1": lambda b: tool_verify(b, ledger, 1),
             "quorvel-ledger verify --jobs 2": lambda b: tool_verify(b, ledger, 2),
+            "quorvel-ledger checkpoint --jobs 1": lambda b: tool(b, "checkpoint", "--jobs", "1", ledger),
+            "quorvel-ledger checkpoint --jobs 2": lambda b: tool(b, "checkpoint", "--jobs", "2", ledger),
+            "quorvel-ledger verify --since NOTE --jobs 2": lambda b: tool(
+                b, "verify", "--quiet", "--jobs", "2", "--since", note, ledger),
+            "quorvel-ledger prove --entry N": lambda b: tool(
+                b, "prove", "--entry", str(args.entries // 2), "--checkpoint", note, ledger),
         }
         print("| what | old | new | new / old time, median of pairs (min, max) |")
         print("|---|---|---|---|")

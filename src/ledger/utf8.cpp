@@ -116,38 +116,43 @@ bool Utf8StreamValidator::cut_inside_character() const {
   return pending_size_ < 3 || is_continuation(static_cast<unsigned char>(pending_[2]));
 }
 
-bool is_blank_line(std::string_view line) {
-  const auto* p = reinterpret_cast<const unsigned char*>(line.data());
-  const unsigned char* const end = p + line.size();
-  while (p != end) {
-    const unsigned char b0 = p[0];
-    if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) {
-      p += 1;
-      continue;
-    }
-    const std::size_t left = static_cast<std::size_t>(end - p);
-    if (b0 == 0xC2 && left >= 2 && (p[1] == 0x85 || p[1] == 0xA0)) {  // U+0085, U+00A0
-      p += 2;
-      continue;
-    }
-    if (left >= 3) {
-      const unsigned char b1 = p[1];
-      const unsigned char b2 = p[2];
-      const bool white =
-          (b0 == 0xE1 && b1 == 0x9A && b2 == 0x80) ||                  // U+1680
-          (b0 == 0xE2 && b1 == 0x80 &&
-           (b2 <= 0x8A || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF)) ||  // U+2000..200A, 2028, 2029, 202F
-          (b0 == 0xE2 && b1 == 0x81 && b2 == 0x9F) ||                  // U+205F
-          (b0 == 0xE3 && b1 == 0x80 && b2 == 0x80);                    // U+3000
-      if (white) {
-        p += 3;
-        continue;
-      }
-    }
-    return false;
+namespace {
+
+// The length of the White_Space character at `p` (1 to 3 bytes, `left` of
+// them readable), or 0 when none starts there.
+std::size_t white_space_length(const unsigned char* p, std::size_t left) {
+  const unsigned char b0 = p[0];
+  if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) return 1;
+  if (b0 == 0xC2 && left >= 2 && (p[1] == 0x85 || p[1] == 0xA0)) return 2;  // U+0085, U+00A0
+  if (left >= 3) {
+    const unsigned char b1 = p[1];
+    const unsigned char b2 = p[2];
+    const bool white =
+        (b0 == 0xE1 && b1 == 0x9A && b2 == 0x80) ||                  // U+1680
+        (b0 == 0xE2 && b1 == 0x80 &&
+         (b2 <= 0x8A || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF)) ||  // U+2000..200A, 2028, 2029, 202F
+        (b0 == 0xE2 && b1 == 0x81 && b2 == 0x9F) ||                  // U+205F
+        (b0 == 0xE3 && b1 == 0x80 && b2 == 0x80);                    // U+3000
+    if (white) return 3;
   }
-  return true;
+  return 0;
 }
+
+}  // namespace
+
+std::size_t white_space_prefix(std::string_view bytes) {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* p = begin;
+  const unsigned char* const end = p + bytes.size();
+  while (p != end) {
+    const std::size_t length = white_space_length(p, static_cast<std::size_t>(end - p));
+    if (length == 0) break;
+    p += length;
+  }
+  return static_cast<std::size_t>(p - begin);
+}
+
+bool is_blank_line(std::string_view line) { return white_space_prefix(line) == line.size(); }
 
 std::size_t decode_utf8(std::string_view text, std::size_t at, std::uint32_t& code_point) {
   const auto lead = static_cast<unsigned char>(text[at]);

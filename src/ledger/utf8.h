@@ -58,4 +58,8 @@ std::size_t valid_utf8_prefix(std::string_view bytes);
 // `line` must be valid UTF-8.
 bool is_blank_line(std::string_view line);
 
+// Length of the longest prefix of `bytes` made of whole White_Space
+// characters: is_blank_line(line) is white_space_prefix(line) == line.size().
+std::size_t white_space_prefix(std::string_view bytes);
+
 }  // namespace ledger

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "audit/parallel.h"
-#include "audit/tree_feed.h"
+#include "audit/leaf_count.h"
 #include "audit/writer_line.h"
 #include "ledger/chain.h"
 #include "ledger/entry.h"
@@ -19,6 +19,7 @@ namespace ledger::audit {
 
 using tlog::Hash;
 using tlog::Hasher;
+using tlog::SubtreeRun;
 using tlog::TreeBuilder;
 
 namespace {
@@ -46,6 +47,10 @@ struct Segment {
   std::uint64_t first_non_canonical = 0;  // the line of the first of them
   std::optional<Break> break_found;
   std::optional<Failure> failure;
+  // With a tree: the leaves of the entry lines that passed, as subtrees of
+  // the whole tree, and the offset of the line of the watched size's last leaf.
+  std::optional<tlog::SubtreeRun> leaves;
+  std::optional<std::uint64_t> watched_offset;
 };
 
 struct RangePlan {
@@ -57,7 +62,8 @@ struct RangePlan {
   std::uint64_t max_entries = std::numeric_limits<std::uint64_t>::max();  // stop after so many
   std::uint64_t lines_before = 0;  // the number of the line before the range, when known
   std::size_t index = 0;           // its place among the walk's ranges
-  TreeFeed* tree = nullptr;        // hash the entry lines that pass and end with a line feed
+  bool tree = false;               // hash the entry lines that pass and end with a line feed
+  LeafCounts* counts = nullptr;    // with `tree` and several ranges: where each range's leaves begin
 };
 
 Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& entry) {
@@ -89,7 +95,7 @@ class RangeWalker {
         chain_(range_check(plan)),
         reported_(reader.position()),
         max_lines_(options.last_line > plan.lines_before ? options.last_line - plan.lines_before : 0) {
-    if (plan.tree != nullptr || options.on_leaf) hasher_.emplace();
+    if (plan.tree || options.on_leaf) hasher_.emplace();
   }
 
   void run() {
@@ -209,7 +215,10 @@ class RangeWalker {
     if (!mark.terminated) segment_.head_before_last = entry.prev_hash;
     if (hasher_ && mark.terminated) {
       const Hash leaf = hasher_->leaf(line);
-      if (plan_.tree != nullptr) plan_.tree->add(plan_.index, leaf, mark.offset);
+      if (segment_.leaves) {
+        if (segment_.leaves->next() + 1 == options_.tree_watch) segment_.watched_offset = mark.offset;
+        segment_.leaves->add_leaf(leaf);
+      }
       if (options_.on_leaf && !options_.on_leaf(leaf, line)) return false;
     }
     if (segment_.entries == plan_.max_entries) return false;
@@ -242,6 +251,17 @@ class RangeWalker {
   const std::uint64_t max_lines_;
 };
 
+// The number of leaves before the range that starts at `start`: with several
+// ranges, once it has counted its own and the ranges before it theirs.
+Result<std::uint64_t> first_leaf(const platform::File& file, const RangePlan& plan,
+                                 std::uint64_t start) {
+  if (plan.counts == nullptr) return std::uint64_t{0};
+  auto count = count_leaf_lines(file, start, plan.limit, plan.end);
+  plan.counts->publish(plan.index, count.value_or(0));
+  if (!count) return fail(std::move(count).error());
+  return plan.counts->leaves_before(plan.index);
+}
+
 Segment walk_range(const platform::File& file, const RangePlan& plan, const WalkOptions& options,
                    WalkControl& control) {
   Segment segment;
@@ -256,6 +276,14 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, const Walk
       start = *aligned;
     }
     segment.end = start;
+    if (plan.tree) {
+      auto first = first_leaf(file, plan, start);
+      if (!first) {
+        segment.failure = std::move(first).error();
+        return segment;
+      }
+      segment.leaves.emplace(*first, options.tree_watch.value_or(SubtreeRun::kNoCut));
+    }
     RangeReader reader(file, start, plan.limit, options.buffer_size, plan.end);
     RangeWalker(reader, plan, options, segment, control).run();
   } catch (...) {
@@ -277,6 +305,21 @@ enum class Fold : std::uint8_t {
   kEndsInside,  // the walk ends inside the range, after what of it passed
 };
 
+// Appends a range's leaves to the tree. False, with an internal fault, when
+// they do not follow the leaves before them: the range counted other lines
+// than it walked.
+bool add_leaves(WalkOutcome& out, const Segment& segment) {
+  for (const SubtreeRun::Subtree& subtree : segment.leaves->subtrees()) {
+    if (subtree.first != out.tree.size()) {
+      out.failure = Failure::internal("the entry lines counted in a range are not those walked");
+      return false;
+    }
+    out.tree.add_subtree(subtree.size, subtree.hash);
+  }
+  if (segment.watched_offset) out.watched_offset = segment.watched_offset;
+  return true;
+}
+
 // Appends a walked range to the chain.
 Fold fold(WalkOutcome& out, Segment& segment, bool link_at_seam) {
   Chain& chain = out.chain;
@@ -293,6 +336,7 @@ Fold fold(WalkOutcome& out, Segment& segment, bool link_at_seam) {
     out.break_found = std::move(b);
     return Fold::kEndsAtSeam;
   }
+  if (segment.leaves && !add_leaves(out, segment)) return Fold::kEndsInside;
   if (segment.entries > 0) {
     if (chain.entries == 0) chain.first = std::move(segment.first_signature);
     chain.before_last = segment.entries > 1 ? rebased(*segment.before_last, base) : chain.last;
@@ -335,7 +379,7 @@ struct RangedWalk::State {
   WalkOutcome out;
   std::vector<RangePlan> plans;
   std::vector<Segment> segments;
-  std::optional<TreeFeed> tree;
+  std::optional<LeafCounts> counts;  // with a tree and several ranges
 };
 
 RangedWalk::RangedWalk(const platform::File& file, Chain chain, const WalkOptions& options,
@@ -360,11 +404,11 @@ RangedWalk::RangedWalk(const platform::File& file, Chain chain, const WalkOption
       std::min<std::uint64_t>(jobs == 1 ? 1 : jobs * kRangesPerJob, by_size));
   state_->plans.resize(ranges);
   state_->segments.resize(ranges);
-  if (options.tree) {
-    TreeBuilder tree;
-    if (options.tree_watch) tree.watch(*options.tree_watch);
-    state_->tree.emplace(tree, ranges, options.pending_leaves);
+  if (options.tree && options.tree_watch) {
+    out.tree.watch(*options.tree_watch);
+    if (out.tree.watched_root()) out.watched_offset = 0;
   }
+  if (options.tree && ranges > 1) state_->counts.emplace(ranges);
   for (std::size_t k = 0; k < ranges; ++k) {
     state_->plans[k] =
         RangePlan{.start = start + span * k / ranges,
@@ -374,7 +418,8 @@ RangedWalk::RangedWalk(const platform::File& file, Chain chain, const WalkOption
                   .end = options.end,
                   .lines_before = k == 0 ? out.chain.lines : 0,
                   .index = k,
-                  .tree = state_->tree ? &*state_->tree : nullptr};
+                  .tree = options.tree,
+                  .counts = state_->counts ? &*state_->counts : nullptr};
   }
 }
 
@@ -388,26 +433,16 @@ void RangedWalk::walk(std::size_t k) {
   if (s.control.first_break.load(std::memory_order_relaxed) >= s.plans[k].start) {
     s.segments[k] = walk_range(s.file, s.plans[k], s.options, s.control);
   }
-  if (s.tree) s.tree->done(k);
+  // A range that did not count (skipped, or failed before) must not keep the
+  // ranges after it waiting; their leaves do not count after it.
+  if (s.counts) s.counts->publish(k, 0);
 }
 
 WalkOutcome RangedWalk::finish() {
   State& s = *state_;
   const std::size_t ranges = s.segments.size();
   std::size_t folded = 0;
-  Fold ended = Fold::kGoesOn;
-  while (folded < ranges && (ended = fold(s.out, s.segments[folded], folded > 0)) == Fold::kGoesOn) {
-    ++folded;
-  }
-  if (s.tree && s.tree->failed()) {
-    // Without its tree the walk proves nothing more than what it broke at.
-    if (!s.out.break_found && !s.out.failure) s.out.failure = Failure::out_of_memory();
-  } else if (s.tree) {
-    // The tree up to where the walk ended.
-    TreeFeed::State& tree = s.tree->before(ended == Fold::kEndsInside ? folded + 1 : folded);
-    s.out.tree = std::move(tree.tree);
-    s.out.watched_offset = tree.watched_offset;
-  }
+  while (folded < ranges && fold(s.out, s.segments[folded], folded > 0) == Fold::kGoesOn) ++folded;
   return std::move(s.out);
 }
 

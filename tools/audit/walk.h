@@ -167,12 +167,11 @@ struct WalkOptions {
       on_entry{};
   // Hash the entry lines that pass and end with a line feed into
   // WalkOutcome::tree, keeping the root at `tree_watch` leaves. Only for a walk
-  // from the start of the file. Ranges walked at once add their leaves in file
-  // order: a range holds at most `pending_leaves` of them (all ranges
-  // together) until the ranges before it are done, and then waits for them.
+  // from the start of the file. With several ranges each first counts its
+  // entry lines (leaf_count.h), so that it hashes its leaves into the whole
+  // tree's subtrees as it walks: a few hundred bytes a range.
   bool tree = false;
   std::optional<std::uint64_t> tree_watch = std::nullopt;
-  std::size_t pending_leaves = std::size_t{1} << 16;
   // Called for each leaf (an entry line that passes and ends with a line
   // feed), in file order, with its hash and its line; returning false ends the
   // walk there, as if the file ended after that line. A walk with it is one

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "audit/leaf_count.h"
 #include "audit/walk.h"
 #include "ledger/platform.h"
 #include "support.h"
@@ -17,6 +18,7 @@
 namespace ledger::cli {
 
 using audit::Chain;
+using audit::count_leaf_lines;
 using audit::RangeReader;
 using audit::WalkControl;
 using audit::WalkOptions;
@@ -26,6 +28,7 @@ using tlog::Hash;
 using tlog::Hasher;
 using tlog::LeafSpan;
 using tlog::SubtreeRoots;
+using tlog::SubtreeRun;
 using tlog::SignatureCheck;
 using tlog::TreeBuilder;
 using tlog::TreeNote;
@@ -103,6 +106,35 @@ TEST(MerkleTest, LeavesAndNodesHashAsThroughOpenSsl) {
   const Hash b = reference.leaf("b");
   EXPECT_EQ(native.node(a, b), reference.node(a, b));
   EXPECT_EQ(native.of(""), reference.of(""));
+}
+
+// Runs of leaves hashed apart, each knowing only where it starts, give the
+// tree of all of them, and pass through the watched size on the way.
+TEST(MerkleTest, RunsHashedApartGiveTheSameTree) {
+  std::mt19937 random(7);
+  const std::vector<Hash> leaves = leaves_of(70);
+  for (int round = 0; round < 200; ++round) {
+    const std::size_t n = random() % leaves.size();
+    const std::span<const Hash> all(leaves.data(), n);
+    const std::uint64_t watch = random() % (n + 1);
+    TreeBuilder tree;
+    tree.watch(watch);
+    for (std::size_t at = 0; at < n;) {
+      const std::size_t length = std::min<std::size_t>(n - at, 1 + random() % 12);
+      SubtreeRun run(at, watch);
+      for (std::size_t i = at; i < at + length; ++i) run.add_leaf(all[i]);
+      for (const auto& subtree : run.subtrees()) {
+        ASSERT_EQ(subtree.first, tree.size());
+        tree.add_subtree(subtree.size, subtree.hash);
+      }
+      at += length;
+    }
+    SCOPED_TRACE("size " + std::to_string(n) + ", watched " + std::to_string(watch));
+    EXPECT_EQ(tree.size(), n);
+    EXPECT_EQ(tree.root(), tree_root(all));
+    ASSERT_TRUE(tree.watched_root());
+    EXPECT_EQ(*tree.watched_root(), tree_root(all.first(watch)));
+  }
 }
 
 // Proof hashes made as the leaves stream past, one subtree at a time, are
@@ -188,18 +220,16 @@ TEST_F(TreeWalkTest, EveryNumberOfRangesGivesTheSameTree) {
   const std::string broken = testing::join(lines);
   for (const auto& [contents, entries] : {std::pair{intact, std::size_t{60}}, std::pair{broken, std::size_t{39}}}) {
     const std::string file = write("ledger.jsonl", contents);
-    for (const auto& [jobs, pending] : {std::pair{1u, 0u}, std::pair{2u, 0u}, std::pair{2u, 5u},
-                                       std::pair{3u, 1u}, std::pair{4u, 1u << 16}}) {
+    for (unsigned jobs = 1; jobs <= 4; ++jobs) {
       for (std::uint64_t watch : {std::uint64_t{0}, std::uint64_t{17}, std::uint64_t{39}, std::uint64_t{60}}) {
         SCOPED_TRACE(std::to_string(entries) + " entries, jobs " + std::to_string(jobs) +
-                     ", pending " + std::to_string(pending) + ", watch " + std::to_string(watch));
+                     ", watch " + std::to_string(watch));
         auto handle = platform::open_regular_for_read(file);
         ASSERT_TRUE(handle);
         WalkControl control;
         WalkOptions options{.jobs = jobs, .buffer_size = 64, .min_range_bytes = 1};
         options.tree = true;
         options.tree_watch = watch;
-        options.pending_leaves = pending;
         const WalkOutcome out = walk_file(*handle, Chain{}, options, control);
         EXPECT_EQ(out.tree.size(), entries);
         EXPECT_EQ(out.tree.root(), tree_root(std::span(leaves).first(entries)));
@@ -210,6 +240,43 @@ TEST_F(TreeWalkTest, EveryNumberOfRangesGivesTheSameTree) {
       }
     }
   }
+}
+
+// A range counts its leaves before it walks them: the count is the number of
+// lines ended by a line feed that are not blank, whatever white space, line
+// lengths and read sizes, and stops at the range's limit and end.
+TEST_F(TreeWalkTest, ARangeCountsItsEntryLines) {
+  const std::string wide(70000, ' ');  // longer than one read
+  const std::string ideographic = "\xE3\x80\x80";  // U+3000, white space
+  const struct {
+    const char* name;
+    std::string contents;
+    std::uint64_t leaves;
+  } cases[] = {
+      {"entries and blank lines", "{a}\n\n \t\r\n{b}\n\xC2\xA0\n", 2},
+      {"a last line without a line feed", "{a}\n{b}", 1},
+      {"carriage returns belong to the line", "{a}\r\n\r\n", 1},
+      {"not white space", "\xC2\xA1\n\xE3\x80\x81\n", 2},
+      {"a blank line longer than a read", wide + ideographic + wide + "\n{a}\n", 1},
+      {"white space cut by a read", std::string(65535, ' ') + ideographic + "\n", 0},
+      {"not white space cut by a read", std::string(65535, ' ') + "\xE3\x80\x81\n", 1},
+      {"a long entry line", "{" + wide + "}\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = write("lines.jsonl", c.contents);
+    auto handle = platform::open_regular_for_read(file);
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(count_leaf_lines(*handle, 0, RangeReader::kNoLimit, RangeReader::kNoLimit), c.leaves);
+  }
+  // Lines that start before the limit count, the last of them read to its end;
+  // no byte at or past the end is read.
+  const std::string file = write("lines.jsonl", "{a}\n{bb}\n{c}\n");
+  auto handle = platform::open_regular_for_read(file);
+  ASSERT_TRUE(handle);
+  EXPECT_EQ(count_leaf_lines(*handle, 0, 5, RangeReader::kNoLimit), 2u);
+  EXPECT_EQ(count_leaf_lines(*handle, 4, 6, RangeReader::kNoLimit), 1u);
+  EXPECT_EQ(count_leaf_lines(*handle, 0, RangeReader::kNoLimit, 8), 1u);
 }
 
 TEST(EncodingTest, Base64IsStandardAndStrict) {

@@ -164,6 +164,24 @@ void TreeBuilder::watch(std::uint64_t size) {
   if (size_ == size) watched_ = root();
 }
 
+void SubtreeRun::add_leaf(const Hash& leaf) {
+  subtrees_.push_back({next_++, 1, leaf});
+  // Two neighbours of one size make one subtree of twice the size when it
+  // stands at a multiple of that size and does not straddle the cut.
+  while (subtrees_.size() >= 2) {
+    Subtree& left = subtrees_[subtrees_.size() - 2];
+    const Subtree& right = subtrees_.back();
+    const std::uint64_t size = 2 * left.size;
+    if (right.size != left.size || left.first % size != 0 ||
+        (left.first < cut_ && cut_ < left.first + size)) {
+      break;
+    }
+    left.hash = hasher_.node(left.hash, right.hash);
+    left.size = size;
+    subtrees_.pop_back();
+  }
+}
+
 std::vector<LeafSpan> inclusion_spans(std::uint64_t index, std::uint64_t size) {
   std::vector<LeafSpan> out;
   if (index < size) audit_spans(index, 0, size, out);

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -108,6 +109,38 @@ class TreeBuilder {
   // hashing context.
   Hasher& hasher() const;
   mutable std::optional<Hasher> hasher_;
+};
+
+// The leaves of one run of a tree, which starts at leaf `first` (not
+// necessarily 0), kept as the hashes of its complete subtrees: each stands at
+// a multiple of its size, as the subtrees of the whole tree do, and none
+// straddles leaf `cut`. A TreeBuilder of `first` leaves takes them in order
+// (add_subtree) and passes through the size `cut` on the way. A few hundred
+// bytes for any run: a run of threads hashing ranges of a file each make one,
+// once the number of leaves before their range is known.
+class SubtreeRun {
+ public:
+  struct Subtree {
+    std::uint64_t first;  // its first leaf
+    std::uint64_t size;   // a power of two
+    Hash hash;
+  };
+
+  static constexpr std::uint64_t kNoCut = std::numeric_limits<std::uint64_t>::max();
+
+  explicit SubtreeRun(std::uint64_t first = 0, std::uint64_t cut = kNoCut)
+      : next_(first), cut_(cut) {}
+
+  // Appends the run's next leaf, number next().
+  void add_leaf(const Hash& leaf);
+  std::uint64_t next() const { return next_; }
+  const std::vector<Subtree>& subtrees() const { return subtrees_; }
+
+ private:
+  std::vector<Subtree> subtrees_;  // in leaf order
+  std::uint64_t next_;
+  std::uint64_t cut_;
+  Hasher hasher_;
 };
 
 // A run of consecutive leaves, [begin, end), by leaf index.
