@@ -91,6 +91,11 @@ std::string read_file(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string replace_first(std::string text, std::string_view from, std::string_view to) {
+  text.replace(text.find(from), from.size(), to);
+  return text;
+}
+
 Hint hint(HintKind kind, std::uint64_t line, std::uint64_t other_line, std::uint64_t expected,
           std::uint64_t found) {
   Hint h = Hint::about(kind, line);

@@ -52,6 +52,9 @@ std::string join(const Lines& lines, std::string_view terminator = "\n");
 
 std::string read_file(const std::string& path);
 
+// `text` with the first `from` in it replaced by `to`; `from` must occur.
+std::string replace_first(std::string text, std::string_view from, std::string_view to);
+
 // Captures one stream in memory.
 class Capture {
  public:
