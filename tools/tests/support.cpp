@@ -92,7 +92,9 @@ std::string read_file(const std::string& path) {
 }
 
 std::string replace_first(std::string text, std::string_view from, std::string_view to) {
-  text.replace(text.find(from), from.size(), to);
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
   return text;
 }
 

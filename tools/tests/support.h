@@ -52,7 +52,8 @@ std::string join(const Lines& lines, std::string_view terminator = "\n");
 
 std::string read_file(const std::string& path);
 
-// `text` with the first `from` in it replaced by `to`; `from` must occur.
+// `text` with the first `from` in it replaced by `to`; a `from` that does not
+// occur fails the test and leaves `text` as it is.
 std::string replace_first(std::string text, std::string_view from, std::string_view to);
 
 // Captures one stream in memory.
