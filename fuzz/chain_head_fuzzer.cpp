@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "file_support.h"
 #include "fuzz_support.h"
 #include "ledger/open.h"
 
@@ -33,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace ledger::fuzz;
   static ScratchFile scratch;
   scratch.write(std::string_view(reinterpret_cast<const char*>(data), size));
-  const auto plain = forward_scan_chain_head(scratch.path());
+  const auto plain = ledger::testing::forward_scan_chain_head(scratch.path());
   // The default chunk, and a small one that lines and brackets straddle.
   for (const std::size_t chunk : {ledger::kReopenChunkSize, 1 + size % 61}) {
     const auto fast = ledger::load_chain_head(scratch.path(), chunk);

@@ -7,12 +7,8 @@
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
-#include "ledger/parser.h"
-#include "ledger/reader.h"
 
 namespace ledger::fuzz {
 
@@ -125,44 +121,6 @@ bool reference_is_blank(std::string_view line) {
     line.remove_prefix(character->length);
   }
   return true;
-}
-
-bool ends_inside_character(std::string_view bytes) {
-  for (std::size_t cut = 1; cut <= 3 && cut <= bytes.size(); ++cut) {
-    const std::string_view tail = bytes.substr(bytes.size() - cut);
-    if (reference_is_utf8(tail) || !reference_is_utf8(bytes.substr(0, bytes.size() - cut))) {
-      continue;
-    }
-    // Every lead byte admits a second byte of 0x80, 0x90 or 0xA0, and any
-    // continuation byte after that.
-    for (const char second : {'\x80', '\x90', '\xA0'}) {
-      std::string completed(tail);
-      if (completed.size() == 1) completed.push_back(second);
-      while (completed.size() < 4 && !reference_is_utf8(completed)) completed.push_back('\x80');
-      if (reference_is_utf8(completed)) return true;
-    }
-  }
-  return false;
-}
-
-Result<ChainHead> forward_scan_chain_head(const std::string& path) {
-  ChainHead found{std::string(GENESIS_BLOCK_HASH), 0};
-  if (!platform::exists(path)) return found;
-  auto reader = LedgerLineReader::open(path);
-  if (!reader) return fail(std::move(reader).error());
-  std::ifstream in(path, std::ios::binary);
-  const std::string contents{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  // Only the last line can hold the cut, so only it can fail to read then.
-  const bool torn_last_line = ends_inside_character(contents);
-  for (;;) {
-    auto line = reader->next_line();
-    if (!line && torn_last_line) return found;
-    if (!line) return fail(std::move(line).error());
-    if (!line->has_value()) return found;
-    if (is_blank_line(**line)) continue;
-    auto entry = parse_log_entry(**line);
-    if (entry) found = {entry->signature, entry->index + 1};
-  }
 }
 
 std::string reference_entry_digest(std::string_view prev_hash, std::string_view timestamp,

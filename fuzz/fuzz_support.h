@@ -1,6 +1,7 @@
 // Helpers shared by the fuzz targets: property checks that stop the run, a
 // scratch file in memory, and plain reference versions of the core's
-// optimised routines to compare them with.
+// optimised routines to compare them with (the reopen scan's is the tests'
+// forward_scan_chain_head, tests/cpp/file_support.h).
 #pragma once
 
 #include <cstddef>
@@ -8,8 +9,6 @@
 #include <string>
 #include <string_view>
 
-#include "ledger/failure.h"
-#include "ledger/open.h"
 
 namespace ledger::fuzz {
 
@@ -53,16 +52,6 @@ bool reference_is_utf8(std::string_view bytes);
 // Whether every character of the valid UTF-8 text `line` has the Unicode
 // White_Space property, by decoding to code points.
 bool reference_is_blank(std::string_view line);
-
-// Whether `bytes` are UTF-8 up to an end that cuts a character short: what a
-// writer stopped in the middle of a line leaves.
-bool ends_inside_character(std::string_view bytes);
-
-// The chain head by the plain definition: read every line in order with the
-// line reader, skip blank lines, keep the last one that parses. A read failure
-// fails, unless the file ends inside a character: that torn last line is
-// skipped like any other torn line.
-Result<ChainHead> forward_scan_chain_head(const std::string& path);
 
 // The entry digest by its definition, through OpenSSL alone: SHA-256 of
 // prev_hash, timestamp, actor, the 8 big-endian bytes of delta and payload,

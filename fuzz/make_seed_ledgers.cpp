@@ -5,13 +5,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "file_support.h"
 #include "ledger/entry.h"
 #include "ledger/reader.h"
 #include "ledger/recorder.h"
@@ -33,15 +32,8 @@ ledger::platform::UtcTime fixed_clock() {
   return {now / 10'000'000, static_cast<std::uint32_t>(now % 10'000'000) * 100};
 }
 
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const std::filesystem::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using ledger::testing::read_file;
+using ledger::testing::write_file;
 
 // Commits `commits` to a new ledger at `path` whose first index is `first_index`;
 // returns its bytes.

@@ -1,5 +1,6 @@
-// Helpers shared by the core tests: a scratch directory per test and small
-// file utilities.
+// Helpers shared by the core tests and the tool's: a scratch directory per
+// test, a file's lines, random ledger-like bytes, and the file helpers of
+// file_support.h.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "file_support.h"
 
 namespace ledger::testing {
 
@@ -28,19 +31,13 @@ class ScratchDir : public ::testing::Test {
   std::filesystem::path previous_cwd_;
 };
 
-std::string read_file(const std::string& path);
-void write_file(const std::string& path, std::string_view contents);
 std::vector<std::string> split_lines(const std::string& contents);
 
 }  // namespace ledger::testing
 
-#include "ledger/open.h"
+#include "ledger/entry.h"
 
 namespace ledger::testing {
-
-// The chain head by the plain definition: read every line in order and keep
-// the last one that parses. The reference for the optimised reopen scan.
-Result<ChainHead> forward_scan_chain_head(const std::string& path);
 
 // A random ledger-like file: valid lines, blank lines, CR/LF mixes, cut lines,
 // garbage, now and then bytes that are not UTF-8, and long lines.

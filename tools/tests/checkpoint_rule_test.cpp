@@ -3,8 +3,6 @@
 // line, and a note's root, size and chain head are checked on top.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -29,30 +27,9 @@ using tlog::TreeBuilder;
 using testing::chain_lines;
 using testing::join;
 using testing::Lines;
+using testing::Ran;
+using testing::run_cli;
 using testing::signature_of;
-
-struct Ran {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Ran run_cli(const std::vector<std::string>& args) {
-  char* out_data = nullptr;
-  char* err_data = nullptr;
-  std::size_t out_size = 0;
-  std::size_t err_size = 0;
-  std::FILE* out = open_memstream(&out_data, &out_size);
-  std::FILE* err = open_memstream(&err_data, &err_size);
-  const std::vector<std::string_view> views(args.begin(), args.end());
-  const int status = run(views, Io{out, err, false});
-  std::fclose(out);
-  std::fclose(err);
-  Ran ran{status, std::string(out_data, out_size), std::string(err_data, err_size)};
-  std::free(out_data);
-  std::free(err_data);
-  return ran;
-}
 
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 

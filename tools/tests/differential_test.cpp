@@ -40,6 +40,7 @@ using testing::entry_line;
 using testing::hint;
 using testing::join;
 using testing::Lines;
+using testing::replace_first;
 using testing::signature_of;
 
 // Where the core stops: the core's line reader and parser, walked by the
@@ -168,13 +169,6 @@ class DifferentialTest : public testing::ScratchTest {
     return audit;
   }
 };
-
-std::string replace_first(std::string text, std::string_view from, std::string_view to) {
-  const std::size_t at = text.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
 
 std::string cut_at(std::string text, std::size_t size) { return text.substr(0, size); }
 

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,29 +18,8 @@ namespace {
 
 using namespace tlog;  // the names under test
 
-struct Ran {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Runs the tool in this process with its output in memory.
-Ran run_tool(const std::vector<std::string>& words) {
-  const std::vector<std::string_view> args(words.begin(), words.end());
-  char* out_data = nullptr;
-  char* err_data = nullptr;
-  std::size_t out_size = 0;
-  std::size_t err_size = 0;
-  std::FILE* out = open_memstream(&out_data, &out_size);
-  std::FILE* err = open_memstream(&err_data, &err_size);
-  const int status = run(args, Io{out, err, false, false});
-  std::fclose(out);
-  std::fclose(err);
-  Ran ran{status, std::string(out_data, out_size), std::string(err_data, err_size)};
-  std::free(out_data);
-  std::free(err_data);
-  return ran;
-}
+using testing::Ran;
+using testing::run_cli;
 
 // The verifier key text of `name` and the raw `key`, with its right hash.
 std::string verifier_text(const std::string& name, const Ed25519Key& key) {
@@ -94,7 +71,7 @@ class KeyFileTest : public testing::ScratchTest {};
 
 TEST_F(KeyFileTest, AForgedSignatureByTheIdentityKeyIsNotValid) {
   const std::string ledger = write("l.jsonl", testing::join(testing::chain_lines(3)));
-  const Ran made = run_tool({"checkpoint", ledger});
+  const Ran made = run_cli({"checkpoint", ledger});
   ASSERT_EQ(made.status, 0) << made.err;
   // R = the identity, S = 0: it verifies by the identity key over any text.
   const std::string name = "example.com/books";
@@ -106,7 +83,7 @@ TEST_F(KeyFileTest, AForgedSignatureByTheIdentityKeyIsNotValid) {
   forged += std::string(1, '\x01') + std::string(31, '\0') + std::string(32, '\0');
   const std::string note = write("forged.cp", made.out + "\n\u2014 " + name + " " + base64_encode(forged) + "\n");
   const std::string pub = write("identity.pub", verifier_text(name, identity) + "\n");
-  const Ran ran = run_tool({"verify", "--since", note, "--pub", pub, ledger});
+  const Ran ran = run_cli({"verify", "--since", note, "--pub", pub, ledger});
   EXPECT_EQ(ran.status, 2);
   EXPECT_EQ(ran.out, "");
   EXPECT_EQ(ran.err, "quorvel-ledger: " + pub + ": malformed verifier key: " + std::string(kSmallOrder) + "\n");
@@ -131,7 +108,7 @@ TEST_F(KeyFileTest, KeyFilesEndedByCrLfAreRead) {
 
 TEST_F(KeyFileTest, TheLongestNameKeygenTakesGivesKeysEveryReaderTakes) {
   const std::string longest(kMaxKeyName, 'n');
-  const Ran made = run_tool({"keygen", "--name", longest, "--key", path("k.key"), "--pub", path("k.pub")});
+  const Ran made = run_cli({"keygen", "--name", longest, "--key", path("k.key"), "--pub", path("k.pub")});
   ASSERT_EQ(made.status, 0) << made.err;
   // With CR LF line ends, the longest texts there are.
   const std::string signer_text = testing::read_file(path("k.key"));
@@ -141,7 +118,7 @@ TEST_F(KeyFileTest, TheLongestNameKeygenTakesGivesKeysEveryReaderTakes) {
   EXPECT_EQ(testing::read_file(signer_file).size(), kMaxKeyText);
   EXPECT_TRUE(load_signer(signer_file).has_value());
   EXPECT_TRUE(load_verifier(verifier_file).has_value());
-  const Ran refused = run_tool({"keygen", "--name", longest + "n", "--key", path("l.key"), "--pub", path("l.pub")});
+  const Ran refused = run_cli({"keygen", "--name", longest + "n", "--key", path("l.key"), "--pub", path("l.pub")});
   EXPECT_EQ(refused.status, 2);
   EXPECT_EQ(refused.err, "quorvel-ledger: cannot make a key: a key name must be at most 956 bytes\n");
 }
@@ -186,7 +163,7 @@ TEST(KeyTest, ANoteWhoseOriginHoldsABidiOverrideIsRefused) {
     EXPECT_EQ(note.error().message(), "the origin line holds control characters or bidirectional overrides");
   }
   EXPECT_TRUE(parse_note("books\u2065\n1\n" + root + "\n").has_value());
-  const Ran ran = run_tool({"checkpoint", "--origin", "books\u2066", "l.jsonl"});
+  const Ran ran = run_cli({"checkpoint", "--origin", "books\u2066", "l.jsonl"});
   EXPECT_EQ(ran.status, 2);
   EXPECT_EQ(ran.err,
             "quorvel-ledger: --origin takes a non-empty line of UTF-8 text without control "

@@ -6,8 +6,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <fstream>
-#include <iterator>
 #include <ostream>
 
 namespace ledger::cli::testing {
@@ -38,8 +36,7 @@ std::string ScratchTest::path(std::string_view name) const { return (dir_ / name
 
 std::string ScratchTest::write(std::string_view name, std::string_view contents) const {
   const std::string file = path(name);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+  ledger::testing::write_file(file, contents);
   return file;
 }
 
@@ -86,9 +83,11 @@ std::string join(const Lines& lines, std::string_view terminator) {
   return out;
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+std::string replace_first(std::string text, std::string_view from, std::string_view to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
 }
 
 Hint hint(HintKind kind, std::uint64_t line, std::uint64_t other_line, std::uint64_t expected,

@@ -15,6 +15,7 @@
 #include "audit/checkpoint.h"
 #include "audit/diagnose.h"
 #include "audit/walk.h"
+#include "file_support.h"
 #include "ledger/entry.h"
 
 namespace ledger::cli::testing {
@@ -50,7 +51,11 @@ Lines chain_lines(std::size_t count, std::string_view prev_hash = GENESIS_BLOCK_
 // The lines, each followed by `terminator`.
 std::string join(const Lines& lines, std::string_view terminator = "\n");
 
-std::string read_file(const std::string& path);
+using ledger::testing::read_file;
+
+// `text` with the first `from` in it replaced by `to`; a `from` that does not
+// occur fails the test and leaves `text` as it is.
+std::string replace_first(std::string text, std::string_view from, std::string_view to);
 
 // Captures one stream in memory.
 class Capture {
