@@ -18,8 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include <openssl/evp.h>
-
+#include "ledger/evp_sha256.h"
 #include "ledger/failure.h"
 
 namespace ledger::tlog {
@@ -34,6 +33,12 @@ class HashingFault : public std::exception {
 };
 
 // SHA-256 with one reused context. Not thread-safe: one owner.
+//
+// It shares the core's SHA-256 pieces (ledger/sha256.h, ledger/evp_sha256.h)
+// but not ledger::EntryHasher: a leaf and a node start from a context that has
+// taken their one-byte prefix, and the leaf's line is of any length, where
+// the entry digest gathers five fields into a buffer of bounded size and
+// initialises its context afresh for each entry.
 class Hasher {
  public:
   Hasher();
@@ -45,10 +50,7 @@ class Hasher {
   Hash of(std::string_view bytes);
 
  private:
-  struct Free {
-    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-  };
-  using Context = std::unique_ptr<EVP_MD_CTX, Free>;
+  using Context = sha256::EvpContext;
 
   Hash finish(const Context& start, std::string_view a, std::string_view b = {});
 
