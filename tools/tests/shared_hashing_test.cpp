@@ -7,6 +7,8 @@
 
 #include "ledger/hex.h"
 #include "tlog/encoding.h"
+#include "tlog/merkle.h"
+#include "tlog/signing.h"
 
 namespace ledger {
 namespace {
@@ -38,6 +40,43 @@ TEST(SharedHex, WritesExactlyTwoDigitsPerByte) {
   std::string hex(2 * sizeof bytes + 2, '#');
   write_hex(bytes, sizeof bytes, hex.data() + 1);
   EXPECT_EQ(hex, "#00090a0f109fa0ff5cc50123456789abcdef#");
+}
+
+// The one-shot hash that callers carrying a Result use, against FIPS 180-2's
+// vectors; the empty tree's root is the constant SHA-256 of nothing, also
+// where a builder or a list of leaves has none.
+TEST(SharedHashing, OneShotHashAndTheEmptyTree) {
+  const struct {
+    std::string_view bytes;
+    std::string_view hex;
+  } cases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+  };
+  for (const auto& c : cases) {
+    const Result<tlog::Hash> hash = tlog::sha256_of(c.bytes);
+    ASSERT_TRUE(hash.has_value()) << c.bytes;
+    EXPECT_EQ(tlog::hex_encode(*hash), c.hex) << c.bytes;
+  }
+  EXPECT_EQ(tlog::empty_tree_hash(), *tlog::sha256_of(""));
+  EXPECT_EQ(tlog::TreeBuilder().root(), tlog::empty_tree_hash());
+  EXPECT_EQ(tlog::tree_root({}), tlog::empty_tree_hash());
+}
+
+// A key hash is the first four bytes of SHA-256 over name, line feed,
+// algorithm byte (1, Ed25519) and key, as a value that can carry a failure.
+TEST(SharedHashing, KeyHashIsTheLeadingBytesOfItsDigest) {
+  tlog::Ed25519Key key{};
+  for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(i);
+  std::string input = "auditor\n\x01";
+  input.append(reinterpret_cast<const char*>(key.data()), key.size());
+  const tlog::Hash digest = *tlog::sha256_of(input);
+  const Result<std::uint32_t> hash = tlog::key_hash("auditor", key);
+  ASSERT_TRUE(hash.has_value());
+  EXPECT_EQ(*hash, (std::uint32_t{digest[0]} << 24) | (std::uint32_t{digest[1]} << 16) |
+                       (std::uint32_t{digest[2]} << 8) | digest[3]);
 }
 
 }  // namespace

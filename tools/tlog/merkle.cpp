@@ -20,7 +20,7 @@ constexpr unsigned char kNodePrefix = 0x01;
 std::uint64_t split_point(std::uint64_t n) { return std::bit_floor(n - 1); }
 
 Hash root_of(Hasher& hasher, std::span<const Hash> leaves) {
-  if (leaves.empty()) return hasher.of({});
+  if (leaves.empty()) return kEmptyTreeHash;
   if (leaves.size() == 1) return leaves[0];
   const std::size_t k = split_point(leaves.size());
   return hasher.node(root_of(hasher, leaves.first(k)), root_of(hasher, leaves.subspan(k)));
@@ -129,7 +129,17 @@ Hash Hasher::of(std::string_view bytes) { return finish(plain_, bytes); }
 
 Hash leaf_hash(std::string_view line) { return Hasher().leaf(line); }
 Hash node_hash(const Hash& left, const Hash& right) { return Hasher().node(left, right); }
-Hash empty_tree_hash() { return Hasher().of({}); }
+
+Result<Hash> sha256_of(std::string_view bytes) {
+  Hash out{};
+  unsigned int length = 0;
+  const EVP_MD* md = sha256::evp_sha256();
+  if (md == nullptr || EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, md, nullptr) != 1 ||
+      length != out.size()) {
+    return fail(Failure::internal(HashingFault().what()));
+  }
+  return out;
+}
 
 Hasher& TreeBuilder::hasher() const {
   if (!hasher_) hasher_.emplace();
@@ -150,7 +160,7 @@ void TreeBuilder::add_subtree(std::uint64_t size, const Hash& hash) {
 }
 
 Hash TreeBuilder::root() const {
-  if (stack_.empty()) return hasher().of({});
+  if (stack_.empty()) return kEmptyTreeHash;
   Hash hash = stack_.back().second;
   for (std::size_t i = stack_.size() - 1; i-- > 0;) hash = hasher().node(stack_[i].second, hash);
   return hash;
