@@ -409,7 +409,7 @@ std::string audit_error_text(std::string_view file, const Audit& audit,
     case ErrorKind::kOtherLedger:
       return out + std::string(kOtherLedgerText) + ": its first entry has signature " +
              display(since ? since->checkpoint.first : std::string()) + ", this file's first entry " +
-             display(message);
+             display(audit.other_first);
     case ErrorKind::kBadCheckpoint:
     case ErrorKind::kCount_:
       break;
@@ -560,7 +560,7 @@ std::string audit_json(std::string_view command, std::string_view file, const Au
     case Outcome::kError:
       w.field("status", "error").field("error", error_name(audit.error_kind));
       if (audit.error_kind == ErrorKind::kOtherLedger) {
-        w.field("message", kOtherLedgerText).field("file_first", audit.error->message());
+        w.field("message", kOtherLedgerText).field("file_first", audit.other_first);
       } else {
         w.field("message", audit.error->message());
       }
