@@ -11,11 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "ledger/evp_sha256.h"
 #include "ledger/failure.h"
 #include "ledger/format.h"
-
-struct evp_md_ctx_st;
-struct evp_md_st;
 
 namespace ledger {
 
@@ -42,8 +40,8 @@ class EntryHasher {
   // The digest of `parts` joined, through OpenSSL.
   Result<DigestHex> evp_digest(std::initializer_list<std::string_view> parts);
 
-  evp_md_ctx_st* ctx_;  // owned; null if allocation failed
-  evp_md_st* md_;       // owned SHA-256 implementation, fetched once
+  sha256::EvpContext ctx_;  // null if allocation failed
+  const evp_md_st* md_;     // the process's SHA-256 implementation (evp_sha256())
 };
 
 // One-shot form of EntryHasher::digest.

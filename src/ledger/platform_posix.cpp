@@ -50,9 +50,9 @@ Result<CPath> to_c_path(std::string_view path) {
 int fd_of(const File& file) { return static_cast<int>(file.handle()); }
 
 // Whether the open descriptor is a regular file. statx is asked for the type
-// alone: on ext4 a full fstat, which gathers sizes and times this check does
-// not need, costs every commit about twice as much. Kernels or sandboxes
-// without statx get the plain fstat.
+// alone, as this runs on every commit and a full fstat gathers sizes and
+// times the check does not need. Kernels or sandboxes without statx get the
+// plain fstat.
 Result<bool> is_regular(int fd) {
   struct statx type;
   if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE, &type) == 0) {

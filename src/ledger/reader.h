@@ -21,8 +21,8 @@
 namespace ledger {
 
 // The read buffer of the ledger's readers: kReadBufferSize bytes unless a
-// reader asks for another size, starting on a page boundary (aligned reads of
-// a cached file are markedly faster). Move-only.
+// reader asks for another size, starting on a page boundary, so that a read
+// of a cached file copies whole pages. Move-only.
 inline constexpr std::size_t kReadBufferSize = 8192;
 
 class ReadBuffer {
@@ -35,8 +35,9 @@ class ReadBuffer {
   // first page boundary inside it. An aligned allocation is cut from a larger
   // free block whose leading remainder stays free; small allocations that
   // outlive the buffer settle there, so the block freed with the buffer is
-  // then too small for the next aligned one. The tool makes a reader for each
-  // range of a file it walks, and its heap grew by about a buffer per range.
+  // then too small for the next aligned one, and a process that makes a
+  // reader for each range of a file (the tool's walk) would grow its heap by
+  // a buffer per range.
   std::unique_ptr<char[]> storage_;
   char* data_;
 };

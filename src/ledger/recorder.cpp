@@ -28,8 +28,8 @@ bool file_ends_inside_line(std::string_view path) {
 // Holds the recorder lock for one operation. On the way out it sets the
 // poisoned mark unless the operation handed its result to finish() and that
 // result is no internal fault: an exception propagating through the guard
-// never reaches finish(). (Asking std::uncaught_exceptions() instead costs
-// every commit two thread-local lookups.)
+// never reaches finish(). The mark is set this way, not by asking
+// std::uncaught_exceptions(), to keep thread-local reads off the commit path.
 class Recorder::Guard {
  public:
   explicit Guard(Recorder& recorder) : recorder_(recorder) { recorder_.mutex_.lock(); }

@@ -26,6 +26,15 @@ void set_error(Audit& audit, ErrorKind kind, Failure failure) {
   audit.error_kind = kind;
 }
 
+// The checkpoint names a first entry that is not the file's, whose signature
+// is `file_first`: it is of another ledger, and proves nothing about this one.
+void set_other_ledger(Audit& audit, const Checkpoint& checkpoint, const std::string& file_first) {
+  set_error(audit, ErrorKind::kOtherLedger,
+            Failure::invalid_argument("the checkpoint is of another ledger: its first entry has signature " +
+                                      checkpoint.first + ", this file's first entry " + file_first));
+  audit.other_first = file_first;
+}
+
 // A failure while reading the ledger: a read error, or an internal fault.
 void set_failure(Audit& audit, Failure failure) {
   const ErrorKind kind =
@@ -74,7 +83,7 @@ bool same_ledger(const platform::File& file, const Checkpoint& checkpoint, std::
     return false;
   }
   if (first.chain.entries == 1 && first.chain.first != checkpoint.first) {
-    set_error(audit, ErrorKind::kOtherLedger, Failure::invalid_argument(first.chain.first));
+    set_other_ledger(audit, checkpoint, first.chain.first);
     return false;
   }
   audit.chain = Chain{};
@@ -158,7 +167,7 @@ bool matches_note(const platform::File& file, const Checkpoint& checkpoint, cons
                   Audit& audit) {
   const TreeNote& note = *checkpoint.note;
   if (!checkpoint.first.empty() && !audit.chain.first.empty() && audit.chain.first != checkpoint.first) {
-    set_error(audit, ErrorKind::kOtherLedger, Failure::invalid_argument(audit.chain.first));
+    set_other_ledger(audit, checkpoint, audit.chain.first);
     return false;
   }
   if (out.tree.watched_root()) {

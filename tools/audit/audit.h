@@ -30,7 +30,7 @@ enum class Outcome : std::uint8_t {
 enum class ErrorKind : std::uint8_t {
   kCannotOpen,     // the ledger cannot be opened: missing, a directory, refused
   kCannotRead,     // the system reported an error while reading it
-  kOtherLedger,    // the checkpoint's first entry is not this ledger's; message: this one's
+  kOtherLedger,    // the checkpoint's first entry is not this ledger's (Audit::other_first)
   kInternal,       // an unexpected fault, such as running out of memory
   kBadCheckpoint,  // the checkpoint cannot be read or is malformed (found before any audit)
   kCount_,         // number of kinds; not a kind
@@ -53,6 +53,7 @@ struct Audit {
   std::vector<Hint> hints;       // kBroken, about the break
   std::optional<Failure> error;  // kError: the system's text, or what differs
   ErrorKind error_kind{};        // kError: which of the tool's errors `error` is
+  std::string other_first;       // kOtherLedger: this file's first signature
   std::string diagnosis_error;   // kBroken: why the hints could not be gathered, if so
   std::uint64_t bytes = 0;       // the file's size when the audit began
   std::optional<Unfinished> unfinished;  // kIntact with `live`: the line left unread, if any

@@ -1,15 +1,18 @@
 // The checkpoint: a summary of a verified ledger, kept elsewhere.
 //
-// New checkpoints are notes (tlog/note.h) that give the root of the Merkle
-// tree of the ledger's entry lines, which binds every byte of them. The
-// one-line form below is the earlier one: it is still read, but it binds only
-// the last entry, not the bytes of the entries below it.
-//
 // Anyone who can write a ledger can recompute its whole chain, so the only
-// defence against a rewrite is a head kept somewhere else. A checkpoint names
-// the ledger's last entry that ends with a line feed and where it stands; a
-// later `verify --since` proves that the file still holds that entry there and
-// then verifies only what follows it. Text form, version 1, one line:
+// defence against a rewrite is a head kept somewhere else. A checkpoint is a
+// note (tlog/note.h) that gives the size and the root of the Merkle tree of
+// the ledger's entry lines, which binds every byte of them, and the head of
+// its chain after that many lines; `verify --since` with a note verifies the
+// whole file and compares the tree of that size with the note's root.
+//
+// The one-line form below is legacy, read for the checkpoints made in it. It
+// names the ledger's last entry that ends with a line feed and where it
+// stands, and `verify --since` with it proves that the file still holds that
+// entry there and then verifies only what follows it. It binds that entry
+// alone, not the bytes of the entries before it. Text form, version 1, one
+// line:
 //
 //   quorvel-ledger-checkpoint v1 lines=3 bytes=645 index=2 head=<64 hex>
 //       entries=3 first=<64 hex>                                   (one line)
@@ -66,7 +69,7 @@ std::string format_checkpoint(const Checkpoint& checkpoint);
 // kInvalidArgument and a one-line reason.
 Result<Checkpoint> parse_checkpoint(std::string_view text);
 
-// Reads either form: a note, or a line of the earlier form.
+// Reads either form: a note, or a legacy checkpoint line.
 Result<Checkpoint> parse_any_checkpoint(std::string_view text);
 
 // The checkpoint of an intact chain: its last entry whose line ends with a

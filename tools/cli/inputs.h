@@ -19,7 +19,7 @@ Result<tlog::VerifierKey> load_verifier(std::string_view path);
 Result<audit::Checkpoint> load_any_checkpoint(std::string_view path);
 
 // The checkpoint note at `path`; a failure's message is the whole line to
-// print: "PATH: ...", a checkpoint line of the earlier form included.
+// print: "PATH: ...", a legacy checkpoint line included.
 Result<tlog::TreeNote> load_tree_note(std::string_view path);
 
 // "PATH: cannot read the WHAT: ..." or "PATH: malformed WHAT: ...".

@@ -277,7 +277,7 @@ std::string audit_error_text(std::string_view file, const Audit& audit,
     case ErrorKind::kOtherLedger:
       return out + std::string(kOtherLedgerText) + ": its first entry has signature " +
              display(since ? since->checkpoint.first : std::string()) + ", this file's first entry " +
-             display(message);
+             display(audit.other_first);
     case ErrorKind::kBadCheckpoint:
     case ErrorKind::kCount_:
       break;

@@ -72,7 +72,7 @@ std::string export_unfinished_note(std::string_view file, const audit::Unfinishe
 
 // The progress line of a run over several files.
 std::string files_progress_text(std::size_t done, std::size_t total);
-// The note that a --since checkpoint at `path` is a line of the earlier form.
+// The note that a --since checkpoint at `path` is a legacy checkpoint line.
 std::string line_form_notice(std::string_view path);
 
 // The --since checkpoint at `path` holds no signature (`missing`) or no valid

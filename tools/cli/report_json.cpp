@@ -245,7 +245,7 @@ std::string audit_json(std::string_view command, std::string_view file, const Au
     case Outcome::kError:
       w.field("status", "error").field("error", error_name(audit.error_kind));
       if (audit.error_kind == ErrorKind::kOtherLedger) {
-        w.field("message", kOtherLedgerText).field("file_first", audit.error->message());
+        w.field("message", kOtherLedgerText).field("file_first", audit.other_first);
       } else {
         w.field("message", audit.error->message());
       }

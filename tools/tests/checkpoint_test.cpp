@@ -258,7 +258,7 @@ TEST_F(SinceTest, TheFirstEntryIdentifiesTheLedger) {
   Audit audit = since(join(other), cp_);
   ASSERT_EQ(audit.outcome, Outcome::kError);
   EXPECT_EQ(audit.error_kind, ErrorKind::kOtherLedger);
-  EXPECT_EQ(audit.error->message(), signature_of(other[0]));
+  EXPECT_EQ(audit.other_first, signature_of(other[0]));
 
   // A first entry that a full walk would stop at is reported as that break.
   std::string edited = base_[0];

@@ -23,7 +23,7 @@ using testing::run_cli;
 
 // The verifier key text of `name` and the raw `key`, with its right hash.
 std::string verifier_text(const std::string& name, const Ed25519Key& key) {
-  return format_verifier(VerifierKey{name, key_hash(name, key), key});
+  return format_verifier(VerifierKey{name, *key_hash(name, key), key});
 }
 
 Ed25519Key from_hex(std::string_view hex) {
@@ -78,7 +78,7 @@ TEST_F(KeyFileTest, AForgedSignatureByTheIdentityKeyIsNotValid) {
   Ed25519Key identity{};
   identity[0] = 0x01;
   std::string forged(4, '\0');
-  const std::uint32_t hash = key_hash(name, identity);
+  const std::uint32_t hash = *key_hash(name, identity);
   for (int k = 0; k < 4; ++k) forged[static_cast<std::size_t>(k)] = static_cast<char>(hash >> (24 - 8 * k));
   forged += std::string(1, '\x01') + std::string(31, '\0') + std::string(32, '\0');
   const std::string note = write("forged.cp", made.out + "\n\u2014 " + name + " " + base64_encode(forged) + "\n");

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "ledger/hex.h"
+
 namespace ledger::tlog {
 namespace {
 
@@ -63,13 +65,8 @@ std::optional<std::string> base64_decode(std::string_view text) {
 }
 
 std::string hex_encode(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (std::uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
-  }
+  std::string out(2 * bytes.size(), '\0');
+  write_hex(bytes.data(), bytes.size(), out.data());
   return out;
 }
 

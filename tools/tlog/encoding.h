@@ -20,6 +20,7 @@ inline std::string base64_encode(std::string_view bytes) {
 // string has exactly one accepted text.
 std::optional<std::string> base64_decode(std::string_view text);
 
+// Lowercase hexadecimal, through the ledger's hex writer (ledger/hex.h).
 std::string hex_encode(std::span<const std::uint8_t> bytes);
 
 }  // namespace ledger::tlog

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <new>
 
+#include <openssl/evp.h>
+
+#include "ledger/evp_sha256.h"
 #include "ledger/sha256.h"
 
 namespace ledger::tlog {
@@ -13,17 +16,11 @@ namespace {
 constexpr unsigned char kLeafPrefix = 0x00;
 constexpr unsigned char kNodePrefix = 0x01;
 
-const EVP_MD* sha256() {
-  // Fetched once: an implicit fetch on every digest costs a lookup each time.
-  static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-  return md;
-}
-
 // The largest power of two below n (n >= 2): where RFC 6962 splits a tree.
 std::uint64_t split_point(std::uint64_t n) { return std::bit_floor(n - 1); }
 
 Hash root_of(Hasher& hasher, std::span<const Hash> leaves) {
-  if (leaves.empty()) return hasher.of({});
+  if (leaves.empty()) return kEmptyTreeHash;
   if (leaves.size() == 1) return leaves[0];
   const std::size_t k = split_point(leaves.size());
   return hasher.node(root_of(hasher, leaves.first(k)), root_of(hasher, leaves.subspan(k)));
@@ -73,17 +70,18 @@ std::vector<Hash> roots_of(std::span<const Hash> leaves, const std::vector<LeafS
 Hasher::Hasher() : Hasher(sha256::native_available()) {}
 
 Hasher::Hasher(bool native)
-    : ctx_(EVP_MD_CTX_new()),
-      leaf_(EVP_MD_CTX_new()),
-      node_(EVP_MD_CTX_new()),
-      plain_(EVP_MD_CTX_new()),
+    : ctx_(sha256::new_evp_context()),
+      leaf_(sha256::new_evp_context()),
+      node_(sha256::new_evp_context()),
+      plain_(sha256::new_evp_context()),
       native_(native && sha256::native_available()) {
-  if (!ctx_ || !leaf_ || !node_ || !plain_ || sha256() == nullptr ||
-      EVP_DigestInit_ex2(leaf_.get(), sha256(), nullptr) != 1 ||
+  const EVP_MD* md = sha256::evp_sha256();
+  if (!ctx_ || !leaf_ || !node_ || !plain_ || md == nullptr ||
+      EVP_DigestInit_ex2(leaf_.get(), md, nullptr) != 1 ||
       EVP_DigestUpdate(leaf_.get(), &kLeafPrefix, 1) != 1 ||
-      EVP_DigestInit_ex2(node_.get(), sha256(), nullptr) != 1 ||
+      EVP_DigestInit_ex2(node_.get(), md, nullptr) != 1 ||
       EVP_DigestUpdate(node_.get(), &kNodePrefix, 1) != 1 ||
-      EVP_DigestInit_ex2(plain_.get(), sha256(), nullptr) != 1) {
+      EVP_DigestInit_ex2(plain_.get(), md, nullptr) != 1) {
     throw HashingFault();
   }
 }
@@ -131,7 +129,17 @@ Hash Hasher::of(std::string_view bytes) { return finish(plain_, bytes); }
 
 Hash leaf_hash(std::string_view line) { return Hasher().leaf(line); }
 Hash node_hash(const Hash& left, const Hash& right) { return Hasher().node(left, right); }
-Hash empty_tree_hash() { return Hasher().of({}); }
+
+Result<Hash> sha256_of(std::string_view bytes) {
+  Hash out{};
+  unsigned int length = 0;
+  const EVP_MD* md = sha256::evp_sha256();
+  if (md == nullptr || EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, md, nullptr) != 1 ||
+      length != out.size()) {
+    return fail(Failure::internal(HashingFault().what()));
+  }
+  return out;
+}
 
 Hasher& TreeBuilder::hasher() const {
   if (!hasher_) hasher_.emplace();
@@ -152,7 +160,7 @@ void TreeBuilder::add_subtree(std::uint64_t size, const Hash& hash) {
 }
 
 Hash TreeBuilder::root() const {
-  if (stack_.empty()) return hasher().of({});
+  if (stack_.empty()) return kEmptyTreeHash;
   Hash hash = stack_.back().second;
   for (std::size_t i = stack_.size() - 1; i-- > 0;) hash = hasher().node(stack_[i].second, hash);
   return hash;

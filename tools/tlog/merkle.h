@@ -19,8 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include <openssl/evp.h>
-
+#include "ledger/evp_sha256.h"
 #include "ledger/failure.h"
 
 namespace ledger::tlog {
@@ -29,12 +28,27 @@ using Hash = std::array<std::uint8_t, 32>;
 
 // What a Hasher throws when OpenSSL fails to set up or compute a hash: an
 // internal fault of the tool, told apart from running out of memory.
+//
+// An exception, not a failure value, because the Hasher is the Merkle tree's
+// inner step: the walk feeds it every leaf and node through TreeBuilder and
+// SubtreeRoots, where a Result per hash would cost a branch per node and
+// reach every caller of add_leaf(). Like std::bad_alloc, it means the library
+// cannot work at all. Every thread the tool starts runs its work through
+// audit::contained (audit/parallel.h), and cli::run catches on the main
+// thread: both turn it into the internal fault with its message. Callers that
+// hash once and return a Result use sha256_of() instead.
 class HashingFault : public std::exception {
  public:
   const char* what() const noexcept override { return "the cryptographic library could not hash"; }
 };
 
 // SHA-256 with one reused context. Not thread-safe: one owner.
+//
+// It shares the core's SHA-256 pieces (ledger/sha256.h, ledger/evp_sha256.h)
+// but not ledger::EntryHasher: a leaf and a node start from a context that has
+// taken their one-byte prefix, and the leaf's line is of any length, where
+// the entry digest gathers five fields into a buffer of bounded size and
+// initialises its context afresh for each entry.
 class Hasher {
  public:
   Hasher();
@@ -46,10 +60,7 @@ class Hasher {
   Hash of(std::string_view bytes);
 
  private:
-  struct Free {
-    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-  };
-  using Context = std::unique_ptr<EVP_MD_CTX, Free>;
+  using Context = sha256::EvpContext;
 
   Hash finish(const Context& start, std::string_view a, std::string_view b = {});
 
@@ -65,7 +76,16 @@ class Hasher {
 
 Hash leaf_hash(std::string_view line);
 Hash node_hash(const Hash& left, const Hash& right);
-Hash empty_tree_hash();
+
+// The root of the tree of no leaves: SHA-256 of nothing, a constant.
+inline constexpr Hash kEmptyTreeHash = {
+    0xe3, 0xb0, 0xc4, 0x42, 0x98, 0xfc, 0x1c, 0x14, 0x9a, 0xfb, 0xf4, 0xc8, 0x99, 0x6f, 0xb9, 0x24,
+    0x27, 0xae, 0x41, 0xe4, 0x64, 0x9b, 0x93, 0x4c, 0xa4, 0x95, 0x99, 0x1b, 0x78, 0x52, 0xb8, 0x55};
+inline Hash empty_tree_hash() { return kEmptyTreeHash; }
+
+// SHA-256 of `bytes` through OpenSSL; fails, as an internal fault, when the
+// library cannot hash.
+Result<Hash> sha256_of(std::string_view bytes);
 
 // The tree over leaves appended in order, kept as the hashes of its complete
 // subtrees (at most one of each size): a few hundred bytes for any size.

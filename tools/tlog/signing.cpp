@@ -170,12 +170,14 @@ bool is_small_order(const Ed25519Key& key) {
   return std::find(kSmallOrderPoints.begin(), kSmallOrderPoints.end(), y) != kSmallOrderPoints.end();
 }
 
-std::uint32_t key_hash(std::string_view name, const Ed25519Key& key) {
+Result<std::uint32_t> key_hash(std::string_view name, const Ed25519Key& key) {
   std::string input(name);
   input += '\n';
   input += static_cast<char>(kEd25519);
   input += text_of(key);
-  const Hash digest = Hasher().of(input);
+  const Result<Hash> hashed = sha256_of(input);
+  if (!hashed) return fail(hashed.error());
+  const Hash& digest = *hashed;
   return (std::uint32_t{digest[0]} << 24) | (std::uint32_t{digest[1]} << 16) |
          (std::uint32_t{digest[2]} << 8) | digest[3];
 }
@@ -198,7 +200,9 @@ Result<SignerKey> generate_signer(std::string_view name) {
   if (!key) return crypto_failure("make an Ed25519 key");
   if (is_small_order(*key)) return invalid(std::string(kSmallOrderReason));
   signer.key = *key;
-  signer.hash = key_hash(signer.name, signer.key);
+  const auto hash = key_hash(signer.name, signer.key);
+  if (!hash) return fail(hash.error());
+  signer.hash = *hash;
   return signer;
 }
 
@@ -220,7 +224,9 @@ Result<VerifierKey> parse_verifier(std::string_view text) {
   }
   auto parts = parse_parts(text);
   if (!parts) return fail(std::move(parts).error());
-  if (key_hash(parts->name, parts->bytes) != parts->hash) {
+  const auto hash = key_hash(parts->name, parts->bytes);
+  if (!hash) return fail(hash.error());
+  if (*hash != parts->hash) {
     return invalid("the key hash does not match the name and key");
   }
   if (is_small_order(parts->bytes)) return invalid(std::string(kSmallOrderReason));
@@ -240,7 +246,9 @@ Result<SignerKey> parse_signer(std::string_view text) {
   if (!key) return crypto_failure("read an Ed25519 key");
   if (is_small_order(*key)) return invalid(std::string(kSmallOrderReason));
   signer.key = *key;
-  signer.hash = key_hash(signer.name, signer.key);
+  const auto hash = key_hash(signer.name, signer.key);
+  if (!hash) return fail(hash.error());
+  signer.hash = *hash;
   if (signer.hash != parts->hash) return invalid("the key hash does not match the name and key");
   return signer;
 }

@@ -61,7 +61,9 @@ bool is_key_name(std::string_view name);
 // their encodings.
 bool is_small_order(const Ed25519Key& key);
 
-std::uint32_t key_hash(std::string_view name, const Ed25519Key& key);
+// The key hash of a verifier key: the first four bytes, big-endian, of
+// SHA-256 over the name, a line feed, the algorithm byte and the key.
+Result<std::uint32_t> key_hash(std::string_view name, const Ed25519Key& key);
 
 // A new key from the system's random source, named `name` (a key name of at
 // most kMaxKeyName bytes).
