@@ -256,9 +256,12 @@ class RangeWalker {
 Result<std::uint64_t> first_leaf(const platform::File& file, const RangePlan& plan,
                                  std::uint64_t start) {
   if (plan.counts == nullptr) return std::uint64_t{0};
-  auto count = count_leaf_lines(file, start, plan.limit, plan.end);
-  plan.counts->publish(plan.index, count.value_or(0));
-  if (!count) return fail(std::move(count).error());
+  // No range follows the last one: its own count is of no use.
+  if (plan.limit != RangeReader::kNoLimit) {
+    auto count = count_leaf_lines(file, start, plan.limit, plan.end);
+    plan.counts->publish(plan.index, count.value_or(0));
+    if (!count) return fail(std::move(count).error());
+  }
   return plan.counts->leaves_before(plan.index);
 }
 
