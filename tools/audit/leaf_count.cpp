@@ -9,7 +9,7 @@
 namespace ledger::audit {
 namespace {
 
-constexpr std::size_t kBufferSize = 256 * 1024;
+constexpr std::size_t kBufferSize = 64 * 1024;
 
 // Whether the line read so far piece by piece can still be blank, keeping
 // only the bytes of a white-space character that a piece may have cut.
