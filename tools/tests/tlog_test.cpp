@@ -209,7 +209,13 @@ class TreeWalkTest : public testing::ScratchTest {};
 
 // The tree a walk makes is the same for every number of ranges, up to a break.
 TEST_F(TreeWalkTest, EveryNumberOfRangesGivesTheSameTree) {
-  testing::Lines lines = testing::chain_lines(60);
+  // Entry 10 is longer than a range, so that some ranges lie inside it.
+  testing::Lines lines = testing::chain_lines(10);
+  lines.push_back(testing::entry_line(10, testing::signature_of(lines.back()), "alice", 1.0,
+                                      std::string(3000, 'p')));
+  for (auto& line : testing::chain_lines(49, testing::signature_of(lines.back()), 11)) {
+    lines.push_back(std::move(line));
+  }
   lines.insert(lines.begin() + 20, "");
   std::vector<Hash> leaves;
   for (const auto& line : lines) {
@@ -277,6 +283,7 @@ TEST_F(TreeWalkTest, ARangeCountsItsEntryLines) {
   EXPECT_EQ(count_leaf_lines(*handle, 0, 5, RangeReader::kNoLimit), 2u);
   EXPECT_EQ(count_leaf_lines(*handle, 4, 6, RangeReader::kNoLimit), 1u);
   EXPECT_EQ(count_leaf_lines(*handle, 0, RangeReader::kNoLimit, 8), 1u);
+  EXPECT_EQ(count_leaf_lines(*handle, 9, 6, RangeReader::kNoLimit), 0u);  // no line starts in it
 }
 
 TEST(EncodingTest, Base64IsStandardAndStrict) {
