@@ -47,6 +47,7 @@ class BlankSoFar {
 
 Result<std::uint64_t> count_leaf_lines(const platform::File& file, std::uint64_t start,
                                        std::uint64_t limit, std::uint64_t end) {
+  if (start >= limit) return std::uint64_t{0};  // a longer line holds the range: no line starts in it
   std::vector<char> buffer(kBufferSize);
   std::uint64_t count = 0;
   std::uint64_t offset = start;  // file offset of the next read
