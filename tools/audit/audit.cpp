@@ -279,7 +279,6 @@ FileAudit::FileAudit(std::string_view path, const AuditOptions& options) : optio
       !holds_checkpoint_line(*file_, *options.since, options_.walk.end, audit_)) {
     return;
   }
-  audit_.chain = Chain{};
   compare_note_ = note_since;
   if (options.tree || compare_note_) {
     options_.walk.tree = true;

@@ -302,12 +302,6 @@ EntryMark rebased(EntryMark mark, std::uint64_t lines_before) {
   return mark;
 }
 
-enum class Fold : std::uint8_t {
-  kGoesOn,     // the walk goes on after the range
-  kEndsAtSeam,  // the range's first entry does not link on: none of it joins the chain
-  kEndsInside,  // the walk ends inside the range, after what of it passed
-};
-
 // Appends a range's leaves to the tree. False, with an internal fault, when
 // they do not follow the leaves before them: the range counted other lines
 // than it walked.
@@ -323,8 +317,8 @@ bool add_leaves(WalkOutcome& out, const Segment& segment) {
   return true;
 }
 
-// Appends a walked range to the chain.
-Fold fold(WalkOutcome& out, Segment& segment, bool link_at_seam) {
+// Appends a walked range to the chain. Returns false when the walk ends in it.
+bool fold(WalkOutcome& out, Segment& segment, bool link_at_seam) {
   Chain& chain = out.chain;
   const std::uint64_t base = chain.lines;
   if (link_at_seam && segment.first && segment.first_prev_hash != chain.head) {
@@ -337,9 +331,9 @@ Fold fold(WalkOutcome& out, Segment& segment, bool link_at_seam) {
     chain.lines = b.line - 1;
     chain.end = b.offset;
     out.break_found = std::move(b);
-    return Fold::kEndsAtSeam;
+    return false;
   }
-  if (segment.leaves && !add_leaves(out, segment)) return Fold::kEndsInside;
+  if (segment.leaves && !add_leaves(out, segment)) return false;
   if (segment.entries > 0) {
     if (chain.entries == 0) chain.first = std::move(segment.first_signature);
     chain.before_last = segment.entries > 1 ? rebased(*segment.before_last, base) : chain.last;
@@ -357,15 +351,15 @@ Fold fold(WalkOutcome& out, Segment& segment, bool link_at_seam) {
     chain.lines = segment.break_found->line - 1;
     chain.end = segment.break_found->offset;
     out.break_found = std::move(segment.break_found);
-    return Fold::kEndsInside;
+    return false;
   }
   chain.lines += segment.lines;
   if (segment.lines > 0) chain.end = segment.end;
   if (segment.failure) {
     out.failure = std::move(segment.failure);
-    return Fold::kEndsInside;
+    return false;
   }
-  return Fold::kGoesOn;
+  return true;
 }
 
 }  // namespace
@@ -445,7 +439,7 @@ WalkOutcome RangedWalk::finish() {
   State& s = *state_;
   const std::size_t ranges = s.segments.size();
   std::size_t folded = 0;
-  while (folded < ranges && fold(s.out, s.segments[folded], folded > 0) == Fold::kGoesOn) ++folded;
+  while (folded < ranges && fold(s.out, s.segments[folded], folded > 0)) ++folded;
   return std::move(s.out);
 }
 
@@ -472,7 +466,7 @@ WalkOutcome walk_first_entry(const platform::File& file, std::uint64_t end) {
                        .max_entries = 1};
   const WalkOptions options;
   Segment segment = walk_range(file, plan, options, control);
-  static_cast<void>(fold(out, segment, false));
+  fold(out, segment, false);
   return out;
 }
 

@@ -91,20 +91,6 @@ Result<Hash> sha256_of(std::string_view bytes);
 // subtrees (at most one of each size): a few hundred bytes for any size.
 class TreeBuilder {
  public:
-  TreeBuilder() = default;
-  // A copy has the same leaves and watch, and a hasher of its own.
-  TreeBuilder(const TreeBuilder& other)
-      : stack_(other.stack_), size_(other.size_), watch_(other.watch_), watched_(other.watched_) {}
-  TreeBuilder& operator=(const TreeBuilder& other) {
-    stack_ = other.stack_;
-    size_ = other.size_;
-    watch_ = other.watch_;
-    watched_ = other.watched_;
-    return *this;
-  }
-  TreeBuilder(TreeBuilder&&) = default;
-  TreeBuilder& operator=(TreeBuilder&&) = default;
-
   // Appends the next leaf.
   void add_leaf(const Hash& leaf) { add_subtree(1, leaf); }
   // Appends a complete subtree of `size` leaves (a power of two) whose first
@@ -118,7 +104,6 @@ class TreeBuilder {
   // it has that many (watched_root()).
   void watch(std::uint64_t size);
   const std::optional<Hash>& watched_root() const { return watched_; }
-  const std::optional<std::uint64_t>& watch_size() const { return watch_; }
 
  private:
   std::vector<std::pair<std::uint64_t, Hash>> stack_;  // complete subtrees, largest first
