@@ -51,7 +51,7 @@ def _microseconds(fraction: str) -> Optional[int]:
     if (fraction[0] != "." or len(digits) not in _FRACTION_LENGTHS
             or not _DIGITS.issuperset(digits)):
         return None
-    return int((digits + "00")[:6])
+    return int(digits[:6].ljust(6, "0"))
 
 
 def parse_timestamp(text: str) -> Optional[datetime]:

@@ -57,12 +57,17 @@ std::optional<std::optional<InputArgument>> optional_input(PyObject* object, con
   return std::optional<InputArgument>(std::move(*argument));
 }
 
-std::optional<unsigned> jobs_value(Py_ssize_t jobs) {
-  if (jobs >= 1 && jobs <= static_cast<Py_ssize_t>(ledger::cli::kMaxJobs)) {
+// The number of jobs of an int object; ValueError outside 1 to kMaxJobs.
+std::optional<unsigned> jobs_value(PyObject* object) {
+  const Py_ssize_t jobs = PyLong_AsSsize_t(object);
+  if (jobs == -1 && PyErr_Occurred() != nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return std::nullopt;
+    PyErr_Clear();
+  } else if (jobs >= 1 && jobs <= static_cast<Py_ssize_t>(ledger::cli::kMaxJobs)) {
     return static_cast<unsigned>(jobs);
   }
-  PyErr_Format(PyExc_ValueError, "jobs must be a whole number from 1 to %u, not %zd",
-               ledger::cli::kMaxJobs, jobs);
+  PyErr_Format(PyExc_ValueError, "jobs must be a whole number from 1 to %u, not %R",
+               ledger::cli::kMaxJobs, object);
   return std::nullopt;
 }
 
@@ -86,10 +91,9 @@ struct AuditCall {
 };
 
 std::optional<AuditCall> audit_call(PyObject* args) {
-  PyObject *ledger = nullptr, *since = nullptr, *pub = nullptr;
+  PyObject *ledger = nullptr, *since = nullptr, *pub = nullptr, *jobs = nullptr;
   int strict = 0, live = 0;
-  Py_ssize_t jobs = 1;
-  if (!PyArg_ParseTuple(args, "OOOppn", &ledger, &since, &pub, &strict, &live, &jobs)) {
+  if (!PyArg_ParseTuple(args, "OOOppO", &ledger, &since, &pub, &strict, &live, &jobs)) {
     return std::nullopt;
   }
   auto ledger_input = input_argument(ledger, "path");

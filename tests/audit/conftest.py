@@ -35,7 +35,7 @@ def _tool():
     return os.path.join(os.path.dirname(PACKAGE_DIR), "tools", "quorvel-ledger")
 
 
-TOOL = _tool()
+TOOL = os.path.abspath(_tool())
 
 
 @pytest.fixture(scope="session")

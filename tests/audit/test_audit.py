@@ -2,13 +2,14 @@
 damaged ledgers (cases.py)."""
 
 import json
+import types
 import subprocess
 import warnings
 
 import pytest
 
-from cases import CASES, Scratch
-from quorvel_ledger_audit import Audit, LegacyCheckpointWarning, audit
+from cases import CASES, LEDGER, Scratch
+from quorvel_ledger_audit import Audit, Break, LegacyCheckpointWarning, audit
 from quorvel_ledger_rs import QuorvelRecorder
 
 INVALID_UTF8 = "stream did not contain valid UTF-8"
@@ -56,6 +57,8 @@ def assert_records_say_what_the_report_says(result):
                 result.first_break.index) == (rest.pop("class"), rest.pop("line", None),
                                               rest.pop("offset", None), rest.pop("index", None))
         assert result.first_break.details == rest
+        with pytest.raises(TypeError):
+            result.first_break.details["class"] = "intact"
         verified = report.get("verified", {"entries": 0, "head": "GENESIS_BLOCK_HASH"})
         assert (result.entries, result.head) == (verified["entries"], verified["head"])
         if "verified" in report:
@@ -75,7 +78,9 @@ def test_audit_is_the_tools_report_and_intact_the_modules_verdict(case, tmp_path
     one, warned = audited(path, options, 1)
     two, warned_again = audited(path, options, 2)
     assert isinstance(one, Audit)
-    assert two == one
+    assert two == one and hash(two) == hash(one)
+    with pytest.raises(AttributeError):
+        one.status = "intact"
     assert one.to_dict() == tool_report(tool, path, options, 1)
     assert two.to_dict() == tool_report(tool, path, options, 2)
     assert (one.first_break and one.first_break.kind) == case.kind
@@ -85,3 +90,24 @@ def test_audit_is_the_tools_report_and_intact_the_modules_verdict(case, tmp_path
               "bytes of the entries below it; make a new checkpoint".format(options.get("since")))
     assert warned == warned_again == ([(LegacyCheckpointWarning, notice)] if case.legacy else [])
     assert one.path == path
+
+
+def test_a_note_and_a_key_given_as_values(tmp_path, tool):
+    scratch = Scratch(tmp_path, tool)
+    key, pub = scratch.keys("alice")
+    ledger = scratch.write("ledger.jsonl", LEDGER)
+    note = scratch.note(LEDGER, "--key", key)
+
+    def value(path):  # what a Note or a VerifierKey holds: its text
+        with open(path) as text:
+            return types.SimpleNamespace(text=text.read())
+
+    assert audit(ledger, since=value(note), pub=value(pub)) == audit(ledger, since=note, pub=pub)
+    other = scratch.keys("bob")[1]
+    refused = audit(ledger, since=value(note), pub=value(other))
+    with open(other) as text:
+        name = text.read().strip()
+    assert refused.first_break == Break("checkpoint-signature", None, None, None,
+                                        {"checkpoint": None, "key": name, "reason": "missing"})
+    assert refused.to_dict()["break"] == dict(audit(ledger, since=note, pub=other).to_dict()["break"],
+                                              checkpoint=None)
