@@ -10,7 +10,7 @@ from ._audit import Audit, Break, Hint, NonCanonical, Unfinished, audit
 from ._entries import Entry, entries
 from ._errors import BrokenLedgerError, LegacyCheckpointWarning, ProofError
 
-__all__: list = [
+__all__ = [
     "Audit", "Break", "BrokenLedgerError", "Entry", "Hint", "LegacyCheckpointWarning",
     "NonCanonical", "ProofError", "Unfinished", "audit", "entries",
 ]

@@ -4,7 +4,7 @@ import json
 import operator
 import os
 import warnings
-from typing import Any, Dict, Mapping, Optional, Tuple, Union
+from typing import Any, Dict, Mapping, Optional, Tuple, Union, cast
 
 from . import _native
 from ._errors import LegacyCheckpointWarning
@@ -106,6 +106,7 @@ class Audit(Record):
     __slots__ = ("path", "status", "intact", "entries", "last_line", "bytes", "head",
                  "first_break", "hints", "hints_error", "non_canonical", "unfinished", "since",
                  "_report")
+    _report: str
     path: str
     status: str
     intact: bool
@@ -147,7 +148,8 @@ class Audit(Record):
 
     def to_dict(self) -> Dict[str, Any]:
         """A fresh dict equal to the object of ``quorvel-ledger verify --json``."""
-        return json.loads(self._report)  # type: ignore[attr-defined,no-any-return]
+        report: Dict[str, Any] = json.loads(self._report)
+        return report
 
 
 def _flag(value: object, what: str) -> bool:
@@ -174,7 +176,8 @@ def _input(value: object, what: str, kind: str) -> _Input:
     """A path (read as a file: "-" too), or a value with its text in ``.text``
     (a Note, a VerifierKey)."""
     if _is_path(value):
-        return (native_path(value, what), os.fspath(value), None)  # type: ignore[arg-type]
+        path = cast(PathArg, value)
+        return (native_path(path, what), os.fspath(path), None)
     text = getattr(value, "text", None)
     if isinstance(text, str):
         return (None, None, text.encode("utf-8"))

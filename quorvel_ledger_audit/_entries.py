@@ -31,9 +31,9 @@ def _second(text: str) -> Optional[datetime]:
     match = _SECOND.match(text)
     moment = None
     if match is not None:
+        year, month, day, hour, minute, second = (int(part) for part in match.groups())
         try:
-            moment = datetime(*(int(part) for part in match.groups()),  # type: ignore[misc]
-                              tzinfo=timezone.utc)
+            moment = datetime(year, month, day, hour, minute, second, tzinfo=timezone.utc)
         except ValueError:
             pass
     if len(_seconds) >= _MAX_SECONDS:

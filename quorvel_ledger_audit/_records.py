@@ -59,6 +59,7 @@ class FrozenMapping(Mapping[str, _Value]):
     """A read-only mapping, hashable when its values are; shown as a dict."""
 
     __slots__ = ("_items",)
+    _items: Dict[str, _Value]
 
     def __init__(self, items: Mapping[str, _Value]) -> None:
         object.__setattr__(self, "_items", dict(items))
