@@ -9,6 +9,7 @@ import warnings
 import pytest
 
 from cases import CASES, LEDGER, Scratch
+from ledgers import write_big
 from quorvel_ledger_audit import Audit, Break, LegacyCheckpointWarning, audit
 from quorvel_ledger_rs import QuorvelRecorder
 
@@ -111,3 +112,30 @@ def test_a_note_and_a_key_given_as_values(tmp_path, tool):
                                         {"checkpoint": None, "key": name, "reason": "missing"})
     assert refused.to_dict()["break"] == dict(audit(ledger, since=note, pub=other).to_dict()["break"],
                                               checkpoint=None)
+
+
+@pytest.fixture(scope="module")
+def long_ledger(tmp_path_factory):
+    """A ledger long enough for two jobs to walk it in several ranges."""
+    path = str(tmp_path_factory.mktemp("long") / "ledger.jsonl")
+    write_big(path, 24)
+    with open(path, "rb") as ledger:
+        return ledger.read()
+
+
+def test_two_jobs_walk_ranges_to_the_same_audit(long_ledger, tmp_path, tool):
+    scratch = Scratch(tmp_path, tool)
+    late = long_ledger.index(b"\n", len(long_ledger) * 9 // 10) + 1
+    line_end = long_ledger.index(b"\n", late) + 1
+    variants = {
+        "intact": (long_ledger, {}),
+        "edited late": (long_ledger[:late] + long_ledger[late:].replace(b"forty", b"fifty", 1), {}),
+        "an entry deleted late": (long_ledger[:late] + long_ledger[line_end:], {}),
+        "since a note": (long_ledger, {"since": scratch.note(long_ledger[:late])}),
+    }
+    for name, (data, options) in variants.items():
+        path = scratch.write("ledger.jsonl", data)
+        one, two = audit(path, **options), audit(path, jobs=2, **options)
+        assert two == one, name
+        assert two.to_dict() == tool_report(tool, path, options, 2), name
+        assert one.status == ("intact" if name in ("intact", "since a note") else "broken"), name
