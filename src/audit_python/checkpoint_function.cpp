@@ -73,7 +73,10 @@ std::optional<CheckpointRequest> read_request(PyObject* args) {
                                             ledger::tlog::display(**origin_text)));
     return std::nullopt;
   }
-  request.origin = std::move(*origin_text);
+  // As the tool: the new note keeps the origin of the since note unless told another.
+  request.origin = *origin_text ? std::move(*origin_text)
+                   : request.since ? std::optional(request.since->note->origin)
+                                   : std::nullopt;
   request.options.walk.jobs = jobs;
   request.options.walk.strict = strict != 0;
   request.options.live = live != 0;

@@ -9,7 +9,8 @@ from typing import List, Optional
 import pytest
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
-# Thirteen chained entries written by a recorder.
+# Fifteen lines: thirteen chained entries written by a recorder, and two blank
+# lines (the 7th and the 12th), which are not leaves of the tree.
 SAMPLE_LEDGER = REPO_ROOT / "tools" / "tests" / "data" / "tlog-ledger.jsonl"
 SAMPLE_LINES = SAMPLE_LEDGER.read_bytes().splitlines(keepends=True)
 
@@ -45,9 +46,9 @@ def tool_error(ran: subprocess.CompletedProcess) -> str:
     return ran.stderr[len("quorvel-ledger: "):].rstrip("\n")
 
 
-def write_ledger(path: Path, entries: int = len(SAMPLE_LINES), tail: bytes = b"") -> Path:
-    """A ledger of the sample's first `entries` entries, then `tail`."""
-    path.write_bytes(b"".join(SAMPLE_LINES[:entries]) + tail)
+def write_ledger(path: Path, lines: int = len(SAMPLE_LINES), tail: bytes = b"") -> Path:
+    """A ledger of the sample's first `lines` lines, then `tail`."""
+    path.write_bytes(b"".join(SAMPLE_LINES[:lines]) + tail)
     return path
 
 
