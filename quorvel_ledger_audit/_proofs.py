@@ -35,6 +35,11 @@ class InclusionProof(Record):
     def __str__(self) -> str:
         return self.text
 
+    def __repr__(self) -> str:
+        # The text repeats the fields.
+        return "InclusionProof(index={!r}, tree_size={!r}, leaf_hash={!r}, hashes={!r}, line={!r})".format(
+            self.index, self.tree_size, self.leaf_hash, self.hashes, self.line)
+
 
 class ConsistencyProof(Record):
     """That the tree of ``new_size`` leaves extends the tree of its first ``old_size``.
@@ -54,6 +59,10 @@ class ConsistencyProof(Record):
 
     def __str__(self) -> str:
         return self.text
+
+    def __repr__(self) -> str:
+        return "ConsistencyProof(old_size={!r}, new_size={!r}, hashes={!r})".format(
+            self.old_size, self.new_size, self.hashes)
 
 
 Proof = Union[InclusionProof, ConsistencyProof]
