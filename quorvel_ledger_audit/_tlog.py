@@ -38,6 +38,11 @@ def broken_ledger(path: PathArg, message: str, carry_audit: bool,
 def _since_argument(since: "Union[Note, PathArg]") -> Note:
     if isinstance(since, Note):
         return since
+    try:
+        native_path(since)
+    except TypeError:
+        raise TypeError("since must be Note, str, bytes or os.PathLike, not {}".format(
+            type(since).__name__)) from None
     return _read_note(since, _LINE_FORM, "since")
 
 

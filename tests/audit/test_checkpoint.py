@@ -143,6 +143,7 @@ def test_inputs_that_cannot_be_used(tmp_path, keys):
     ({"jobs": True}, TypeError, "jobs must be int, not bool"),
     ({"strict": 1}, TypeError, "strict must be bool, not int"),
     ({"key": 3}, TypeError, "key must be SignerKey, str, bytes or os.PathLike, not int"),
+    ({"since": 3}, TypeError, "since must be Note, str, bytes or os.PathLike, not int"),
 ])
 def test_options_that_cannot_be_used(tmp_path, keywords, error, message):
     ledger = write_ledger(tmp_path / "l.jsonl")
@@ -190,8 +191,10 @@ def test_an_interrupt_is_never_reported_as_a_note(big_ledger):
         "except KeyboardInterrupt:\n"
         "    print('interrupted')\n")
     env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(quorvel_ledger_audit.__file__)))
+    # Run outside the repository, whose source package would come first on sys.path.
     ran = subprocess.run([sys.executable, "-c", code, str(ledger)], stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, universal_newlines=True, env=env, timeout=120)
+                         stderr=subprocess.PIPE, universal_newlines=True, env=env,
+                         cwd=str(ledger.parent), timeout=120)
     assert ran.stdout == "interrupted\n", ran.stderr
 
 
