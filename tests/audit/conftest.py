@@ -1,10 +1,13 @@
-"""The audit package's tests run against one built copy of it.
+"""Shared set-up: the package quorvel_ledger_audit under test, and nothing else.
 
-The package comes from QUORVEL_AUDIT_DIR, else build/py-helper/python, put
-first on sys.path; a run that would import another copy (the sources at the
-repository's top, an installed one) stops. The tool, for the comparisons with
-its reports, is QUORVEL_LEDGER_TOOL, else QUORVEL_LEDGER_CLI, else the one
-built beside the package; tests that need it are skipped without it.
+The package (and the module quorvel_ledger_rs beside it) is taken from
+QUORVEL_AUDIT_DIR, or from build/py-helper/python in the repository, inserted
+first on sys.path. A package that cannot be imported from there stops the
+whole run: the tests never fall back to another copy (the sources at the
+repository's top, an installed one). The tool, for the comparisons with its
+reports, is QUORVEL_LEDGER_TOOL, else QUORVEL_LEDGER_CLI, else the one built
+beside the package; the tests of audit() and entries() that need it are
+skipped without it (`tool` fixture).
 """
 
 import os
@@ -17,15 +20,19 @@ PACKAGE_DIR = os.path.abspath(os.environ.get("QUORVEL_AUDIT_DIR")
                               or os.path.join(ROOT, "build", "py-helper", "python"))
 
 sys.path.insert(0, PACKAGE_DIR)
-import quorvel_ledger_audit  # noqa: E402
-import quorvel_ledger_rs  # noqa: E402
-
+try:
+    import quorvel_ledger_audit  # noqa: E402
+    import quorvel_ledger_rs  # noqa: E402
+except ImportError as error:
+    raise RuntimeError(
+        "cannot import quorvel_ledger_audit from {} ({}); build it first "
+        "(scripts/build-module DIR) or point QUORVEL_AUDIT_DIR at DIR/python".format(PACKAGE_DIR, error)
+    ) from error
 for _module in (quorvel_ledger_audit, quorvel_ledger_rs):
     _where = os.path.abspath(_module.__file__)
     if not _where.startswith(PACKAGE_DIR + os.sep):
-        raise pytest.UsageError("{} comes from {}, not from {}: the tests run against one build "
-                                "(set QUORVEL_AUDIT_DIR)".format(_module.__name__, _where,
-                                                                 PACKAGE_DIR))
+        raise RuntimeError("{} was imported from {}, not from {}".format(
+            _module.__name__, _where, PACKAGE_DIR))
 
 
 def _tool():
