@@ -8,8 +8,11 @@ from typing import Any, Dict, Mapping, Optional, Tuple, Union, cast
 
 from . import _native
 from ._errors import LegacyCheckpointWarning
+from ._keys import VerifierKey
+from ._notes import Note
 from ._paths import PathArg, native_path, shown_path
 from ._records import FrozenMapping, Record
+from ._text import check_flag, check_jobs, utf8
 
 # What the native part takes for an input: (path, name for an OSError, text).
 _Input = Tuple[Optional[bytes], Any, Optional[bytes]]
@@ -152,12 +155,6 @@ class Audit(Record):
         return report
 
 
-def _flag(value: object, what: str) -> bool:
-    if not isinstance(value, bool):
-        raise TypeError("{} must be bool, not {}".format(what, type(value).__name__))
-    return value
-
-
 def _whole(value: object, what: str) -> int:
     """An int argument (bool refused): TypeError for anything else."""
     if isinstance(value, bool):
@@ -168,30 +165,28 @@ def _whole(value: object, what: str) -> int:
         raise TypeError("{} must be int, not {}".format(what, type(value).__name__)) from None
 
 
-def _is_path(value: object) -> bool:
-    return isinstance(value, (str, bytes)) or hasattr(type(value), "__fspath__")
+def _input(value: object, what: str, kind: type) -> _Input:
+    """A path (read as a file: "-" too), or a value of `kind` (Note,
+    VerifierKey) passed as its text."""
+    if isinstance(value, kind):
+        return (None, None, utf8(value.text))  # type: ignore[attr-defined]
+    try:
+        encoded = native_path(cast(PathArg, value), what)
+    except TypeError:
+        raise TypeError("{} must be {}, str, bytes or os.PathLike, not {}".format(
+            what, kind.__name__, type(value).__name__)) from None
+    return (encoded, os.fspath(cast(PathArg, value)), None)
 
 
-def _input(value: object, what: str, kind: str) -> _Input:
-    """A path (read as a file: "-" too), or a value with its text in ``.text``
-    (a Note, a VerifierKey)."""
-    if _is_path(value):
-        path = cast(PathArg, value)
-        return (native_path(path, what), os.fspath(path), None)
-    text = getattr(value, "text", None)
-    if isinstance(text, str):
-        return (None, None, text.encode("utf-8"))
-    raise TypeError("{} must be a path or a {}, not {}".format(what, kind, type(value).__name__))
-
-
-def audit(path: PathArg, *, since: "Union[PathArg, Any, None]" = None,
-          pub: "Union[PathArg, Any, None]" = None, strict: bool = False, live: bool = False,
-          jobs: int = 1) -> Audit:
+def audit(path: PathArg, *, since: "Union[Note, PathArg, None]" = None,
+          pub: "Union[VerifierKey, PathArg, None]" = None, strict: bool = False,
+          live: bool = False, jobs: int = 1) -> Audit:
     """Audits the ledger at ``path`` as ``quorvel-ledger verify`` does.
 
-    ``since``: a checkpoint (a path of a note or of a legacy checkpoint line,
-    or a Note) to prove the file against; ``pub``: a verifier key (a path or a
-    VerifierKey) its signature must verify with, only with ``since``.
+    ``since``: a checkpoint to prove the file against, a Note or the path of
+    one (or of a checkpoint line of the earlier form); ``pub``: a VerifierKey
+    or the path of one, that the checkpoint's signature must verify with (only
+    with ``since``).
     ``strict``: an entry on a line no recorder writes is a break. ``live``:
     the file may be growing: the lines ended by a line feed when the audit
     begins are checked, the rest noted in ``Audit.unfinished``. ``jobs``:
@@ -205,11 +200,11 @@ def audit(path: PathArg, *, since: "Union[PathArg, Any, None]" = None,
     The interpreter lock is released while it runs; Ctrl-C stops it.
     """
     ledger = (native_path(path), os.fspath(path), None)
-    since_input = None if since is None else _input(since, "since", "Note")
-    pub_input = None if pub is None else _input(pub, "pub", "VerifierKey")
+    since_input = None if since is None else _input(since, "since", Note)
+    pub_input = None if pub is None else _input(pub, "pub", VerifierKey)
     report, entries, last_line, size, head, intact, notice = _native.audit(
-        ledger, since_input, pub_input, _flag(strict, "strict"), _flag(live, "live"),
-        _whole(jobs, "jobs"))
+        ledger, since_input, pub_input, check_flag(strict, "strict"), check_flag(live, "live"),
+        check_jobs(jobs))
     if notice is not None:
         warnings.warn(notice, LegacyCheckpointWarning, stacklevel=2)
     return Audit(shown_path(path), report, entries, last_line, size, head, intact)

@@ -7,10 +7,11 @@ from datetime import datetime, timezone
 from typing import Any, Dict, Iterator, Optional, Tuple
 
 from . import _native
-from ._audit import Break, _flag, _whole
+from ._audit import Break, _whole
 from ._errors import BrokenLedgerError
 from ._paths import PathArg, native_path, shown_path
 from ._records import Record
+from ._text import check_flag
 
 # The writer's form: a date and time of day, a fraction of 3, 6 or 9 digits
 # or none, and "+00:00".
@@ -54,6 +55,11 @@ def _microseconds(fraction: str) -> Optional[int]:
     return int(digits[:6].ljust(6, "0"))
 
 
+# A timestamp of the writer's form whose year a datetime cannot hold: 0, or
+# signed (five digits or more, or negative).
+_OUTSIDE_YEARS = re.compile(r"(?:0000|[-+][0-9]{4,})-")
+
+
 def parse_timestamp(text: str) -> Optional[datetime]:
     """The aware UTC datetime of a ledger timestamp, to the microsecond (nine
     fraction digits are cut, not rounded); None for a text not in the writer's
@@ -73,16 +79,15 @@ _set = object.__setattr__
 class Entry(Record):
     """One ledger entry and where it stands in the file.
 
-    ``timestamp`` is the entry's time as an aware UTC datetime (None when
-    datetime cannot hold it), ``timestamp_text`` the file's text of it, every
-    digit kept; ``index`` the entry's index member; ``line`` its line number
-    (1-based) and ``offset`` the byte offset of its line.
+    ``timestamp`` is the entry's time as an aware UTC datetime (to the
+    microsecond), ``timestamp_text`` the file's text of it, every digit kept;
+    ``index`` the entry's index member; ``line`` its line number (1-based) and
+    ``offset`` the byte offset of its line.
     """
 
-    __slots__ = ("index", "timestamp", "timestamp_text", "prev_hash", "actor", "delta_i",
-                 "payload", "signature", "line", "offset")
+    __slots__ = ("index", "timestamp_text", "prev_hash", "actor", "delta_i", "payload",
+                 "signature", "line", "offset")
     index: int
-    timestamp: Optional[datetime]
     timestamp_text: str
     prev_hash: str
     actor: str
@@ -94,10 +99,24 @@ class Entry(Record):
 
     def __init__(self, index: int, timestamp_text: str, prev_hash: str, actor: str,
                  delta_i: float, payload: str, signature: str, line: int, offset: int) -> None:
-        values = (index, parse_timestamp(timestamp_text), timestamp_text, prev_hash, actor,
-                  delta_i, payload, signature, line, offset)
+        values = (index, timestamp_text, prev_hash, actor, delta_i, payload, signature, line,
+                  offset)
         for name, value in zip(self.__slots__, values):
             _set(self, name, value)
+
+    @property
+    def timestamp(self) -> datetime:
+        """The entry's time. ValueError for a time datetime cannot hold (a
+        year of the writer's form outside 1 to 9999) and, read unverified, for
+        a text not in the writer's form."""
+        moment = parse_timestamp(self.timestamp_text)
+        if moment is not None:
+            return moment
+        if _OUTSIDE_YEARS.match(self.timestamp_text):
+            raise ValueError("the timestamp {!r} is outside the years a datetime holds (1 to "
+                             "9999)".format(self.timestamp_text))
+        raise ValueError("the timestamp {!r} is not in the writer's form".format(
+            self.timestamp_text))
 
 
 def _count(value: object, what: str) -> int:
@@ -143,5 +162,5 @@ def entries(path: PathArg, *, start: int = 0, stop: Optional[int] = None,
     first = _count(start, "start")
     last = None if stop is None else _count(stop, "stop")
     handle = _native.entries_open(encoded, os.fspath(path), first, last,
-                                  _flag(verified, "verified"))
+                                  check_flag(verified, "verified"))
     return _stream(handle, shown_path(path))

@@ -66,7 +66,7 @@ std::optional<unsigned> jobs_value(PyObject* object) {
   } else if (jobs >= 1 && jobs <= static_cast<Py_ssize_t>(ledger::cli::kMaxJobs)) {
     return static_cast<unsigned>(jobs);
   }
-  PyErr_Format(PyExc_ValueError, "jobs must be a whole number from 1 to %u, not %R",
+  PyErr_Format(PyExc_ValueError, "jobs takes a whole number from 1 to %u, not %R",
                ledger::cli::kMaxJobs, object);
   return std::nullopt;
 }

@@ -2,7 +2,6 @@
 damaged ledgers (cases.py)."""
 
 import json
-import types
 import subprocess
 import warnings
 
@@ -10,7 +9,8 @@ import pytest
 
 from cases import CASES, LEDGER, Scratch
 from ledgers import write_big
-from quorvel_ledger_audit import Audit, Break, LegacyCheckpointWarning, audit
+from quorvel_ledger_audit import (Audit, Break, LegacyCheckpointWarning, audit, read_note,
+                                  read_verifier_key)
 from quorvel_ledger_rs import QuorvelRecorder
 
 INVALID_UTF8 = "stream did not contain valid UTF-8"
@@ -98,14 +98,10 @@ def test_a_note_and_a_key_given_as_values(tmp_path, tool):
     key, pub = scratch.keys("alice")
     ledger = scratch.write("ledger.jsonl", LEDGER)
     note = scratch.note(LEDGER, "--key", key)
-
-    def value(path):  # what a Note or a VerifierKey holds: its text
-        with open(path) as text:
-            return types.SimpleNamespace(text=text.read())
-
-    assert audit(ledger, since=value(note), pub=value(pub)) == audit(ledger, since=note, pub=pub)
+    assert audit(ledger, since=read_note(note), pub=read_verifier_key(pub)) == \
+        audit(ledger, since=note, pub=pub)
     other = scratch.keys("bob")[1]
-    refused = audit(ledger, since=value(note), pub=value(other))
+    refused = audit(ledger, since=read_note(note), pub=read_verifier_key(other))
     with open(other) as text:
         name = text.read().strip()
     assert refused.first_break == Break("checkpoint-signature", None, None, None,

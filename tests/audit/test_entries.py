@@ -129,14 +129,24 @@ def test_unverified_entries_skip_the_chain_but_not_lines_that_are_no_entries(tmp
     ("2026-12-11T10:00:00.250+00:00", datetime(2026, 12, 11, 10, 0, 0, 250000)),
     ("2026-12-11T23:59:59+00:00", datetime(2026, 12, 11, 23, 59, 59)),
     ("2024-02-29T00:00:00+00:00", datetime(2024, 2, 29)),
-    ("0000-01-01T00:00:00+00:00", None),  # the writer's, outside datetime's years
-    ("+10000-01-01T00:00:00+00:00", None),
 ])
 def test_timestamps(stamp, moment, tmp_path):
     line = entry_line(0, "GENESIS_BLOCK_HASH", stamp=stamp)
     (entry,) = entries(write(tmp_path, (line + "\n").encode()))
     assert entry.timestamp_text == stamp
-    assert entry.timestamp == (moment and moment.replace(tzinfo=timezone.utc))
+    assert entry.timestamp == moment.replace(tzinfo=timezone.utc)
+
+
+@pytest.mark.parametrize("stamp", ["0000-01-01T00:00:00+00:00", "+10000-01-01T00:00:00+00:00",
+                                   "-0001-12-31T23:59:59.500+00:00"])
+def test_timestamps_of_the_writer_outside_datetimes_years(stamp, tmp_path):
+    line = entry_line(0, "GENESIS_BLOCK_HASH", stamp=stamp)
+    (entry,) = entries(write(tmp_path, (line + "\n").encode()))
+    assert entry.timestamp_text == stamp
+    with pytest.raises(ValueError) as raised:
+        entry.timestamp
+    assert str(raised.value) == \
+        "the timestamp {!r} is outside the years a datetime holds (1 to 9999)".format(stamp)
 
 
 @pytest.mark.parametrize("stamp", ["2026-12-11T10:00:00.5+00:00", "2026-12-11T10:00:00Z",
@@ -146,7 +156,10 @@ def test_unverified_timestamps_not_in_the_writers_form(stamp, tmp_path):
     line = entry_line(0, "GENESIS_BLOCK_HASH", stamp=stamp)
     path = write(tmp_path, (line + "\n").encode())
     (entry,) = entries(path, verified=False)
-    assert (entry.timestamp_text, entry.timestamp) == (stamp, None)
+    assert entry.timestamp_text == stamp
+    with pytest.raises(ValueError) as raised:
+        entry.timestamp
+    assert str(raised.value) == "the timestamp {!r} is not in the writer's form".format(stamp)
     with pytest.raises(BrokenLedgerError, match=": bad timestamp: the timestamp is not in the writer's form$"):
         list(entries(path))
 
