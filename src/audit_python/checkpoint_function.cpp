@@ -124,9 +124,10 @@ PyObject* checkpoint_function(PyObject*, PyObject* args) {
   return guarded([&]() -> PyObject* {
     std::optional<CheckpointRequest> read = read_request(args);
     if (!read) return nullptr;
-    const CheckpointRequest& request = *read;
+    CheckpointRequest& request = *read;
     Audit audit;
     std::atomic<bool> cancel{false};
+    request.options.walk.cancel = &cancel;
     const bool done = run_released(
         [&] { audit = ledger::audit::audit_ledger(request.path, request.options); }, cancel);
     if (!done) return nullptr;

@@ -198,7 +198,7 @@ PyObject* prove_function(PyObject*, PyObject* args) {
     const bool done = run_released(
         [&] {
           made = ledger::audit::prove_for_notes(*file, target.note, target.entry,
-                                                target.old ? &*target.old : nullptr);
+                                                target.old ? &*target.old : nullptr, &cancel);
         },
         cancel);
     if (!done) return nullptr;

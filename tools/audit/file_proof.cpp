@@ -17,6 +17,7 @@ Result<FileProof> prove_from_file(const platform::File& file, const ProofRequest
   SubtreeRoots proof(request.entry ? inclusion_spans(*request.entry, request.size)
                                    : consistency_spans(request.old_size.value_or(0), request.size));
   WalkOptions options;
+  options.cancel = request.cancel;
   options.on_leaf = [&](const Hash& leaf, std::string_view line) {
     if (request.entry && *request.entry == out.leaves) {
       out.leaf = leaf;
@@ -41,9 +42,10 @@ Result<FileProof> prove_from_file(const platform::File& file, const ProofRequest
 }
 
 Result<NoteProof> prove_for_notes(const platform::File& file, const tlog::TreeNote& note,
-                                  std::optional<std::uint64_t> entry, const tlog::TreeNote* old) {
+                                  std::optional<std::uint64_t> entry, const tlog::TreeNote* old,
+                                  const std::atomic<bool>* cancel) {
   const std::optional<std::uint64_t> old_size = old ? std::optional(old->size) : std::nullopt;
-  auto made = prove_from_file(file, ProofRequest{note.size, entry, old_size});
+  auto made = prove_from_file(file, ProofRequest{note.size, entry, old_size, cancel});
   if (!made) return fail(std::move(made).error());
   NoteProof out;
   if (made->break_found) {

@@ -5,6 +5,7 @@
 // its leaves stream past.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,6 +24,8 @@ struct ProofRequest {
   std::uint64_t size = 0;                 // the tree: the first `size` entry lines
   std::optional<std::uint64_t> entry;     // an inclusion proof of this leaf, or
   std::optional<std::uint64_t> old_size;  // a consistency proof from the tree of this size
+  // When set (by another thread), the walk stops: a cancelled_failure().
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 struct FileProof {
@@ -51,8 +54,10 @@ struct NoteProof {
 // The inclusion proof of leaf `entry` (below note.size) in the tree of `note`,
 // or, without `entry`, the consistency proof from the tree of `old` (of the
 // same origin, no larger) to it, made from `file` as prove_from_file makes it.
-// A read error or an internal fault is the failure.
+// A read error or an internal fault is the failure, and so is a walk that
+// `cancel` stopped.
 Result<NoteProof> prove_for_notes(const platform::File& file, const tlog::TreeNote& note,
-                                  std::optional<std::uint64_t> entry, const tlog::TreeNote* old);
+                                  std::optional<std::uint64_t> entry, const tlog::TreeNote* old,
+                                  const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace ledger::audit
