@@ -190,7 +190,8 @@ if bdist_wheel is not None:
             return platform
 else:
     class Wheel(Command):
-        """Stands for bdist_wheel where the wheel package is missing, to say so."""
+        """Stands for bdist_wheel where the wheel package is missing, to say so
+        when anything (pip's metadata step, a wheel build) asks for it."""
 
         description = "build a wheel (needs the wheel package)"
         user_options = [("dist-dir=", "d", "directory to put the wheel in")]
@@ -200,13 +201,16 @@ else:
             self.py_limited_api = None  # set by setup()'s options
 
         def finalize_options(self):
-            pass
-
-        def run(self):
             raise DistutilsError(
                 "building a wheel needs the 'wheel' package in the interpreter that runs "
-                "setup.py (%s); install it (Debian: python3-wheel), or build the wheel with "
-                "an interpreter that has it and install that wheel" % sys.executable)
+                "setup.py (%s): install it there (pip install wheel, from the package "
+                "index), or build the wheel with an interpreter that has it (Debian's "
+                "/usr/bin/python3 with python3-wheel: /usr/bin/python3 -m pip wheel "
+                "--no-build-isolation --no-deps -w dist .) and install that wheel"
+                % sys.executable)
+
+        def run(self):
+            pass  # never reached: finalize_options refuses
 
 
 class SourceArchive(sdist):
