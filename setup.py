@@ -83,6 +83,10 @@ class CMakeBuild(build_ext):
     """Builds the modules and the tool in one CMake build directory and puts the
     modules where setuptools packs them."""
 
+    # The name its options are looked up by when a command (bdist_wheel)
+    # reinitialises it; without it the class's name is taken, under which
+    # setup.cfg sets nothing.
+    command_name = "build_ext"
     user_options = build_ext.user_options + [
         ("link-crypto=", None, "how libcrypto is linked: static (default) or shared"),
     ]
@@ -145,10 +149,9 @@ def wheel_checker():
     return module
 
 
-def policy_problems(directory):
+def policy_problems(checker, directory):
     """What the manylinux policy refuses in the native files under directory
     (paths relative to it), or why they could not be checked."""
-    checker = wheel_checker()
     problems = []
     for path in sorted(Path(directory).rglob("*")):
         if not path.is_file() or path.is_symlink():
@@ -182,11 +185,12 @@ if bdist_wheel is not None:
             link = self.get_finalized_command("build_ext").link_crypto
             if link != "static" or platform != "linux_x86_64":
                 return platform
-            problems = policy_problems(self.bdist_dir)
+            checker = wheel_checker()
+            problems = policy_problems(checker, self.bdist_dir)
             if not problems:
-                return wheel_checker().PLATFORM
-            log.warn("the wheel is tagged %s, not %s:\n  %s", platform,
-                     wheel_checker().PLATFORM, "\n  ".join(problems))
+                return checker.PLATFORM
+            log.warn("the wheel is tagged %s, not %s:\n  %s", platform, checker.PLATFORM,
+                     "\n  ".join(problems))
             return platform
 else:
     class Wheel(Command):
