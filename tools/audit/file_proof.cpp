@@ -40,4 +40,25 @@ Result<FileProof> prove_from_file(const platform::File& file, const ProofRequest
   return out;
 }
 
+Result<NoteProof> prove_for_notes(const platform::File& file, const tlog::TreeNote& note,
+                                  std::optional<std::uint64_t> entry, const tlog::TreeNote* old) {
+  const std::optional<std::uint64_t> old_size = old ? std::optional(old->size) : std::nullopt;
+  auto made = prove_from_file(file, ProofRequest{note.size, entry, old_size});
+  if (!made) return fail(std::move(made).error());
+  NoteProof out;
+  if (made->break_found) {
+    out.break_found = std::move(made->break_found);
+  } else if (made->leaves < note.size || made->root != note.root) {
+    out.refused = &note;
+  } else if (old && made->old_root != old->root) {
+    out.refused = old;
+  } else if (entry) {
+    out.proof = tlog::InclusionProof{*entry, note.size, made->leaf, std::move(made->hashes),
+                                     std::move(made->line)};
+  } else {
+    out.proof = tlog::ConsistencyProof{old->size, note.size, std::move(made->hashes)};
+  }
+  return out;
+}
+
 }  // namespace ledger::audit

@@ -14,6 +14,8 @@
 #include "ledger/failure.h"
 #include "ledger/platform.h"
 #include "tlog/merkle.h"
+#include "tlog/note.h"
+#include "tlog/proof.h"
 
 namespace ledger::audit {
 
@@ -37,5 +39,20 @@ struct FileProof {
 // further) and makes the proof asked for. A read error or an internal fault
 // is the failure; a break is FileProof::break_found, with fewer leaves than asked.
 Result<FileProof> prove_from_file(const platform::File& file, const ProofRequest& request);
+
+// A proof made from a file for checkpoint notes, or why there is none.
+struct NoteProof {
+  std::optional<Break> break_found;  // the chain broke among the lines proven
+  // The note whose root the file's first entry lines no longer give.
+  const tlog::TreeNote* refused = nullptr;
+  std::optional<tlog::Proof> proof;  // when neither
+};
+
+// The inclusion proof of leaf `entry` (below note.size) in the tree of `note`,
+// or, without `entry`, the consistency proof from the tree of `old` (of the
+// same origin, no larger) to it, made from `file` as prove_from_file makes it.
+// A read error or an internal fault is the failure.
+Result<NoteProof> prove_for_notes(const platform::File& file, const tlog::TreeNote& note,
+                                  std::optional<std::uint64_t> entry, const tlog::TreeNote* old);
 
 }  // namespace ledger::audit

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "audit/checkpoint_note.h"
 #include "audit/ledger_set.h"
 #include "audit/parallel.h"
 #include "cli/inputs.h"
@@ -23,41 +24,12 @@ using audit::AuditOptions;
 using audit::Checkpoint;
 using audit::audit_ledger;
 using audit::audit_ledgers;
+using audit::make_checkpoint;
 using tlog::SignerKey;
 using tlog::TreeNote;
-using tlog::default_origin;
 using tlog::display;
-using tlog::format_note_body;
 using tlog::format_verifier;
-using tlog::kHeadExtension;
-using tlog::parse_note;
-using tlog::sign_note;
 namespace {
-
-// The checkpoint note of the intact audit whose line-form checkpoint is
-// `made`: `origin` or the default one, signed by `key` when given.
-Result<TreeNote> make_checkpoint_note(const Audit& audit, const Checkpoint& made,
-                                      const std::optional<std::string>& origin,
-                                      const std::optional<SignerKey>& key) {
-  if (!audit.tree_root || audit.tree_size != made.entries) {
-    return fail(Failure::internal("the tree walked does not cover the checkpoint's entries"));
-  }
-  if (!origin && made.first.empty()) {
-    return fail(Failure::invalid_argument(
-        "the ledger has no entry yet, so no default origin (it comes from the first entry); "
-        "give --origin"));
-  }
-  const std::string body =
-      format_note_body(origin ? *origin : default_origin(made.first), made.entries,
-                       *audit.tree_root, {std::string(kHeadExtension) + made.head});
-  std::string text = body;
-  if (key) {
-    auto signed_text = sign_note(body, *key);
-    if (!signed_text) return fail(std::move(signed_text).error());
-    text = std::move(*signed_text);
-  }
-  return parse_note(text);
-}
 
 // One verify or checkpoint command on its way: the request, and the
 // checkpoint and key it loaded.
@@ -219,10 +191,9 @@ int LedgerAudit::report(std::string_view file, const Audit& audit) const {
 }
 
 int LedgerAudit::report_checkpoint(std::string_view file, const Audit& audit) const {
-  Checkpoint made = checkpoint_of(audit.chain);
-  auto tree_note = make_checkpoint_note(audit, made, origin(), key_);
-  if (!tree_note) return report_input_error(display(file) + ": " + tree_note.error().message());
-  made.note = std::move(*tree_note);
+  auto checkpoint = make_checkpoint(audit, origin(), key_, "--origin");
+  if (!checkpoint) return report_input_error(display(file) + ": " + checkpoint.error().message());
+  const Checkpoint& made = *checkpoint;
   if (request_.json) {
     print_.out(audit_json(request_.command, file, audit, since_, made));
     return kExitIntact;

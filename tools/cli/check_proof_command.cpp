@@ -8,22 +8,21 @@
 #include "ledger/platform.h"
 #include "tlog/json.h"
 #include "tlog/proof.h"
+#include "tlog/proof_check.h"
 
 namespace ledger::cli {
-using tlog::SignatureCheck;
 using tlog::VerifierKey;
 
 using tlog::ConsistencyProof;
 using tlog::InclusionProof;
 using tlog::Proof;
 using tlog::TreeNote;
-using tlog::check_consistency;
-using tlog::check_inclusion;
+using tlog::check_consistency_proof;
+using tlog::check_inclusion_proof;
 using tlog::display;
-using tlog::format_verifier;
 using tlog::kMaxProofLength;
-using tlog::leaf_hash;
 using tlog::parse_proof;
+using tlog::unvouched_note;
 namespace {
 
 // What check-proof read: the proof, the --checkpoint note and the --from one.
@@ -78,51 +77,11 @@ Result<std::optional<std::string>> unsigned_checkpoint(const CommandLine& line,
       {line.text("--from"), inputs.old ? &*inputs.old : nullptr}};
   for (const auto& [path, note] : notes) {
     if (note == nullptr) continue;
-    const Result<SignatureCheck> check = check_note_signature(*note, key);
-    if (!check) return fail(check.error());
-    if (*check == SignatureCheck::kValid) continue;
-    return display(*path) +
-           (*check == SignatureCheck::kMissing ? " holds no signature by " : " has an invalid signature by ") +
-           display(format_verifier(key));
+    auto why = unvouched_note(*note, key);
+    if (!why) return fail(std::move(why).error());
+    if (*why) return display(*path) + **why;
   }
   return std::optional<std::string>();
-}
-
-// "proven: ..." of an inclusion proof, or why it is not.
-Result<std::string> check_inclusion_proof(const InclusionProof& proof, const TreeNote& note) {
-  if (proof.tree_size != note.size) {
-    return fail(Failure::invalid_argument("the proof is for a tree of size " + std::to_string(proof.tree_size) +
-                                          ", the checkpoint's has size " + std::to_string(note.size)));
-  }
-  if (proof.line && leaf_hash(*proof.line) != proof.leaf_hash) {
-    return fail(Failure::invalid_argument("the proof's line does not hash to its leaf_hash"));
-  }
-  if (!check_inclusion(proof.index, proof.tree_size, proof.leaf_hash, proof.hashes, note.root)) {
-    return fail(Failure::invalid_argument("the hashes do not lead from entry " + std::to_string(proof.index) +
-                                          " to the checkpoint's root hash"));
-  }
-  return "proven: entry " + std::to_string(proof.index) + (proof.line ? " (the proof's line)" : "") +
-         " is in the tree of size " + std::to_string(note.size) + " of " + display(note.origin);
-}
-
-// "proven: ..." of a consistency proof from `old` to `note`, or why it is not.
-Result<std::string> check_consistency_proof(const ConsistencyProof& proof, const TreeNote& old,
-                                            const TreeNote& note) {
-  const std::string origin = display(note.origin);
-  if (old.origin != note.origin) {
-    return fail(Failure::invalid_argument("the checkpoints have different origins: " + display(old.origin) +
-                                          " and " + origin));
-  }
-  if (proof.old_size != old.size || proof.new_size != note.size) {
-    return fail(Failure::invalid_argument(
-        "the proof is from size " + std::to_string(proof.old_size) + " to " + std::to_string(proof.new_size) +
-        ", the checkpoints have sizes " + std::to_string(old.size) + " and " + std::to_string(note.size)));
-  }
-  if (!check_consistency(proof.old_size, proof.new_size, old.root, note.root, proof.hashes)) {
-    return fail(Failure::invalid_argument("the hashes do not lead from the older root hash to the newer one"));
-  }
-  return "proven: the tree of size " + std::to_string(note.size) + " of " + origin +
-         " extends its tree of size " + std::to_string(old.size);
 }
 
 }  // namespace

@@ -3,22 +3,16 @@
 #include <algorithm>
 #include <array>
 
-#include "audit/checkpoint.h"
+#include "audit/checkpoint_note.h"
 #include "audit/export.h"
 #include "tlog/note.h"
 
 namespace ledger::cli {
 
-using audit::kCheckpointTag;
 using audit::kExportFormatNames;
-using tlog::is_origin;
 namespace {
 
 static_assert(kMaxJobs == 256, "--jobs' help and message name the largest number of jobs");
-
-bool valid_origin(std::string_view origin) {
-  return is_origin(origin) && !origin.starts_with(kCheckpointTag);
-}
 
 constexpr OptionSpec kQuiet{.name = "--quiet", .alias = "-q", .label = "--quiet, -q",
                             .help = "print nothing; only the exit status tells"};
@@ -73,7 +67,7 @@ constexpr std::array kVerifyOptions = {
 constexpr std::array kCheckpointOptions = {
     OptionSpec{.name = "--origin", .type = ValueType::kText, .metavar = "ORIGIN",
                .wanted = "a non-empty line of UTF-8 text without control characters",
-               .accepts = valid_origin,
+               .accepts = audit::is_checkpoint_origin,
                .help = "the note's origin line (default: the origin of the --since\n"
                        "note, else quorvel-ledger/ and the first entry's signature;\n"
                        "an empty ledger needs one)"},

@@ -1,6 +1,6 @@
 // prove: an inclusion proof of one entry line, or a consistency proof between
 // two checkpoint notes, made from the ledger file.
-#include <span>
+#include <variant>
 
 #include "audit/file_proof.h"
 #include "cli/commands.h"
@@ -12,17 +12,11 @@
 #include "tlog/proof.h"
 
 namespace ledger::cli {
-using audit::ProofRequest;
-using audit::prove_from_file;
-using tlog::consistency_proof;
-using tlog::inclusion_proof;
-using tlog::ConsistencyProof;
-using tlog::InclusionProof;
+using audit::prove_for_notes;
 
 using tlog::TreeNote;
 using tlog::display;
 using tlog::format_proof;
-using tlog::tree_root;
 namespace {
 
 // The checkpoints a proof is made for: `note` (--checkpoint) and, for a
@@ -86,24 +80,18 @@ int run_prove(const CommandLine& line, const Io& io) {
   auto file = platform::open_regular_for_read(path);
   if (!file) return print.error(display(path) + ": cannot open: " + file.error().message());
   const std::optional<TreeNote>& old = notes->old;
-  auto made = prove_from_file(
-      *file, ProofRequest{note.size, index, old ? std::optional(old->size) : std::nullopt});
+  auto made = prove_for_notes(*file, note, index, old ? &*old : nullptr);
   if (!made) return print.error(display(path) + ": cannot read: " + made.error().message());
   // The chain of the lines the proof is about does not hold: no proof of them.
   if (made->break_found) {
     print.err(break_summary(path, *made->break_found) + ": no proof");
     return kExitBroken;
   }
-  if (made->leaves < note.size || made->root != note.root) {
-    return refuse(print, path, "checkpoint's", note);
+  if (made->refused != nullptr) {
+    return refuse(print, path, made->refused == &note ? "checkpoint's" : "--from checkpoint's",
+                  *made->refused);
   }
-  if (old && made->old_root != old->root) return refuse(print, path, "--from checkpoint's", *old);
-  if (index) {
-    print.out(format_proof(InclusionProof{*index, note.size, made->leaf, made->hashes, made->line}) +
-              "\n");
-  } else {
-    print.out(format_proof(ConsistencyProof{old->size, note.size, made->hashes}) + "\n");
-  }
+  print.out(std::visit([](const auto& proof) { return format_proof(proof); }, *made->proof) + "\n");
   return kExitIntact;
 }
 
