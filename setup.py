@@ -236,7 +236,7 @@ setup(
     cmdclass={"build_ext": CMakeBuild, "build_scripts": ToolScript,
               "bdist_wheel": Wheel, "sdist": SourceArchive},
     packages=[AUDIT, STUBS],
-    package_data={AUDIT: ["py.typed"], STUBS: ["__init__.pyi"]},
+    package_data={AUDIT: ["py.typed", "*.pyi"], STUBS: ["__init__.pyi"]},
     py_modules=[],
     scripts=[TOOL],
     options={

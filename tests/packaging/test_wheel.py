@@ -41,3 +41,13 @@ def test_the_wheel_installs_and_works_in_a_bare_virtualenv(wheel, tmp_path):
     assert check.returncode == 0, check.stdout + check.stderr
     assert check.stdout.splitlines()[-1].startswith(
         "check-installed: a ledger written, verified and, once changed, refused (module, ")
+
+    # The package as in the checkout (its types too), with its native part.
+    site = subprocess.run([python, "-c", "import sysconfig; print(sysconfig.get_path('platlib'))"],
+                          capture_output=True, text=True, check=True).stdout.strip()
+    assert package_files(Path(site) / "quorvel_ledger_audit") == package_files(
+        REPO_ROOT / "quorvel_ledger_audit") | {"_native.abi3.so"}
+
+
+def package_files(directory):
+    return {path.name for path in directory.iterdir() if path.name != "__pycache__"}
