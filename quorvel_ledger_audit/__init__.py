@@ -6,7 +6,9 @@ and proofs. Long calls release the interpreter lock and run on native threads.
 """
 
 from . import _native  # noqa: F401  (fails early when the native part is missing)
-from ._errors import BrokenLedgerError, ProofError
+from ._audit import Audit, Break, Hint, NonCanonical, Unfinished, audit
+from ._entries import Entry, entries
+from ._errors import BrokenLedgerError, LegacyCheckpointWarning, ProofError
 from ._keys import (SignerKey, VerifierKey, generate_key, parse_signer_key, parse_verifier_key,
                     read_signer_key, read_verifier_key, write_key_files)
 from ._notes import Note, NoteSignature, parse_note, read_note
@@ -15,7 +17,8 @@ from ._proofs import (ConsistencyProof, InclusionProof, check_consistency, check
 from ._tlog import checkpoint
 
 __all__ = [
-    "BrokenLedgerError", "ProofError",
+    "Audit", "Break", "Hint", "NonCanonical", "Unfinished", "audit", "Entry", "entries",
+    "BrokenLedgerError", "LegacyCheckpointWarning", "ProofError",
     "SignerKey", "VerifierKey", "generate_key", "parse_signer_key", "parse_verifier_key",
     "read_signer_key", "read_verifier_key", "write_key_files",
     "Note", "NoteSignature", "parse_note", "read_note", "checkpoint",

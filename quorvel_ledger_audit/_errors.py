@@ -24,3 +24,8 @@ class BrokenLedgerError(Exception):
 
 class ProofError(Exception):
     """A proof that does not hold; ``str()`` says why, as the tool does."""
+
+
+class LegacyCheckpointWarning(UserWarning):
+    """A checkpoint line of the earlier form was given: it binds only its last
+    entry, not the bytes of the entries below it. Make a checkpoint note instead."""

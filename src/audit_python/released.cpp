@@ -72,4 +72,16 @@ bool run_released(const std::function<void()>& work, std::atomic<bool>& cancel) 
   return true;
 }
 
+bool wait_released(std::mutex& mutex, std::condition_variable& changed,
+                   const std::function<bool()>& ready) {
+  ReleasedLock released;
+  for (;;) {
+    {
+      std::unique_lock lock(mutex);
+      if (changed.wait_for(lock, kSignalPoll, ready)) return true;
+    }
+    if (released.signal_raised()) return false;
+  }
+}
+
 }  // namespace audit_python

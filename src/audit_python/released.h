@@ -2,7 +2,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 namespace audit_python {
 
@@ -15,5 +17,14 @@ namespace audit_python {
 // true once the work is done. An exception that `work` throws is thrown here,
 // with the lock held again.
 bool run_released(const std::function<void()>& work, std::atomic<bool>& cancel);
+
+// Waits, holding the interpreter lock, with the lock released, until
+// `ready()` holds: `ready` is called with `mutex` locked, and whoever makes it
+// true notifies `changed`. Every 20 ms, with `mutex` unlocked, the lock is
+// taken back for a moment to run the interpreter's signal handlers: when one
+// raises, returns false with that exception pending. Returns true once
+// `ready()` held, with the interpreter lock held again and `mutex` unlocked.
+bool wait_released(std::mutex& mutex, std::condition_variable& changed,
+                   const std::function<bool()>& ready);
 
 }  // namespace audit_python

@@ -48,9 +48,15 @@ void set_break(Audit& audit, Break break_found) {
 }
 
 // Diagnoses a break found by walking; a diagnosis that cannot read the file
-// leaves the break standing and says why the hints are missing.
-void set_walk_break(Audit& audit, const platform::File& file, Break break_found, std::uint64_t end) {
-  auto hints = diagnose(file, break_found, audit.chain, LinePosition{}, end);
+// leaves the break standing and says why the hints are missing. A cancelled
+// one ends the audit as the cancelled walk does.
+void set_walk_break(Audit& audit, const platform::File& file, Break break_found, std::uint64_t end,
+                    const std::atomic<bool>* cancel) {
+  auto hints = diagnose(file, break_found, audit.chain, LinePosition{}, end, cancel);
+  if (!hints && is_cancelled(hints.error())) {
+    set_failure(audit, std::move(hints).error());
+    return;
+  }
   if (hints) {
     audit.hints = std::move(*hints);
   } else {
@@ -70,7 +76,7 @@ Break rollback(RollbackReason reason, const Checkpoint& checkpoint, std::uint64_
 // Walks the file up to its first entry, which must be the checkpoint's first
 // entry. Returns false when the audit ends here.
 bool same_ledger(const platform::File& file, const Checkpoint& checkpoint, std::uint64_t end,
-                 Audit& audit) {
+                 const std::atomic<bool>* cancel, Audit& audit) {
   WalkOutcome first = walk_first_entry(file, end);
   audit.chain = first.chain;
   if (first.failure) {
@@ -79,7 +85,7 @@ bool same_ledger(const platform::File& file, const Checkpoint& checkpoint, std::
   }
   if (first.break_found) {
     // Where a full walk would stop too.
-    set_walk_break(audit, file, std::move(*first.break_found), end);
+    set_walk_break(audit, file, std::move(*first.break_found), end, cancel);
     return false;
   }
   if (first.chain.entries == 1 && first.chain.first != checkpoint.first) {
@@ -144,9 +150,10 @@ bool holds_checkpoint_entry(const platform::File& file, const Checkpoint& checkp
 // so it lies before a live end whenever the file still holds it: the checks
 // against the file's size hold for what a live audit reads too.
 bool holds_checkpoint_line(const platform::File& file, const Checkpoint& checkpoint, std::uint64_t end,
-                           Audit& audit) {
+                           const std::atomic<bool>* cancel, Audit& audit) {
   if (checkpoint.entries == 0) return true;  // an empty ledger's checkpoint: everything follows it
-  return same_ledger(file, checkpoint, end, audit) && holds_checkpoint_entry(file, checkpoint, audit);
+  return same_ledger(file, checkpoint, end, cancel, audit) &&
+         holds_checkpoint_entry(file, checkpoint, audit);
 }
 
 // The chain head after the entry line at `offset` (the head of a tree of no
@@ -276,7 +283,7 @@ FileAudit::FileAudit(std::string_view path, const AuditOptions& options) : optio
   // checkpoint: a checkpoint adds its checks to the chain's, never replaces them.
   const bool note_since = options.since && options.since->note;
   if (options.since && !note_since &&
-      !holds_checkpoint_line(*file_, *options.since, options_.walk.end, audit_)) {
+      !holds_checkpoint_line(*file_, *options.since, options_.walk.end, options.walk.cancel, audit_)) {
     return;
   }
   compare_note_ = note_since;
@@ -303,7 +310,7 @@ Audit FileAudit::finish() {
   if (out.failure) {
     set_failure(audit_, *out.failure);
   } else if (out.break_found) {
-    set_walk_break(audit_, *file_, std::move(*out.break_found), end);
+    set_walk_break(audit_, *file_, std::move(*out.break_found), end, options_.walk.cancel);
   } else {
     audit_.outcome = Outcome::kIntact;
     if (options_.live && end < audit_.bytes) {
@@ -311,6 +318,18 @@ Audit FileAudit::finish() {
     }
   }
   return std::move(audit_);
+}
+
+Result<bool> chain_intact(std::string_view path, unsigned jobs, const std::atomic<bool>* cancel) {
+  auto file = platform::open_regular_for_read(path);
+  if (!file) return false;
+  WalkOptions options;
+  options.jobs = jobs;
+  options.cancel = cancel;
+  WalkControl control;
+  WalkOutcome out = walk_file(*file, Chain{}, options, control);
+  if (out.failure) return fail(std::move(*out.failure));
+  return !out.break_found;
 }
 
 Audit audit_ledger(std::string_view path, const AuditOptions& options) {

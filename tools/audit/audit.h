@@ -2,6 +2,7 @@
 // chain, and diagnose a break. Everything the commands report comes from here.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <exception>
@@ -64,6 +65,9 @@ struct Audit {
 };
 
 struct AuditOptions {
+  // walk.cancel stops the whole audit: the walk, the checkpoint's checks and
+  // the diagnosis of a break; the audit then ends in an error of kind
+  // kInternal with the failure cancelled_failure() (range_reader.h).
   WalkOptions walk;
   // With a checkpoint line, verify only what follows it; with a checkpoint
   // note, verify everything and compare the tree of its size with its root.
@@ -114,6 +118,14 @@ class FileAudit {
   bool compare_note_ = false;  // the walk's tree is to be compared with a note's root
   std::optional<RangedWalk> walk_;
 };
+
+// What verify_integrity() says of the file at `path`: the chain rule alone,
+// walked on `jobs` threads, no checkpoint or option adding its checks. False
+// when the file cannot be opened or a line breaks the chain (a line that is
+// not valid UTF-8 included); a failure when it cannot be read, or when
+// `cancel` (if not null) was set.
+Result<bool> chain_intact(std::string_view path, unsigned jobs,
+                          const std::atomic<bool>* cancel = nullptr);
 
 // Failures are the audit's outcome. Exceptions of the library (out of memory,
 // a thread that could not be started) pass through, from the walk's thread too.

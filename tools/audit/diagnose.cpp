@@ -25,8 +25,9 @@ std::optional<Hint> index_hint(const Break& break_found, const Chain& chain) {
 
 // The first entry from `from` up to the break with the break entry's prev_hash.
 Result<std::optional<Hint>> fork_hint(const platform::File& file, const Break& break_found,
-                                      const LinePosition& from) {
-  RangeReader reader(file, from.offset, break_found.offset);
+                                      const LinePosition& from, const std::atomic<bool>* cancel) {
+  RangeReader reader(file, from.offset, break_found.offset, RangeReader::kDefaultBufferSize,
+                     RangeReader::kNoLimit, cancel);
   LogEntry entry;
   for (std::uint64_t line = from.line;; ++line) {
     auto status = reader.next();
@@ -86,10 +87,11 @@ Result<std::optional<Hint>> torn_then_appended_hint(const platform::File& file, 
 }
 
 Result<std::uint64_t> count_line_feeds(const platform::File& file, std::uint64_t from,
-                                       std::uint64_t to) {
+                                       std::uint64_t to, const std::atomic<bool>* cancel) {
   std::array<char, RangeReader::kDefaultBufferSize> chunk;
   std::uint64_t count = 0;
   while (from < to) {
+    if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return fail(cancelled_failure());
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), to - from));
     auto got = platform::read_at(file, from, chunk.data(), want);
     if (!got) return fail(std::move(got).error());
@@ -103,7 +105,7 @@ Result<std::uint64_t> count_line_feeds(const platform::File& file, std::uint64_t
 // The last line of the file, when it has no line feed and is cut short; the
 // file is taken to end at `end` when that comes first.
 Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Break& break_found,
-                                           std::uint64_t end) {
+                                           std::uint64_t end, const std::atomic<bool>* cancel) {
   auto size = platform::file_size(file);
   if (!size) return fail(std::move(size).error());
   *size = std::min(*size, end);
@@ -118,7 +120,7 @@ Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Bre
   auto status = reader.next();
   if (!status) return fail(std::move(status).error());
   if (*status == LineStatus::kEnd || !looks_cut_short(reader.line())) return std::optional<Hint>();
-  auto feeds = count_line_feeds(file, break_found.offset, *start);
+  auto feeds = count_line_feeds(file, break_found.offset, *start, cancel);
   if (!feeds) return fail(std::move(feeds).error());
   return std::optional<Hint>(Hint::about(HintKind::kTornTail, break_found.line + *feeds));
 }
@@ -126,7 +128,8 @@ Result<std::optional<Hint>> torn_tail_hint(const platform::File& file, const Bre
 }  // namespace
 
 Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& break_found, const Chain& chain,
-                                   const LinePosition& search_from, std::uint64_t end) {
+                                   const LinePosition& search_from, std::uint64_t end,
+                                   const std::atomic<bool>* cancel) {
   std::vector<Hint> hints;
   const auto add = [&hints](Result<std::optional<Hint>> found) -> Result<void> {
     if (!found) return fail(std::move(found).error());
@@ -135,7 +138,7 @@ Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& brea
   };
   if (auto hint = index_hint(break_found, chain)) hints.push_back(*hint);
   if (break_found.kind == BreakKind::kLinkBroken) {
-    auto result = add(fork_hint(file, break_found, search_from));
+    auto result = add(fork_hint(file, break_found, search_from, cancel));
     if (!result) return fail(std::move(result).error());
   }
   if (break_found.kind == BreakKind::kNotEntry || break_found.kind == BreakKind::kInvalidUtf8 ||
@@ -149,7 +152,7 @@ Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& brea
     hints.push_back(Hint::about(HintKind::kWriteInProgress, break_found.line));
     return hints;
   }
-  auto result = add(torn_tail_hint(file, break_found, end));
+  auto result = add(torn_tail_hint(file, break_found, end, cancel));
   if (!result) return fail(std::move(result).error());
   return hints;
 }

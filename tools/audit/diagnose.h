@@ -12,6 +12,7 @@
 //   - an index gap or repeat between the break and the entry before it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -62,9 +63,11 @@ struct LinePosition {
 // Gathers the hints for `break_found`, a break found by walking (any kind but
 // kTruncated and kRolledBack), with `chain` passed before it. Looks for a fork
 // partner among the lines from `search_from` up to the break, and at the last
-// line of the file, taken to end at `end` when that comes first.
+// line of the file, taken to end at `end` when that comes first. Once
+// `cancel` (if not null) is set, the next read fails with cancelled_failure().
 Result<std::vector<Hint>> diagnose(const platform::File& file, const Break& break_found, const Chain& chain,
                                    const LinePosition& search_from,
-                                   std::uint64_t end = RangeReader::kNoLimit);
+                                   std::uint64_t end = RangeReader::kNoLimit,
+                                   const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace ledger::audit

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "audit/range_reader.h"
 #include "ledger/utf8.h"
 
 namespace ledger::audit {
@@ -46,13 +47,15 @@ class BlankSoFar {
 }  // namespace
 
 Result<std::uint64_t> count_leaf_lines(const platform::File& file, std::uint64_t start,
-                                       std::uint64_t limit, std::uint64_t end) {
+                                       std::uint64_t limit, std::uint64_t end,
+                                       const std::atomic<bool>* cancel) {
   if (start >= limit) return std::uint64_t{0};  // a longer line holds the range: no line starts in it
   std::vector<char> buffer(kBufferSize);
   std::uint64_t count = 0;
   std::uint64_t offset = start;  // file offset of the next read
   BlankSoFar line;               // the line being read
   while (offset < end) {
+    if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return fail(cancelled_failure());
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBufferSize, end - offset));
     auto got = platform::read_at(file, offset, buffer.data(), want);
     if (!got) return fail(std::move(got).error());

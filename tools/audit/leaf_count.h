@@ -5,6 +5,7 @@
 // their first byte), then learns how many stand before it.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -19,9 +20,11 @@ namespace ledger::audit {
 // The leaves of a range: the lines that start at or after `start` (a line
 // start) and before `limit`, end with a line feed and are not blank, reading
 // no byte at or past `end`. On an intact file they are the range's leaves; a
-// range that breaks has fewer, and then no later range's leaves count.
+// range that breaks has fewer, and then no later range's leaves count. Once
+// `cancel` (if not null) is set, the next read fails with cancelled_failure().
 Result<std::uint64_t> count_leaf_lines(const platform::File& file, std::uint64_t start,
-                                       std::uint64_t limit, std::uint64_t end);
+                                       std::uint64_t limit, std::uint64_t end,
+                                       const std::atomic<bool>* cancel = nullptr);
 
 // The counts of the ranges of one walk, from the threads that walk them.
 class LeafCounts {

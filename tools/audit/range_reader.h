@@ -6,9 +6,12 @@
 // at once, or from a checkpoint on; it also tells whether each line ended with
 // a line feed, and it can go on past a line that is not valid UTF-8. Its reads
 // can be capped at an end offset, so that bytes written to the file after a
-// walk took its size are never read.
+// walk took its size are never read. A reader can be given a cancel flag, which
+// it checks before each read of its buffer: a long walk stops soon after the
+// flag is set.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -20,6 +23,11 @@
 #include "ledger/reader.h"
 
 namespace ledger::audit {
+
+// The failure of a read stopped by its cancel flag: an internal fault, so that
+// nothing read before it is taken for a result.
+Failure cancelled_failure();
+bool is_cancelled(const Failure& failure);
 
 enum class LineStatus : std::uint8_t {
   kLine,         // line() holds the next line
@@ -36,12 +44,14 @@ class RangeReader {
   // or just past a line feed, and before `limit`; the last of them is read to
   // its end even when that lies beyond `limit`. No byte at or past `end` is
   // read: the file ends there for the reader. `file` must stay open while the
-  // reader is used. `buffer_size` must be at least 1.
+  // reader is used. `buffer_size` must be at least 1. Once `cancel` (if not
+  // null) is set, the next read of the buffer fails with cancelled_failure().
   RangeReader(const platform::File& file, std::uint64_t start, std::uint64_t limit = kNoLimit,
-              std::size_t buffer_size = kDefaultBufferSize, std::uint64_t end = kNoLimit);
+              std::size_t buffer_size = kDefaultBufferSize, std::uint64_t end = kNoLimit,
+              const std::atomic<bool>* cancel = nullptr);
 
-  // Moves to the next line. On a read failure (the system's error text) the
-  // reader must not be used further.
+  // Moves to the next line. On a read failure (the system's error text, or
+  // cancelled_failure()) the reader must not be used further.
   Result<LineStatus> next();
 
   // The current line without its terminator. Valid until the next call.
@@ -57,6 +67,7 @@ class RangeReader {
   const platform::File& file_;      // borrowed
   std::uint64_t limit_;             // no line starting here or later is read
   std::uint64_t end_;               // no byte here or later is read
+  const std::atomic<bool>* cancel_;  // the caller's cancel flag, or null
   LineSplitter lines_;              // the lines from the range's start on
   std::string_view line_;           // the current line
   bool terminated_ = false;         // the current line ended with a line feed

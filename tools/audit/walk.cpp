@@ -64,7 +64,13 @@ struct RangePlan {
   std::size_t index = 0;           // its place among the walk's ranges
   bool tree = false;               // hash the entry lines that pass and end with a line feed
   LeafCounts* counts = nullptr;    // with `tree` and several ranges: where each range's leaves begin
+  const std::atomic<bool>* cancel = nullptr;  // the walk's cancel flag, or null
 };
+
+EntryMark rebased(EntryMark mark, std::uint64_t lines_before) {
+  mark.line += lines_before;
+  return mark;
+}
 
 Break parsed_break(BreakKind kind, const EntryMark& mark, const EntryFields& entry) {
   Break b = Break::at(kind, mark.line, mark.offset);
@@ -144,16 +150,8 @@ class RangeWalker {
   }
 
   // A line that is not an entry, of `kind`, failing at byte `column` (1-based).
-  // A line without a line feed is the last one read; when it is not a whole
-  // entry, a writer may not have finished it (or was stopped): a torn tail.
   void set_unparsed_break(BreakKind kind, std::size_t column) {
-    const bool open_line = !reader_.line_terminated();
-    const std::uint64_t offset = reader_.line_offset();
-    Break& found = segment_.break_found.emplace(
-        Break::at(open_line ? BreakKind::kTornTail : kind, segment_.lines, offset));
-    found.column = column;
-    found.invalid_utf8 = open_line && kind == BreakKind::kInvalidUtf8;
-    if (open_line) found.length = segment_.end - offset;
+    segment_.break_found = unparsed_line_break(reader_, segment_.lines, kind, column);
   }
 
   // An entry that parsed: its link, timestamp, digest and the writer's line;
@@ -222,7 +220,7 @@ class RangeWalker {
       if (options_.on_leaf && !options_.on_leaf(leaf, line)) return false;
     }
     if (segment_.entries == plan_.max_entries) return false;
-    return !options_.on_entry || options_.on_entry(plan_.lines_before + segment_.lines, entry, line);
+    return !options_.on_entry || options_.on_entry(rebased(mark, plan_.lines_before), entry, line);
   }
 
   void finish() {
@@ -258,7 +256,7 @@ Result<std::uint64_t> first_leaf(const platform::File& file, const RangePlan& pl
   if (plan.counts == nullptr) return std::uint64_t{0};
   // No range follows the last one: its own count is of no use.
   if (plan.limit != RangeReader::kNoLimit) {
-    auto count = count_leaf_lines(file, start, plan.limit, plan.end);
+    auto count = count_leaf_lines(file, start, plan.limit, plan.end, plan.cancel);
     plan.counts->publish(plan.index, count.value_or(0));
     if (!count) return fail(std::move(count).error());
   }
@@ -287,7 +285,7 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, const Walk
       }
       segment.leaves.emplace(*first, options.tree_watch.value_or(SubtreeRun::kNoCut));
     }
-    RangeReader reader(file, start, plan.limit, options.buffer_size, plan.end);
+    RangeReader reader(file, start, plan.limit, options.buffer_size, plan.end, plan.cancel);
     RangeWalker(reader, plan, options, segment, control).run();
   } catch (...) {
     // A range may run on a thread of its own, where an exception could not
@@ -295,11 +293,6 @@ Segment walk_range(const platform::File& file, const RangePlan& plan, const Walk
     segment.failure = current_fault();
   }
   return segment;
-}
-
-EntryMark rebased(EntryMark mark, std::uint64_t lines_before) {
-  mark.line += lines_before;
-  return mark;
 }
 
 // Appends a range's leaves to the tree. False, with an internal fault, when
@@ -364,6 +357,17 @@ bool fold(WalkOutcome& out, Segment& segment, bool link_at_seam) {
 
 }  // namespace
 
+Break unparsed_line_break(const RangeReader& reader, std::uint64_t line, BreakKind kind,
+                          std::size_t column) {
+  const bool open_line = !reader.line_terminated();
+  const std::uint64_t offset = reader.line_offset();
+  Break found = Break::at(open_line ? BreakKind::kTornTail : kind, line, offset);
+  found.column = column;
+  found.invalid_utf8 = open_line && kind == BreakKind::kInvalidUtf8;
+  if (open_line) found.length = reader.position() - offset;
+  return found;
+}
+
 struct RangedWalk::State {
   // A constructor, not aggregate initialisation: g++ 12 can destroy members
   // of a brace-initialised aggregate wrongly when one of them throws.
@@ -416,7 +420,8 @@ RangedWalk::RangedWalk(const platform::File& file, Chain chain, const WalkOption
                   .lines_before = k == 0 ? out.chain.lines : 0,
                   .index = k,
                   .tree = options.tree,
-                  .counts = state_->counts ? &*state_->counts : nullptr};
+                  .counts = state_->counts ? &*state_->counts : nullptr,
+                  .cancel = options.cancel};
   }
 }
 

@@ -160,10 +160,10 @@ struct WalkOptions {
   // No line after the line of this number is read: the walk takes the file
   // to end after it. A walk with it is one range on one thread.
   std::uint64_t last_line = std::numeric_limits<std::uint64_t>::max();
-  // Called for each entry that passes, in file order, with its line number,
-  // its fields and its line; returning false ends the walk there, as if the
+  // Called for each entry that passes, in file order, with where it stands
+  // (line number, offset...), its fields and its line; returning false ends the walk there, as if the
   // file ended after that line. A walk with it is one range on one thread.
-  std::function<bool(std::uint64_t line, const EntryFields& entry, std::string_view text)>
+  std::function<bool(const EntryMark& mark, const EntryFields& entry, std::string_view text)>
       on_entry{};
   // Hash the entry lines that pass and end with a line feed into
   // WalkOutcome::tree, keeping the root at `tree_watch` leaves. Only for a walk
@@ -177,7 +177,19 @@ struct WalkOptions {
   // walk there, as if the file ended after that line. A walk with it is one
   // range on one thread.
   std::function<bool(const tlog::Hash& leaf, std::string_view text)> on_leaf{};
+  // Once this flag (if not null) is set, the walk stops at its ranges' next
+  // read and ends in the failure cancelled_failure() (range_reader.h), which
+  // says nothing of the file: for a caller that gave up waiting.
+  const std::atomic<bool>* cancel = nullptr;
 };
+
+// The break of the line `reader` read last, line number `line`, which is not
+// valid UTF-8 (kInvalidUtf8) or not an entry (kNotEntry; the caller sets its
+// parse_error), failing at byte `column` (1-based). A line without a line feed
+// is the last one read; when it is not a whole entry, a writer may not have
+// finished it (or was stopped): a torn tail, whose length it gives.
+Break unparsed_line_break(const RangeReader& reader, std::uint64_t line, BreakKind kind,
+                          std::size_t column);
 
 // Walks `file` from byte `chain.end` (a line start) to its end, or to
 // `options.end`, continuing `chain`: its head is the link the first entry must

@@ -147,9 +147,7 @@ int LedgerAudit::load_inputs(AuditOptions& options) {
 int LedgerAudit::check_signature() {
   auto key = load_verifier(*request_.pub);
   if (!key) return report_input_error(input_error_text("verifier key", *request_.pub, key.error()));
-  const std::optional<TreeNote>& note = since_->checkpoint.note;
-  const Result<SignatureCheck> check =
-      note ? check_note_signature(*note, *key) : SignatureCheck::kMissing;
+  const Result<SignatureCheck> check = since_signature(since_->checkpoint, *key);
   if (!check) return report(file(), fault_audit(check.error()));
   if (*check == SignatureCheck::kValid) return kExitIntact;
   const bool missing = *check == SignatureCheck::kMissing;

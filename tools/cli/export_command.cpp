@@ -14,6 +14,7 @@ using audit::ExportFormat;
 using audit::Outcome;
 
 using audit::Audit;
+using audit::EntryMark;
 using audit::AuditOptions;
 using audit::append_export_record;
 using audit::audit_ledger;
@@ -83,7 +84,8 @@ int run_export(const CommandLine& line, const Io& io) {
     header_written = true;
   };
   std::string record;
-  options.walk.on_entry = [&](std::uint64_t number, const EntryFields& entry, std::string_view) {
+  options.walk.on_entry = [&](const EntryMark& mark, const EntryFields& entry, std::string_view) {
+    const std::uint64_t number = mark.line;
     if (number < request.from) return true;
     write_header();
     record.clear();

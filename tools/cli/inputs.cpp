@@ -8,9 +8,11 @@ namespace ledger::cli {
 using audit::Checkpoint;
 using audit::parse_any_checkpoint;
 using tlog::JsonWriter;
+using tlog::SignatureCheck;
 using tlog::SignerKey;
 using tlog::TreeNote;
 using tlog::VerifierKey;
+using tlog::check_note_signature;
 using tlog::display;
 using tlog::kMaxNoteLength;
 using tlog::parse_signer;
@@ -45,6 +47,11 @@ Result<Checkpoint> load_any_checkpoint(std::string_view path) {
   auto text = read_input(path, kMaxNoteLength);
   if (!text) return fail(std::move(text).error());
   return parse_any_checkpoint(*text);
+}
+
+Result<SignatureCheck> since_signature(const Checkpoint& checkpoint, const VerifierKey& key) {
+  if (!checkpoint.note) return SignatureCheck::kMissing;
+  return check_note_signature(*checkpoint.note, key);
 }
 
 Result<TreeNote> load_tree_note(std::string_view path) {

@@ -18,6 +18,12 @@ Result<tlog::SignerKey> load_signer(std::string_view path);
 Result<tlog::VerifierKey> load_verifier(std::string_view path);
 Result<audit::Checkpoint> load_any_checkpoint(std::string_view path);
 
+// What the verifier key `key` says of the signature of a --since checkpoint:
+// a checkpoint line of the earlier form holds none (kMissing). A failure is an
+// internal fault.
+Result<tlog::SignatureCheck> since_signature(const audit::Checkpoint& checkpoint,
+                                             const tlog::VerifierKey& key);
+
 // The checkpoint note at `path`; a failure's message is the whole line to
 // print: "PATH: ...", a legacy checkpoint line included.
 Result<tlog::TreeNote> load_tree_note(std::string_view path);

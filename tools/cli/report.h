@@ -76,10 +76,11 @@ std::string files_progress_text(std::size_t done, std::size_t total);
 std::string line_form_notice(std::string_view path);
 
 // The --since checkpoint at `path` holds no signature (`missing`) or no valid
-// signature by the verifier key named `key`.
+// signature by the verifier key named `key`. In JSON a checkpoint given as
+// text rather than read from a file has no path (null).
 std::string signature_text(std::string_view path, std::string_view key, bool missing);
-std::string signature_json(std::string_view command, std::string_view file, std::string_view path,
-                           std::string_view key, bool missing);
+std::string signature_json(std::string_view command, std::string_view file,
+                           std::optional<std::string_view> path, std::string_view key, bool missing);
 
 // A --since checkpoint at `path` that cannot be used: `failure` of kind kIo
 // when it cannot be read, otherwise it is malformed. The JSON form names the

@@ -167,14 +167,17 @@ std::string error_json(std::string_view command, std::string_view file, ErrorKin
 
 }  // namespace
 
-std::string signature_json(std::string_view command, std::string_view file, std::string_view path,
-                           std::string_view key, bool missing) {
+std::string signature_json(std::string_view command, std::string_view file,
+                           std::optional<std::string_view> path, std::string_view key, bool missing) {
   JsonWriter w;
   w.field("command", command).field("file", file).field("status", "broken");
-  w.begin_object("break")
-      .field("class", "checkpoint-signature")
-      .field("checkpoint", path)
-      .field("key", key)
+  w.begin_object("break").field("class", "checkpoint-signature");
+  if (path) {
+    w.field("checkpoint", *path);
+  } else {
+    w.null_field("checkpoint");
+  }
+  w.field("key", key)
       .field("reason", missing ? "missing" : "invalid")
       .end_object();
   return w.finish() + "\n";
